@@ -1,0 +1,95 @@
+#include "test_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "files/datafs.h"
+
+namespace test {
+
+temp_dir::temp_dir()
+{
+    const char* base = getenv("TMPDIR");
+    std::string templ = std::string(base && *base ? base : "/tmp") + "/kessrig-test-XXXXXX";
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back(0);
+    if (!mkdtemp(buf.data()))
+        abort();
+    path = buf.data();
+}
+
+temp_dir::~temp_dir()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+}
+
+void write_file(const std::string& path, const std::string& bytes)
+{
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), (std::streamsize)bytes.size());
+}
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool file_exists(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+scoped_env::scoped_env(const char* n, const char* value) : name(n)
+{
+    const char* v = getenv(n);
+    had = v != nullptr;
+    if (had)
+        old = v;
+    if (value)
+        setenv(n, value, 1);
+    else
+        unsetenv(n);
+}
+
+scoped_env::~scoped_env()
+{
+    if (had)
+        setenv(name.c_str(), old.c_str(), 1);
+    else
+        unsetenv(name.c_str());
+}
+
+data_dirs_fixture::data_dirs_fixture()
+    : xdg(root / "xdg"), home(root / "xdg/Kessrig"), game(root / "game"),
+      env_xdg("XDG_DATA_HOME", xdg.c_str()), env_kz("KZ_HOME", game.c_str())
+{
+    std::filesystem::create_directories(home);
+    std::filesystem::create_directories(game);
+    free_file_index();
+}
+
+data_dirs_fixture::~data_dirs_fixture()
+{
+    free_file_index();
+}
+
+std::string build_data_dir()
+{
+    const char* env = getenv("KESSRIG_DATA_DIR");
+    return env && *env ? env : KESSRIG_BUILD_DATA_DIR;
+}
+
+}  // namespace test

@@ -1,0 +1,52 @@
+// Helpers shared by the tests: scratch folders, whole-file reads and writes,
+// environment overrides and a private pair of data directories.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace test {
+
+// A fresh empty folder under the system's temporary folder, removed with
+// everything in it when the object goes away.
+struct temp_dir {
+    temp_dir();
+    ~temp_dir();
+    temp_dir(const temp_dir&) = delete;
+    temp_dir& operator=(const temp_dir&) = delete;
+    std::string path;  // without a trailing "/"
+    std::string operator/(const std::string& rel) const { return path + "/" + rel; }
+};
+
+// Writes bytes to path, creating parent folders.
+void write_file(const std::string& path, const std::string& bytes);
+std::string read_file(const std::string& path);
+bool file_exists(const std::string& path);
+
+// Sets (or with null, unsets) an environment variable for the object's life.
+struct scoped_env {
+    scoped_env(const char* name, const char* value);
+    ~scoped_env();
+    std::string name;
+    bool had = false;
+    std::string old;
+};
+
+// A home directory and a game data directory of the test's own: points
+// XDG_DATA_HOME and KZ_HOME at them and restarts the data file system.
+// home is XDG_DATA_HOME + "/Kessrig".
+struct data_dirs_fixture {
+    data_dirs_fixture();
+    ~data_dirs_fixture();
+    temp_dir root;
+    std::string xdg;   // XDG_DATA_HOME
+    std::string home;  // home data directory (ends without "/")
+    std::string game;  // game data directory (ends without "/")
+    scoped_env env_xdg;
+    scoped_env env_kz;
+};
+
+// The default game data written by kessrig-mkdata in this build.
+std::string build_data_dir();
+
+}  // namespace test
