@@ -11,6 +11,7 @@
 message_lines g_messages;
 double sim_clock = 0.0;
 status_service g_status_service;
+texture_service g_texture_service;
 
 namespace {
 

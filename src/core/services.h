@@ -15,3 +15,25 @@ struct status_service {
     void (*close_for_fatal)() = nullptr;
 };
 extern status_service g_status_service;
+
+// Textures. Handles are the renderer's; 0 means "no texture". Headless,
+// every load answers 0 and the simulation carries on without pictures.
+struct texture_service {
+    unsigned (*load)(const char* name, int flags) = nullptr;
+    void (*release)(unsigned texture) = nullptr;
+    // True when ground tiles are textured in software: the surface table
+    // then keeps the tile pictures in memory instead of as textures.
+    bool (*keep_tile_pictures)() = nullptr;
+};
+extern texture_service g_texture_service;
+
+// Helpers that apply the headless defaults when a slot is empty.
+inline unsigned texture_load(const char* name, int flags)
+{
+    return g_texture_service.load ? g_texture_service.load(name, flags) : 0;
+}
+inline void texture_release(unsigned texture)
+{
+    if (g_texture_service.release && texture)
+        g_texture_service.release(texture);
+}
