@@ -1,0 +1,219 @@
+#include "core/command_line.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/settings.h"
+
+command_options g_options;
+game_settings g_settings;
+
+void remember_server(const char* name)
+{
+    if (!name[0] || strcmp(g_settings.server_history[0], name) == 0)
+        return;
+    for (int i = SERVER_HISTORY - 1; i > 0; i--)
+        memcpy(g_settings.server_history[i], g_settings.server_history[i - 1], sizeof g_settings.server_history[i]);
+    snprintf(g_settings.server_history[0], sizeof g_settings.server_history[0], "%s", name);
+}
+
+bool next_option(arg_cursor* c, const char* name, const char** value)
+{
+    if (c->remaining <= 0 || c->end_of_options)
+        return false;
+    const char* arg = c->next[0];
+    if (!value) {
+        if (strcmp(arg, name) != 0)
+            return false;
+        c->next++;
+        c->remaining--;
+        return true;
+    }
+    if (strcmp(arg, "--") == 0) {
+        c->end_of_options = true;
+        c->next++;
+        c->remaining--;
+        return false;
+    }
+    size_t n = strlen(name);
+    if (strcmp(arg, name) == 0) {
+        c->next++;
+        c->remaining--;
+        if (c->remaining > 0) {
+            *value = c->next[0];
+            c->next++;
+            c->remaining--;
+        } else {
+            *value = nullptr;
+        }
+        return true;
+    }
+    if (strncmp(arg, name, n) == 0 && arg[n] == '=') {
+        *value = arg + n + 1;
+        c->next++;
+        c->remaining--;
+        return true;
+    }
+    return false;
+}
+
+namespace {
+
+template <typename T>
+T clamp_value(T v, T lo, T hi)
+{
+    return v < lo ? lo : (v > hi ? hi : v);
+}
+
+bool read_int(const char* value, int* out)
+{
+    return value && sscanf(value, "%d", out) == 1;
+}
+
+bool read_double(const char* value, double* out)
+{
+    float f;
+    if (!value || sscanf(value, "%f", &f) != 1)
+        return false;
+    *out = f;
+    return true;
+}
+
+bool bad_arg(const char* option)
+{
+    fprintf(stderr, "Bad arg for %s\n", option);
+    return false;
+}
+
+void copy_text(char* dst, size_t size, const char* src)
+{
+    snprintf(dst, size, "%s", src ? src : "");
+}
+
+}  // namespace
+
+bool parse_command_line(int argc, const char* const* argv, command_options* o)
+{
+    arg_cursor c = {argc > 0 ? argc - 1 : 0, argv + (argc > 0 ? 1 : 0), false};
+    bool have_file = false;
+    while (c.remaining > 0) {
+        const char* v = nullptr;
+        int n;
+        double f;
+        if (next_option(&c, "--fugly", nullptr)) o->fugly = true;
+        else if (next_option(&c, "--nosound", nullptr)) o->no_sound = true;
+        else if (next_option(&c, "--novertexarrays", nullptr)) o->no_vertex_arrays = true;
+        else if (next_option(&c, "--learn", nullptr)) o->learn = 1;
+        else if (next_option(&c, "--nolearn", nullptr)) o->learn = 0;
+        else if (next_option(&c, "--nommx", nullptr)) o->no_mmx = true;
+        else if (next_option(&c, "--debug", nullptr)) o->debug = 1;
+        else if (next_option(&c, "--super-debug", nullptr)) o->debug = 2;
+        else if (next_option(&c, "--practice", nullptr)) o->practice = true;
+        else if (next_option(&c, "--warp", nullptr)) o->warp = true;
+        else if (next_option(&c, "--texture-detail", &v)) {
+            if (!read_int(v, &n)) return bad_arg("--texture-detail");
+            o->texture_level = clamp_value(n, 0, 4);
+        } else if (next_option(&c, "--ground-texture-detail", &v)) {
+            if (!read_int(v, &n)) return bad_arg("--ground-texture-detail");
+            o->ground_texture_level = clamp_value(n, 0, 4);
+        } else if (next_option(&c, "--roostfrequency", &v)) {
+            if (!read_int(v, &n)) return bad_arg("--roostfrequency");
+            o->roost_frequency = clamp_value(n, 0, 1000);
+        } else if (next_option(&c, "--erode", &v)) {
+            if (!read_double(v, &f)) return bad_arg("--erode");
+            o->erode_amount = (int)floor(clamp_value(f, 0.0, 100.0) * 1024.0);
+        } else if (next_option(&c, "--detail", &v)) {
+            if (!read_double(v, &f)) return bad_arg("--detail");
+            o->terrain_detail = f;
+        } else if (next_option(&c, "--max-detail-distance", &v)) {
+            if (!read_double(v, &f)) return bad_arg("--max-detail-distance");
+            o->max_detail_distance = f;
+            o->outer_detail_distance = f + 5.0;
+        } else if (next_option(&c, "--lod-scale", &v)) {
+            if (!read_double(v, &f)) return bad_arg("--lod-scale");
+            o->lod_scale = clamp_value(f, 1e-6, 1e6);
+        } else if (next_option(&c, "--lod-bias", &v)) {
+            if (!read_double(v, &f)) return bad_arg("--lod-bias");
+            o->lod_bias = f;
+            o->lod_bias_set = true;
+        } else if (next_option(&c, "--lock-fps", &v)) {
+            if (!read_double(v, &f)) return bad_arg("--lock-fps");
+            o->lock_fps = f;
+        } else if (next_option(&c, "--fake-lag", &v)) {
+            if (!read_double(v, &f)) return bad_arg("--fake-lag");
+            o->fake_lag = clamp_value(f * 0.001, 0.0, 1.0);
+        } else if (next_option(&c, "--fake-loss", &v)) {
+            if (!read_int(v, &n)) return bad_arg("--fake-loss");
+            o->fake_loss = clamp_value(n, 0, 100);
+        } else if (next_option(&c, "--record-audio", &v)) {
+            if (v) copy_text(o->record_audio, sizeof o->record_audio, v);
+        } else if (next_option(&c, "--record-video", nullptr)) o->record_video = true;
+        else if (next_option(&c, "--rotate-lineup", &v)) {
+            if (read_int(v, &n)) o->rotate_lineup = n;
+        } else if (next_option(&c, "--editor", nullptr)) o->editor = true;
+        else if (next_option(&c, "--hidden-pause", nullptr)) o->show_pause = false;
+        else if (next_option(&c, "--hidden-hud", nullptr)) o->show_hud = false;
+        else if (next_option(&c, "--bikes", &v)) {
+            fprintf(stderr, "--bikes doesn't do anything anymore\n");
+        } else if (next_option(&c, "--width", &v)) {
+            if (read_int(v, &n)) g_settings.xres = n;
+        } else if (next_option(&c, "--height", &v)) {
+            if (read_int(v, &n)) g_settings.yres = n;
+        } else if (next_option(&c, "--depth", &v)) {
+            if (v) o->depth_bits = atoi(v);
+        } else if (next_option(&c, "--zdepth", &v)) {
+            if (v) o->zdepth_bits = atoi(v);
+        } else if (next_option(&c, "--draw-fps", &v)) {
+            if (v) o->draw_fps = atoi(v);
+        } else if (next_option(&c, "--draw-time", &v)) {
+            if (v) o->draw_time = atoi(v);
+        } else if (next_option(&c, "--draw-ping", &v)) {
+            if (v) o->draw_ping = atoi(v);
+        } else if (next_option(&c, "--draw-speed", &v)) {
+            if (v) o->draw_speed = atoi(v);
+        } else if (next_option(&c, "--draw-render-stats", &v)) {
+            if (v) o->draw_render_stats = atoi(v);
+        } else if (next_option(&c, "--accurate-skip", nullptr)) o->accurate_skip = true;
+        else if (next_option(&c, "--track", &v)) {
+            if (v) copy_text(o->track, sizeof o->track, v);
+        } else if (next_option(&c, "--connect", &v)) {
+            if (v) {
+                if (strncmp(v, "kessrig:", 8) == 0)
+                    v += 8;
+                copy_text(g_settings.server_name, sizeof g_settings.server_name, v);
+                remember_server(g_settings.server_name);
+                copy_text(o->connect, sizeof o->connect, v);
+            }
+        } else if (next_option(&c, "--password", &v)) {
+            if (v) copy_text(o->password, sizeof o->password, v);
+        } else if (next_option(&c, "--chase-center", &v)) {
+            vec3f p;
+            if (!v || sscanf(v, "%f,%f,%f", &p.x, &p.y, &p.z) != 3) return bad_arg("--chase-center");
+            o->chase_center = p;
+        } else if (next_option(&c, "--open-home", nullptr)) o->open_home = true;
+        else if (next_option(&c, "--glfinish", nullptr)) o->glfinish = true;
+        else if (next_option(&c, "--print-orientation", nullptr)) o->print_orientation = true;
+        else if (c.remaining > 0) {
+            // "--" on its own was consumed by the first option that takes a
+            // value; anything else is a file argument.
+            const char* arg = c.next[0];
+            c.next++;
+            c.remaining--;
+            if (arg[0] == '-' && !c.end_of_options) {
+                fprintf(stderr, "bad option '%s'\n", arg);
+                return false;
+            }
+            if (have_file) {
+                fprintf(stderr, "Too many files!\n");
+                return false;
+            }
+            copy_text(o->file, sizeof o->file, arg);
+            have_file = true;
+        }
+    }
+    if (o->connect[0])
+        o->track[0] = 0;
+    return true;
+}

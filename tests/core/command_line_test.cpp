@@ -1,0 +1,106 @@
+#include "core/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "core/settings.h"
+
+namespace {
+
+struct parsed {
+    command_options options;
+    bool ok = false;
+    std::string err;
+};
+
+parsed parse(std::vector<const char*> args)
+{
+    args.insert(args.begin(), "kessrig");
+    parsed p;
+    g_settings = game_settings();
+    testing::internal::CaptureStderr();
+    p.ok = parse_command_line((int)args.size(), args.data(), &p.options);
+    p.err = testing::internal::GetCapturedStderr();
+    return p;
+}
+
+}  // namespace
+
+TEST(CommandLine, ValueAsNextWordOrAfterEquals)
+{
+    parse({"--width", "1024"});
+    int a = g_settings.xres;
+    parse({"--width=1024"});
+    EXPECT_EQ(a, 1024);
+    EXPECT_EQ(g_settings.xres, 1024);
+    // Unreadable widths leave the previous value; no error.
+    parsed p = parse({"--height", "tall"});
+    EXPECT_TRUE(p.ok);
+    EXPECT_EQ(g_settings.yres, 480);
+}
+
+TEST(CommandLine, DoubleDashEndsOptions)
+{
+    parsed p = parse({"--", "-odd.kzdemo"});
+    ASSERT_TRUE(p.ok);
+    EXPECT_STREQ(p.options.file, "-odd.kzdemo");
+
+    p = parse({"-odd.kzdemo"});
+    EXPECT_FALSE(p.ok);
+    EXPECT_EQ(p.err, "bad option '-odd.kzdemo'\n");
+
+    p = parse({"--nosound", "--"});
+    EXPECT_TRUE(p.ok);
+    EXPECT_TRUE(p.options.no_sound);
+}
+
+TEST(CommandLine, ClampsAndConversions)
+{
+    EXPECT_EQ(parse({"--erode", "150"}).options.erode_amount, 102400);
+    EXPECT_EQ(parse({"--erode", "-3"}).options.erode_amount, 0);
+    EXPECT_DOUBLE_EQ(parse({"--fake-lag", "2500"}).options.fake_lag, 1.0);
+    EXPECT_NEAR(parse({"--fake-lag", "40"}).options.fake_lag, 0.04, 1e-9);
+    EXPECT_EQ(parse({"--texture-detail", "9"}).options.texture_level, 4);
+    EXPECT_EQ(parse({"--texture-detail", "-1"}).options.texture_level, 0);
+    EXPECT_DOUBLE_EQ(parse({"--lock-fps=30"}).options.lock_fps, 30.0);
+    parsed p = parse({"--max-detail-distance", "40"});
+    EXPECT_DOUBLE_EQ(p.options.outer_detail_distance, 45.0);
+    p = parse({"--chase-center", "1,2,3"});
+    EXPECT_FLOAT_EQ(p.options.chase_center.z, 3.0f);
+}
+
+TEST(CommandLine, BadArgumentsEndTheRun)
+{
+    parsed p = parse({"--lock-fps", "fast"});
+    EXPECT_FALSE(p.ok);
+    EXPECT_EQ(p.err, "Bad arg for --lock-fps\n");
+    // An option with a value standing last has no value.
+    p = parse({"--erode"});
+    EXPECT_FALSE(p.ok);
+    EXPECT_EQ(p.err, "Bad arg for --erode\n");
+    p = parse({"--chase-center", "1,2"});
+    EXPECT_FALSE(p.ok);
+    p = parse({"a.kzdemo", "b.kzdemo"});
+    EXPECT_FALSE(p.ok);
+    EXPECT_EQ(p.err, "Too many files!\n");
+    p = parse({"--bikes", "40"});
+    EXPECT_TRUE(p.ok);
+    EXPECT_EQ(p.err, "--bikes doesn't do anything anymore\n");
+}
+
+TEST(CommandLine, ConnectStripsLinkPrefixAndKeepsHistoryUnique)
+{
+    parsed p = parse({"--connect", "kessrig:race.example.org", "--track", "stadium"});
+    ASSERT_TRUE(p.ok);
+    EXPECT_STREQ(p.options.connect, "race.example.org");
+    EXPECT_STREQ(g_settings.server_name, "race.example.org");
+    EXPECT_STREQ(g_settings.server_history[0], "race.example.org");
+    EXPECT_STREQ(p.options.track, "");  // ignored with --connect
+
+    remember_server("race.example.org");
+    EXPECT_STREQ(g_settings.server_history[1], "");
+    remember_server("other.example.org");
+    EXPECT_STREQ(g_settings.server_history[0], "other.example.org");
+    EXPECT_STREQ(g_settings.server_history[1], "race.example.org");
+}
