@@ -5,7 +5,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
+// A request of 0 bytes is served as 1 byte, so null always means "out of
+// memory" (also for mem_realloc, which never frees on size 0).
 void* mem_alloc(size_t size);
 void* mem_calloc(size_t count, size_t size);
 void* mem_realloc(void* pointer, size_t size);
@@ -20,3 +23,13 @@ void* mem_calloc_or_die(size_t count, size_t size);
 void mem_report();
 // Called at the end of every successful world reset.
 void set_working_set();
+
+// The working-set range asked for on a machine with `total` bytes of
+// physical memory: false below 64 MiB (left alone), else minimum and
+// maximum in bytes.
+bool working_set_range(uint64_t total, uint64_t* minimum, uint64_t* maximum);
+
+// Test support: forget the checking decision and the tracked allocations,
+// so the next wrapper call reads KZ_CHECK_ALLOC again. Pointers tracked
+// before the reset are unknown afterwards.
+void mem_reset_for_tests();

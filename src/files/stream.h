@@ -8,11 +8,14 @@
 #include <cstdint>
 #include <cstdio>
 
+struct gzip_state;
 struct scramble_state;
 
 // Sizes of the gzip buffers held inside the stream, so reading allocates
 // nothing after set-up.
 enum { STREAM_GZIP_IN = 16384, STREAM_GZIP_OUT = 1024 };
+// The limit of a stream over a whole file (the largest signed 32-bit value).
+enum : long { STREAM_WHOLE_FILE = 0x7fffffff };
 
 struct data_stream {
     FILE* file = nullptr;
@@ -37,7 +40,13 @@ int stream_getc(data_stream* s);                          // 0..255, or -1 at en
 int stream_peekc(data_stream* s);                         // next byte kept in pushback, or -1
 char* stream_gets(data_stream* s, char* buffer, int size); // like fgets; null when end came first
 size_t stream_read(data_stream* s, void* buffer, size_t n); // count delivered
-int stream_scan(data_stream* s, const char* format, ...);   // scanf-like; see stream.cpp
+// Formatted scanning, scanf-like: d i o u x X f (e g) s c [ n %, with "*",
+// widths and the size letters hh h l ll L q. Returns the number of stored
+// conversions; -1 when input ends before the first conversion or a literal
+// in the format does not match (the mismatching byte stays unread). "%s" and
+// "%[" without a width are unbounded: always give a width when storing into
+// a fixed buffer ("%1023s" for 1024 bytes).
+int stream_scan(data_stream* s, const char* format, ...) __attribute__((format(scanf, 2, 3)));
 int stream_vscan(data_stream* s, const char* format, va_list args);
 bool stream_seek(data_stream* s, long position);           // plain unscrambled streams only
 
