@@ -130,6 +130,8 @@ bool read_rgba_picture(const char* name, picture* out);
 // depths widened, alpha dropped, colour turned to grey with the library's
 // default weights, 8-bit values v widened to v * 257.
 bool read_grey16_png(const char* name, grey16_picture* out);
+// The same from an open stream positioned at the PNG signature.
+bool read_grey16_png_stream(data_stream* s, grey16_picture* out);
 
 // ---- writers ---------------------------------------------------------------
 // The name forms write through open_data_file(name, "wb") ("@" names go to

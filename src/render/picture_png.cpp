@@ -341,11 +341,18 @@ bool read_grey16_png(const char* name, grey16_picture* out)
     data_stream* s = open_data_file(name, "rb");
     if (!s)
         return false;
+    bool ok = read_grey16_png_stream(s, out);
+    close_data_file(s);
+    return ok;
+}
+
+bool read_grey16_png_stream(data_stream* s, grey16_picture* out)
+{
+    *out = grey16_picture{};
     read_job job{};
     job.stream = s;
     job.target = read_target::grey16;
     bool ok = decode_job(&job);
-    close_data_file(s);
     mem_free(job.text.data);
     if (!ok)
         return false;
