@@ -198,6 +198,7 @@ void mem_reset_for_tests()
 {
     std::lock_guard<std::mutex> guard(g_check.lock);
     g_check.count = 0;
+    g_check.serial = 0;
     g_check.mode.store(CHECK_UNDECIDED, std::memory_order_release);
 }
 

@@ -29,7 +29,8 @@ void set_working_set();
 // maximum in bytes.
 bool working_set_range(uint64_t total, uint64_t* minimum, uint64_t* maximum);
 
-// Test support: forget the checking decision and the tracked allocations,
-// so the next wrapper call reads KZ_CHECK_ALLOC again. Pointers tracked
+// Test support: forget the checking decision and the tracked allocations
+// and restart the serials, so the next wrapper call reads KZ_CHECK_ALLOC
+// again. Pointers tracked
 // before the reset are unknown afterwards.
 void mem_reset_for_tests();
