@@ -43,9 +43,15 @@ constexpr bool LITTLE_ENDIAN_HOST = false;
 
 void quiet_warning(png_structp, png_const_charp) {}
 
+// libpng sizes some buffers from chunk lengths in the file before reading
+// them (a text chunk claiming 2 GiB is allocated whole), whatever its chunk
+// limits say. Its own needs are rows, zlib state and chunk data, all far
+// below this; a refusal makes it skip the chunk or fail the picture.
+constexpr png_alloc_size_t LIBPNG_ALLOC_LIMIT = png_alloc_size_t(16) << 20;
+
 png_voidp libpng_alloc(png_structp, png_alloc_size_t size)
 {
-    return mem_alloc(size);
+    return size <= LIBPNG_ALLOC_LIMIT ? mem_alloc(size) : nullptr;
 }
 
 void libpng_free(png_structp, png_voidp pointer)
@@ -75,7 +81,6 @@ struct read_job {
     int depth;      // 8 or 16 bits per sample as delivered (grey16)
     size_t stride;  // bytes per row in pixels
     growing_buffer pixels;
-    png_bytep* rows;  // interlaced pictures only
     byte_sink text;
     bool has_text;
 };
@@ -171,23 +176,15 @@ bool run_png_read(read_job* j)
     if (!total)
         png_error(png, "picture too large");
 
-    if (passes == 1) {
-        // Row by row, so a short file fails before a large buffer exists.
+    // Row by row, pass by pass (as png_read_image does), growing the buffer
+    // to the row being read, so a short file fails before a large buffer
+    // exists. Rows an interlace pass skips are not touched by libpng.
+    for (int pass = 0; pass < passes; pass++)
         for (png_uint_32 y = 0; y < height; y++) {
             if (!grow_to(&j->pixels, size_t(y + 1) * j->stride, total))
                 png_error(png, "out of memory");
             png_read_row(png, j->pixels.data + size_t(y) * j->stride, nullptr);
         }
-    } else {
-        if (!grow_to(&j->pixels, total, total))
-            png_error(png, "out of memory");
-        j->rows = static_cast<png_bytep*>(mem_alloc(sizeof(png_bytep) * height));
-        if (!j->rows)
-            png_error(png, "out of memory");
-        for (png_uint_32 y = 0; y < height; y++)
-            j->rows[y] = j->pixels.data + size_t(y) * j->stride;
-        png_read_image(png, j->rows);
-    }
     png_read_end(png, j->end_info);
     collect_text(j, j->end_info);
     return true;
@@ -209,8 +206,6 @@ bool decode_job(read_job* j)
     bool ok = j->png && j->info && j->end_info && run_png_read(j) && !j->text.failed;
     png_destroy_read_struct(j->png ? &j->png : nullptr, j->info ? &j->info : nullptr,
                             j->end_info ? &j->end_info : nullptr);
-    mem_free(j->rows);
-    j->rows = nullptr;
     if (!ok) {
         mem_free(j->pixels.data);
         mem_free(j->text.data);
