@@ -10,6 +10,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -28,7 +29,8 @@ enum {
     COMPOSED_PATH_MAX = 511,   // data directory + name
     CONCRETE_PATH_MAX = 1024,  // a path with its suffix must stay below this
     ARCHIVE_LINE = 1024,       // header line buffer, newline included
-    LIST_DEPTH_MAX = 64,       // guards against symbolic-link cycles
+    LIST_DEPTH_MAX = 64,       // folder nesting listed at most
+    ARCHIVE_MEMBERS_MAX = 1 << 20,  // more makes the archive malformed
 };
 
 // Suffix variants in the order they are tried.
@@ -275,15 +277,29 @@ void add_entry(char* path, char* name, long offset, long length, int priority)
     g_fs.index[g_fs.count++] = {path, name, offset, length, priority};
 }
 
+// A directory on the way down, to notice symbolic links that lead back up.
+struct dir_identity {
+    dev_t device;
+    ino_t inode;
+};
+
 // Lists directory `dir` (without trailing "/") below data directory prefix.
-void list_dir(const std::string& dir, size_t prefix_length, int priority, int depth)
+// `above` holds the directories being listed further up.
+void list_dir(const std::string& dir, size_t prefix_length, int priority, std::vector<dir_identity>& above)
 {
-    if (depth > LIST_DEPTH_MAX)
+    if ((int)above.size() > LIST_DEPTH_MAX)
         return;
     pump_loading_screen();
+    struct stat self;
+    if (stat(dir.c_str(), &self) != 0)
+        return;
+    for (const dir_identity& a : above)
+        if (a.device == self.st_dev && a.inode == self.st_ino)
+            return;  // a link back up would list the same files forever
     DIR* d = opendir(dir.c_str());
     if (!d)
         return;
+    above.push_back({self.st_dev, self.st_ino});
     while (struct dirent* e = readdir(d)) {
         if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, ".."))
             continue;
@@ -292,11 +308,12 @@ void list_dir(const std::string& dir, size_t prefix_length, int priority, int de
         if (stat(full.c_str(), &st) != 0)
             continue;
         if (S_ISDIR(st.st_mode)) {
-            list_dir(full, prefix_length, priority, depth + 1);
+            list_dir(full, prefix_length, priority, above);
             continue;
         }
         add_entry(mem_strdup(full.c_str()), mem_strdup(full.c_str() + prefix_length), 0, (long)st.st_size, priority);
     }
+    above.pop_back();
     closedir(d);
 }
 
@@ -359,7 +376,7 @@ bool read_archive(const char* path, int priority)
         // Negative or absurd lengths would make offsets meaningless.
         if (end == line || errno == ERANGE || length < 0 || length > STREAM_WHOLE_FILE)
             break;
-        if (data_offset > LONG_MAX / 2)
+        if (data_offset > LONG_MAX / 2 || g_fs.count - first >= ARCHIVE_MEMBERS_MAX)
             break;
         if (*end)
             end++;  // exactly one separator
@@ -499,7 +516,8 @@ const char* const* build_file_index()
         std::string dir = data_dir(i);
         size_t prefix = dir.size();
         dir.pop_back();  // the trailing "/"
-        list_dir(dir, prefix, i, 0);
+        std::vector<dir_identity> above;
+        list_dir(dir, prefix, i, above);
     }
     sort_index();
 

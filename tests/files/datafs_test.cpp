@@ -406,3 +406,16 @@ TEST_F(datafs, open_home_folder_starts_xdg_open_with_the_folder)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(read_file(out), dirs.home);
 }
+
+TEST_F(datafs, links_back_up_are_not_followed_forever)
+{
+    write_file(dirs.game + "/tracks/hill/desc", "d");
+    std::filesystem::create_directory_symlink("..", dirs.game + "/tracks/hill/up");
+    std::filesystem::create_directory_symlink(dirs.game + "/tracks", dirs.game + "/tracks/hill/again");
+    int descs = 0;
+    for (const std::string& n : file_list())
+        descs += n.size() >= 4 && n.compare(n.size() - 4, 4, "desc") == 0;
+    // Both links lead back to folders being listed, so they add nothing.
+    EXPECT_EQ(descs, 1);
+    EXPECT_EQ(read_data("@tracks/hill/desc"), "d");
+}
