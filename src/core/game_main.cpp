@@ -1,0 +1,302 @@
+// The game's main routine: start-up in a fixed order, the frame loop with
+// its fixed 1/128 s ticks, and shutdown in a fixed order.
+#include <GL/gl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/command_line.h"
+#include "core/frame_timing.h"
+#include "core/game.h"
+#include "core/messages.h"
+#include "core/services.h"
+#include "core/settings.h"
+#include "files/datafs.h"
+#include "files/memory.h"
+#include "platform/input.h"
+#include "platform/log.h"
+#include "platform/window.h"
+
+namespace {
+
+struct main_state {
+    game_window* window = nullptr;
+    std::vector<std::string> video_modes;  // names of the video_mode choices
+    frame_timer timer;
+    double now = 0.0;  // clock at the end of the frame's timing step
+};
+main_state g_main;
+
+// --- Status screen ------------------------------------------------------------
+
+void drain_input()
+{
+    input_event e;
+    while (next_event(&e)) {
+    }
+}
+
+void draw_status(const char*)
+{
+    int w, h;
+    if (!g_main.window || !begin_frame(g_main.window, &w, &h))
+        return;
+    glViewport(0, 0, w, h);
+    glClearColor(0, 0, 0, 0);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    end_frame(g_main.window);
+}
+
+void close_for_fatal()
+{
+    if (g_main.window) {
+        close_window(g_main.window);
+        g_main.window = nullptr;
+    }
+}
+
+void status(const char* text)
+{
+    show_status(text);
+    log_printf("%s\n", text);
+}
+
+// --- Clock seam for the frame timing -------------------------------------------
+
+double real_now(void*)
+{
+    return clock_seconds();
+}
+
+void real_sleep(void*, double seconds)
+{
+    if (seconds <= 0)
+        return;
+    long usec = (long)(seconds * 1e6);
+    sleep_for(usec / 1000000, usec % 1000000);
+}
+
+const frame_clock_source g_real_clock = {real_now, real_sleep, nullptr};
+
+// --- Start-up ---------------------------------------------------------------
+
+bool cpu_has_mmx()
+{
+#if defined(__x86_64__) || defined(_M_X64)
+    return true;
+#elif defined(__i386__)
+    return __builtin_cpu_supports("mmx");
+#else
+    return false;
+#endif
+}
+
+void build_video_mode_names()
+{
+    g_main.video_modes = {"Default Fullscreen", "Windowed"};
+    const display_mode* modes = display_modes();
+    if (!modes[0].width)
+        return;
+    for (const display_mode* m = modes; m->width; m++) {
+        if (m->depth != modes[0].depth)
+            continue;
+        char name[32];
+        snprintf(name, sizeof name, "%dx%d", m->width, m->height);
+        g_main.video_modes.push_back(name);
+    }
+}
+
+bool create_window()
+{
+    int width, height, flags;
+    if (g_settings.video_mode == 1) {
+        width = g_settings.xres;
+        height = g_settings.yres;
+        flags = g_options.depth_bits & window_depth_mask;
+    } else {
+        // "Default Fullscreen" takes the desktop size; later entries are the
+        // display modes of the first mode's depth, in list order.
+        width = height = 0;
+        int index = g_settings.video_mode - 2;
+        const display_mode* modes = display_modes();
+        for (const display_mode* m = modes; m->width && index >= 0; m++) {
+            if (m->depth != modes[0].depth)
+                continue;
+            if (index-- == 0) {
+                width = m->width;
+                height = m->height;
+            }
+        }
+        flags = (g_options.depth_bits & window_depth_mask) | window_fullscreen;
+    }
+    g_main.window = create_gl_window("Kessrig", width, height, flags, 0, g_options.zdepth_bits, 0, 0);
+    return g_main.window != nullptr;
+}
+
+void set_view(int width, int height)
+{
+    glViewport(0, 0, width, height);
+}
+
+// Drains input and fits the viewport to the window while it settles.
+void settle_window()
+{
+    drain_input();
+    int w, h;
+    if (begin_frame(g_main.window, &w, &h)) {
+        set_view(w, h);
+        glClear(GL_COLOR_BUFFER_BIT);
+        end_frame(g_main.window);
+    }
+}
+
+// Returns false when the window never became drawable.
+bool wait_for_window()
+{
+    for (int polls = 0; polls < 162; polls++) {
+        int w, h;
+        if (begin_frame(g_main.window, &w, &h)) {
+            end_frame(g_main.window);
+            return true;
+        }
+        sleep_for(0, 62500);
+    }
+    return false;
+}
+
+void log_gl_strings()
+{
+    const char* names[] = {"GL_VENDOR", "GL_RENDERER", "GL_VERSION", "GL_EXTENSIONS"};
+    const GLenum ids[] = {GL_VENDOR, GL_RENDERER, GL_VERSION, GL_EXTENSIONS};
+    for (int i = 0; i < 4; i++) {
+        const GLubyte* s = glGetString(ids[i]);
+        log_printf("%s: %s\n", names[i], s ? (const char*)s : "");
+    }
+}
+
+void set_gl_state()
+{
+    glClear(GL_COLOR_BUFFER_BIT);
+    glClearColor(0.196078f, 0.6f, 0.8f, 0.0f);
+    glEnable(GL_CULL_FACE);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    if (g_options.fugly)
+        glShadeModel(GL_FLAT);
+}
+
+// --- Frame loop ---------------------------------------------------------------
+
+void handle_event(void*, const input_event& e)
+{
+    if (e.code == close_code && e.pressed)
+        g_game.quit_requested = true;
+}
+
+void run_tick(void*, double instant)
+{
+    take_tick_events(instant, g_main.now, handle_event, nullptr);
+}
+
+// Draws one frame; false when the window has gone.
+bool draw_frame()
+{
+    int w, h;
+    if (!begin_frame(g_main.window, &w, &h))
+        return true;
+    set_view(w, h);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    if (g_options.glfinish)
+        glFinish();
+    return end_frame(g_main.window);
+}
+
+void frame_loop()
+{
+    long frames = 0, ticks = 0;
+    frame_timer_start(&g_main.timer, g_real_clock);
+    while (!g_game.quit_requested) {
+        if (!draw_frame())
+            break;
+        frames++;
+
+        frame_timing_input timing;
+        timing.lock_fps = g_options.lock_fps;
+        timing.warp = g_options.warp;
+        double advance = frame_advance(&g_main.timer, timing, g_real_clock, &g_main.now);
+        sim_clock += advance;
+
+        ticks += run_ticks(&g_main.timer, g_main.now, run_tick, nullptr);
+        expire_messages();
+    }
+    log_printf("Ran %ld frames and %ld ticks\n", frames, ticks);
+}
+
+// --- Shutdown -----------------------------------------------------------------
+
+void shutdown()
+{
+    log_printf("Deallocating bikes\n");
+    log_printf("Finished deallocating bikes\n");
+    status("Freeing memory (1)");
+    status("Closing input devices");
+    status("Closing audio");
+    status("Writing config files");
+    status("Freeing memory (2)");
+    status("Freeing memory (3)");
+    g_main.video_modes.clear();
+    status("Freeing file list");
+    free_file_index();
+    status("Freeing memory (4)");
+    status("Deleting textures");
+    status("Deleting models");
+    close_window(g_main.window);
+    g_main.window = nullptr;
+    log_close();
+    sleep_for(1, 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 2 && strcmp(argv[1], "--open-home") == 0) {
+        open_home_folder();
+        return 0;
+    }
+    clear_messages();
+    platform_install_hooks();
+    g_status_service.draw_status = draw_status;
+    g_status_service.drain_input = drain_input;
+    g_status_service.close_for_fatal = close_for_fatal;
+
+    if (!check_game_data())
+        return 0;
+    log_printf("Kessrig version %s\n", KESSRIG_BUILD);
+
+    build_video_mode_names();
+    if (!cpu_has_mmx())
+        log_printf("This CPU does not have MMX!\n");
+
+    if (!parse_command_line(argc, argv, &g_options))
+        return 1;
+    g_messages.max_visible = g_settings.message_lines;
+
+    if (!create_window())
+        return 1;
+    settle_window();
+
+    build_file_index();
+
+    if (wait_for_window()) {
+        log_gl_strings();
+        set_gl_state();
+        frame_loop();
+    }
+    shutdown();
+    mem_report();
+    return 0;
+}

@@ -1,0 +1,134 @@
+// Starts the real game as a separate process on the generated data and
+// checks start-up, the frame loop and the orderly shutdown from outside.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+struct child {
+    pid_t pid = -1;
+    std::string stderr_path;
+};
+
+// Runs the game with the given environment changes (value null: unset).
+child start_game(const std::vector<std::pair<std::string, const char*>>& env, const std::string& err_path,
+                 const std::vector<std::string>& args = {})
+{
+    std::string exe = test::build_data_dir() + "/kessrig";
+    child c;
+    c.stderr_path = err_path;
+    c.pid = fork();
+    if (c.pid == 0) {
+        for (auto& e : env) {
+            if (e.second)
+                setenv(e.first.c_str(), e.second, 1);
+            else
+                unsetenv(e.first.c_str());
+        }
+        int fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, 2);
+        std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+        for (auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(exe.c_str(), argv.data());
+        _exit(127);
+    }
+    return c;
+}
+
+// Waits up to seconds for the child; returns its exit code or -1.
+int wait_exit(pid_t pid, double seconds)
+{
+    for (int i = 0; i < seconds * 20; i++) {
+        int status;
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        usleep(50000);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}
+
+bool wait_for_text(const std::string& path, const std::string& text, double seconds)
+{
+    for (int i = 0; i < seconds * 20; i++) {
+        if (test::read_file(path).find(text) != std::string::npos)
+            return true;
+        usleep(50000);
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST(GameProcess, StartsRunsFramesAndShutsDownOnSigterm)
+{
+    if (!getenv("DISPLAY"))
+        GTEST_SKIP() << "needs a display (run under xvfb-run)";
+    test::temp_dir xdg;
+    std::string log = xdg / "Kessrig/lastlog.txt";
+    child c = start_game({{"XDG_DATA_HOME", xdg.path.c_str()}, {"KZ_HOME", nullptr}, {"VORN_LOGFILE", nullptr}},
+                         xdg / "stderr.txt", {"--nosound"});
+    ASSERT_GT(c.pid, 0);
+    ASSERT_TRUE(wait_for_text(log, "GL_EXTENSIONS: ", 30)) << test::read_file(log);
+    usleep(500000);  // let it run frames and ticks
+    kill(c.pid, SIGTERM);
+    EXPECT_EQ(wait_exit(c.pid, 30), 0);
+
+    std::string text = test::read_file(log);
+    EXPECT_NE(text.find("Kessrig version 2018-01-26-1387 snapshot\n"), std::string::npos);
+    for (const char* gl : {"GL_VENDOR: ", "GL_RENDERER: ", "GL_VERSION: "})
+        EXPECT_NE(text.find(gl), std::string::npos) << gl;
+    // Frames and ticks ran: half a second is about 64 ticks.
+    size_t ran = text.find("Ran ");
+    ASSERT_NE(ran, std::string::npos);
+    long frames = 0, ticks = 0;
+    ASSERT_EQ(sscanf(text.c_str() + ran, "Ran %ld frames and %ld ticks", &frames, &ticks), 2);
+    EXPECT_GT(frames, 5);
+    EXPECT_GT(ticks, 30);
+    // Shutdown in order, ending with the window.
+    size_t last = 0;
+    for (const char* step : {"Deallocating bikes", "Freeing memory (1)", "Closing input devices", "Closing audio",
+                             "Writing config files", "Freeing memory (2)", "Freeing memory (3)",
+                             "Freeing file list", "Freeing memory (4)", "Deleting textures", "Deleting models",
+                             "Window shutdown complete"}) {
+        size_t at = text.find(step, last);
+        EXPECT_NE(at, std::string::npos) << step;
+        if (at != std::string::npos)
+            last = at;
+    }
+}
+
+TEST(GameProcess, MissingGameDataIsReportedAndExitsZero)
+{
+    test::temp_dir xdg, empty;
+    // Without a display the message box text goes to standard error.
+    child c = start_game({{"XDG_DATA_HOME", xdg.path.c_str()}, {"KZ_HOME", empty.path.c_str()},
+                          {"DISPLAY", nullptr}, {"WAYLAND_DISPLAY", nullptr}},
+                         xdg / "stderr.txt");
+    ASSERT_GT(c.pid, 0);
+    EXPECT_EQ(wait_exit(c.pid, 30), 0);
+    std::string err = test::read_file(c.stderr_path);
+    EXPECT_NE(err.find("Problem starting Kessrig"), std::string::npos) << err;
+    EXPECT_NE(err.find("Can't find game data"), std::string::npos) << err;
+}
+
+TEST(GameProcess, BadOptionExitsWithOne)
+{
+    test::temp_dir xdg;
+    child c = start_game({{"XDG_DATA_HOME", xdg.path.c_str()}, {"KZ_HOME", nullptr}, {"DISPLAY", nullptr}},
+                         xdg / "stderr.txt", {"--lock-fps", "fast"});
+    EXPECT_EQ(wait_exit(c.pid, 30), 1);
+    EXPECT_EQ(test::read_file(c.stderr_path), "Bad arg for --lock-fps\n");
+}
