@@ -1,0 +1,56 @@
+// "terrain.hf" loading over arbitrary bytes: the header, raw samples, the
+// fall back to "terrain.png", and the lighting maps beside it. The input is
+// written as the file in a scratch track directory that also holds a small
+// "terrain.png" and a lighting map for the smallest grid.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "render/picture.h"
+#include "track/heightfield.h"
+
+namespace {
+
+std::string scratch_dir()
+{
+    static std::string dir;
+    if (dir.empty()) {
+        char templ[] = "/tmp/kessrig-fuzz-terrain-XXXXXX";
+        if (!mkdtemp(templ))
+            abort();
+        dir = templ;
+        const uint8_t grey[6] = {0, 40, 80, 120, 160, 255};
+        write_png_picture((dir + "/terrain.png").c_str(), grey, 3, 2, 1, nullptr);
+        const int n = 129;
+        std::string rgb((size_t)n * n * 3, (char)90);
+        write_ppm((dir + "/shadingx2.ppm").c_str(), (const unsigned char*)rgb.data(), n, n, false);
+    }
+    return dir;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const std::string dir = scratch_dir();
+    FILE* f = fopen((dir + "/terrain.hf").c_str(), "wb");
+    if (!f)
+        return 0;
+    fwrite(data, 1, size, f);
+    fclose(f);
+
+    heightfield hf;
+    if (heightfield_load(&hf, dir.c_str(), 2)) {
+        // Whatever loaded must answer queries anywhere.
+        for (float x : {-5.0f, 0.0f, 13.7f, 1e9f})
+            for (float z : {-1.0f, 7.25f, 255.9f}) {
+                (void)heightfield_height_at(&hf, x, z);
+                (void)heightfield_face_normal_at(&hf, x, z);
+            }
+        (void)heightfield_vertex_normal(&hf, hf.sample_count - 1, 0);
+        heightfield_set_height(&hf, hf.sample_count - 1, hf.sample_count - 1, 1.0f);
+    }
+    heightfield_free(&hf);
+    return 0;
+}
