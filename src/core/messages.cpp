@@ -42,7 +42,10 @@ void add_message(const char* format, ...)
         log_printf("%s%s\n", text, reset);
 
     message_lines& m = g_messages;
-    snprintf(m.ring[m.next], sizeof m.ring[m.next], "%s", text);
+    // The screen copy is cut; the log above has the whole text.
+    size_t keep = len < MESSAGE_LINE_MAX ? len : MESSAGE_LINE_MAX;
+    memcpy(m.ring[m.next], text, keep);
+    m.ring[m.next][keep] = 0;
     m.next = (m.next + 1) % MESSAGE_RING;
     if (m.visible < m.max_visible)
         m.visible++;
@@ -83,10 +86,10 @@ void show_status(const char* text)
     double now = clock_seconds();
     if (g_delay.last >= 0.0 && now - g_delay.last > g_delay.longest) {
         g_delay.longest = now - g_delay.last;
-        snprintf(g_delay.text, sizeof g_delay.text, "%.79s", g_delay.showing);
+        memcpy(g_delay.text, g_delay.showing, sizeof g_delay.text);
     }
     g_delay.last = now;
-    snprintf(g_delay.showing, sizeof g_delay.showing, "%.79s", text ? text : "");
+    snprintf(g_delay.showing, sizeof g_delay.showing, "%.*s", (int)sizeof g_delay.showing - 1, text ? text : "");
 
     if (g_status_service.drain_input)
         g_status_service.drain_input();
