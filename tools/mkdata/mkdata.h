@@ -30,4 +30,13 @@ void add_text_member(output& out, const std::string& name, const std::string& te
 bool generate_shared(output& out);
 bool generate_tracks(output& out);
 
+// Writes a top view of a generated track's ground as an RGB PNG, one pixel
+// per terrain sample: the baked shading, the ribbon tinted by its ground,
+// finish line, start gate and features marked. With data_dir not empty the
+// track is loaded from data_dir + "/" + its directory (what the game would
+// read); otherwise it is generated in memory. track names a track
+// directory; empty means the default track. False (after saying why on
+// stderr) on failure.
+bool write_preview(const std::string& png_path, const std::string& data_dir, const std::string& track);
+
 }  // namespace mkdata

@@ -1,34 +1,86 @@
 // Track directories of the default data.
 #include <cstdio>
-#include <cstring>
-#include <string>
 
-#include "mkdata.h"
+#include "files/memory.h"
+#include "track/surface.h"
+#include "track_ground.h"
 
 namespace mkdata {
 
 namespace {
 
-// A first, flat ground so the game finds a track; the designed circuit
-// replaces it.
-bool write_rabbithill(output& out)
+track_light rabbithill_light()
 {
-    const int grid_log2 = 9;
-    const int count = (1 << (grid_log2 + 1)) + 1;
-    char header[128];
-    snprintf(header, sizeof header, "%d %f %f %f\n:", grid_log2, 2.0, 0.0, 64.0);
-    bytes hf(header, header + strlen(header));
-    hf.resize(hf.size() + (size_t)count * count * 2, 0);
-    for (size_t i = strlen(header); i < hf.size(); i += 2)
-        hf[i + 1] = 0x40;  // a quarter up the height range
-    return write_text(out, "rabbithill/desc", "Rabbit Hill\n") && write_file(out, "rabbithill/terrain.hf", hf);
+    // An afternoon sun from the south-west, high enough to light the
+    // faces of the jumps, low enough to throw their shadows.
+    track_light l = {{-0.45, 0.62, 0.64}, {1.0, 0.96, 0.86}, {0.42, 0.45, 0.52}};
+    return l;
 }
 
 }  // namespace
 
+const std::vector<generated_track>& generated_tracks()
+{
+    static std::vector<generated_track> tracks;
+    if (tracks.empty())
+        tracks.push_back({&rabbithill_design(), rabbithill_light()});
+    return tracks;
+}
+
+bool write_track_ground(output& out, const generated_track& t)
+{
+    const track_design& d = *t.design;
+    std::string dir = d.dir + "/";
+    track_ground g;
+    synthesize_ground(d, &g);
+    const tile_set& tiles = standard_tiles();
+    std::vector<uint8_t> map = build_tilemap(g, tiles, d.seed);
+    return write_text(out, dir + "desc", d.display_name + "\n") && write_terrain(out, dir, g) &&
+           write_lighting(out, dir, g, t.light) && write_tiles(out, dir, tiles) && write_file(out, dir + "tilemap", map);
+}
+
+bool write_preview(const std::string& png_path, const std::string& data_dir, const std::string& track)
+{
+    const generated_track* t = nullptr;
+    for (const generated_track& g : generated_tracks())
+        if (track.empty() ? t == nullptr : g.design->dir == track)
+            t = &g;
+    if (!t) {
+        fprintf(stderr, "kessrig-mkdata: no generated track '%s'\n", track.c_str());
+        return false;
+    }
+    const track_design& d = *t->design;
+    heightfield hf;
+    bool ok;
+    if (!data_dir.empty()) {
+        // What the game would load from that data directory.
+        std::string dir = data_dir + "/" + d.dir;
+        ok = heightfield_load_ground(&hf, dir.c_str(), 0);
+        if (!ok)
+            fprintf(stderr, "kessrig-mkdata: can't load the ground of %s\n", dir.c_str());
+        else
+            ok = write_ground_preview(png_path, d, hf.shading_map, hf.sample_count, hf.tilemap, standard_tiles());
+    } else {
+        // Straight from the generator, without writing the track.
+        track_ground g;
+        synthesize_ground(d, &g);
+        std::vector<uint8_t> map = build_tilemap(g, standard_tiles(), d.seed);
+        ok = ground_heightfield(g, &hf);
+        if (ok) {
+            bake_lighting(&hf, t->light);
+            ok = write_ground_preview(png_path, d, hf.shading_map, hf.sample_count, map.data(), standard_tiles());
+        }
+    }
+    heightfield_free(&hf);
+    return ok;
+}
+
 bool generate_tracks(output& out)
 {
-    return write_rabbithill(out);
+    for (const generated_track& t : generated_tracks())
+        if (!write_track_ground(out, t))
+            return false;
+    return true;
 }
 
 }  // namespace mkdata
