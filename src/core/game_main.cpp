@@ -22,8 +22,15 @@
 
 namespace {
 
+// Keys the menus and the frame loop use whatever the bindings say.
+struct fixed_keys {
+    int up, down, left, right, enter, keypad_enter, esc, pause, cursor_left, cursor_right, page_up, page_down,
+        close;
+};
+
 struct main_state {
     game_window* window = nullptr;
+    fixed_keys keys = {};
     std::vector<std::string> video_modes;  // names of the video_mode choices
     frame_timer timer;
     double now = 0.0;  // clock at the end of the frame's timing step
@@ -190,10 +197,30 @@ void set_gl_state()
 
 // --- Frame loop ---------------------------------------------------------------
 
+void resolve_fixed_keys()
+{
+    fixed_keys& k = g_main.keys;
+    k.up = key_code_by_name("up");
+    k.down = key_code_by_name("down");
+    k.left = key_code_by_name("left");
+    k.right = key_code_by_name("right");
+    k.enter = key_code_by_name("enter");
+    k.keypad_enter = key_code_by_name("keypad enter");
+    k.esc = key_code_by_name("esc");
+    k.pause = key_code_by_name("pause");
+    k.cursor_left = key_code_by_name("cursor-left");
+    k.cursor_right = key_code_by_name("cursor-right");
+    k.page_up = key_code_by_name("page up");
+    k.page_down = key_code_by_name("page down");
+    k.close = key_code_by_name("close");
+}
+
 void handle_event(void*, const input_event& e)
 {
-    if (e.code == close_code && e.pressed)
+    if (e.code == g_main.keys.close && e.pressed)
         g_game.quit_requested = true;
+    else if (e.code == g_main.keys.pause && e.pressed)
+        g_game.paused = !g_game.paused;
 }
 
 void run_tick(void*, double instant)
@@ -294,6 +321,7 @@ int main(int argc, char** argv)
     if (wait_for_window()) {
         log_gl_strings();
         set_gl_state();
+        resolve_fixed_keys();
         frame_loop();
     }
     shutdown();

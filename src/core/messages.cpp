@@ -43,7 +43,7 @@ void add_message(const char* format, ...)
 
     message_lines& m = g_messages;
     // The screen copy is cut; the log above has the whole text.
-    size_t keep = len < MESSAGE_LINE_MAX ? len : MESSAGE_LINE_MAX;
+    size_t keep = len < (size_t)MESSAGE_LINE_MAX ? len : (size_t)MESSAGE_LINE_MAX;
     memcpy(m.ring[m.next], text, keep);
     m.ring[m.next][keep] = 0;
     m.next = (m.next + 1) % MESSAGE_RING;
