@@ -68,6 +68,7 @@ void install_signal_handlers()
     sa.sa_handler = on_close_signal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = 0;  // no SA_RESTART: a sleep wakes up and the frame goes on
+    g_close_signal = 0;
     sigaction(SIGINT, &sa, &g_old_int);
     sigaction(SIGTERM, &sa, &g_old_term);
     g_signals_installed = true;
