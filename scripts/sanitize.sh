@@ -6,6 +6,8 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 export KESSRIG_BUILD_DIR=${KESSRIG_BUILD_DIR:-build-asan}
 scripts/build.sh -DCMAKE_BUILD_TYPE=Debug -DKESSRIG_WERROR=ON -DKESSRIG_SANITIZE=ON -DKESSRIG_BENCH=OFF
+# Leaks inside the system's display and GL libraries are not ours.
+export LSAN_OPTIONS=suppressions=$PWD/tests/platform/lsan.supp
 cd "$KESSRIG_BUILD_DIR"
 jobs=${KESSRIG_JOBS:-$(nproc 2>/dev/null || echo 2)}
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
