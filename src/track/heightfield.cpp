@@ -21,6 +21,13 @@ struct triangle_pick {
     float u, v;
 };
 
+// v held to [lo, hi]; NaN gives lo. Plain comparisons: fminf and fmaxf are
+// library calls unless NaN handling is given up.
+inline float pin(float v, float lo, float hi)
+{
+    return v >= lo ? (v <= hi ? v : hi) : lo;
+}
+
 inline triangle_pick pick_triangle(const heightfield* hf, float x, float z)
 {
     float fx = x * hf->inv_spacing;
@@ -28,11 +35,11 @@ inline triangle_pick pick_triangle(const heightfield* hf, float x, float z)
     // Far outside the grid every sample of a cell clamps to the same edge
     // column or row, so pinning the scaled position just past the edge
     // changes no result; it keeps the conversion to int defined for huge
-    // and non-finite positions (fmaxf turns NaN into the lower bound).
+    // and non-finite positions (NaN goes to the lower bound).
     const float lo = -2.0f;
     const float hi = (float)(hf->sample_count + 1);
-    fx = fminf(fmaxf(fx, lo), hi);
-    fz = fminf(fmaxf(fz, lo), hi);
+    fx = pin(fx, lo, hi);
+    fz = pin(fz, lo, hi);
     const float fi = floorf(fx);
     const float fj = floorf(fz);
     const int i = (int)fi;

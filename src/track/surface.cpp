@@ -106,9 +106,12 @@ int heightfield_surface_at(const heightfield* hf, float x, float z)
         return 0;
     const int side = 1 << hf->grid_log2;
     const float last = (float)(side - 1);
-    // fmaxf first, so NaN lands on cell 0 and the conversion stays defined.
-    const float cx = fminf(fmaxf(x * hf->cell_scale, 0.0f), last);
-    const float cz = fminf(fmaxf(z * hf->cell_scale, 0.0f), last);
+    // Plain comparisons (no library calls); NaN lands on cell 0, so the
+    // conversion stays defined.
+    float cx = x * hf->cell_scale;
+    float cz = z * hf->cell_scale;
+    cx = cx >= 0.0f ? (cx <= last ? cx : last) : 0.0f;
+    cz = cz >= 0.0f ? (cz <= last ? cz : last) : 0.0f;
     return hf->tilemap[(int)cz * side + (int)cx];
 }
 
