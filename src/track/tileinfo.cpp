@@ -1,6 +1,7 @@
 // Parsers of "tileinfo" and "texturelist" into the surface table, and the
 // tile codes derived from the texture names.
 #include <cctype>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -270,8 +271,8 @@ bool apply_roost_token(roost_type* r, const char* token)
     for (const roost_float_key& key : roost_float_keys) {
         if (const char* v = token_value(token, key.name)) {
             const double x = token_number(v, &ok);
-            // Out-of-range numbers read as unreadable rather than infinity.
-            if (!ok || !std::isfinite((float)x)) {
+            // Numbers beyond a float read as unreadable rather than infinity.
+            if (!ok || !(fabs(x) <= FLT_MAX)) {
                 add_message("tileinfo warning: bad %s\n", key.name);
                 r->*key.member = 0.0f;
             } else {
