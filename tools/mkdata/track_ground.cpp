@@ -167,7 +167,7 @@ probe_result probe(const locator& loc, double x, double z)
 // ribbon not to be mistaken for it.
 int off_track_ground(const track_design& d, double x, double z, double beyond)
 {
-    if (beyond > 14 && fractal_noise(d.seed + 57, x, z, 160, 3, 0.5) > 0.75)
+    if (beyond > 20 && fractal_noise(d.seed + 57, x, z, 160, 3, 0.5) > 0.75)
         return ground_sand;
     return ground_grass;
 }

@@ -73,11 +73,11 @@ circuit_plan rabbithill_plan()
     p.widths = {
         {{0, 0}, 52},
         {{1, 40}, 30},
-        {{3, 0}, 32},   // a wide first turn
+        {{3, 0}, 30},   // a wide first turn
         {{6, 0}, 0},
         {{16, 0}, 24},  // the whoops climb is narrower
         {{19, 0}, 0},
-        {{41, -40}, 34},
+        {{41, -40}, 30},
     };
     p.jumps = {
         // at, kind, height, face angle, deck or gap, landing angle

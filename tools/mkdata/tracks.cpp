@@ -13,7 +13,7 @@ track_light rabbithill_light()
 {
     // An afternoon sun from the south-west, high enough to light the
     // faces of the jumps, low enough to throw their shadows.
-    track_light l = {{-0.45, 0.62, 0.64}, {1.0, 0.96, 0.86}, {0.42, 0.45, 0.52}};
+    track_light l = {{-0.55, 0.47, 0.69}, {1.0, 0.95, 0.84}, {0.42, 0.45, 0.52}};
     return l;
 }
 
