@@ -154,7 +154,7 @@ void heightfield_init_grid(heightfield* hf, int grid_log2, float spacing)
 
 bool heightfield_create(heightfield* hf, int grid_log2, float spacing, const float* heights)
 {
-    *hf = heightfield{};
+    heightfield_free(hf);
     if (!heightfield_valid_grid(grid_log2, spacing, 1))
         return false;
     heightfield_init_grid(hf, grid_log2, spacing);

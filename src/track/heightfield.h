@@ -94,14 +94,15 @@ extern heightfield_hooks g_heightfield_hooks;
 // may be null for a flat terrain at 0. Allocates the height arrays, zeroed
 // lighting maps and dirty sets; no surfaces, no tile map. The range is
 // taken from the heights. Returns false (record left empty) on a bad size.
-// Used by the data generator, the editor and the tests.
+// Whatever the record held before is freed first. Used by the data
+// generator, the editor and the tests.
 bool heightfield_create(heightfield* hf, int grid_log2, float spacing, const float* heights);
 
 // Reads dir + "/terrain.hf" (with its "terrain.png" or raw samples), then
 // the shading and shadow maps, where dir is the track directory as a data
 // name ("@rabbithill") or a plain path. verbose 2 logs the samples' SHA-1.
 // Reports the loader's messages; on failure the record is freed and false
-// returned. The record must be empty (zeroed or freed) on entry.
+// returned. Whatever the record held before is freed first.
 bool heightfield_load(heightfield* hf, const char* dir, int verbose);
 
 // Releases everything (through the hooks for render state and decals) and

@@ -243,6 +243,7 @@ bool track_write_file(const char* dir, const char* file, const void* data, size_
 
 bool heightfield_load(heightfield* hf, const char* dir, int verbose)
 {
+    heightfield_free(hf);
     if (read_heights(hf, dir, verbose) && read_shading(hf, dir) && read_shadows(hf, dir))
         return true;
     heightfield_free(hf);

@@ -61,6 +61,10 @@ TEST_F(HeightfieldLoad, RawSamplesWithoutPngScaleBetweenTheHeaderHeights)
     EXPECT_EQ(hf.shading_map[3 * (n * n - 1) + 2], 3);
     EXPECT_EQ(hf.shadow_map[n * n - 1], 0);
     EXPECT_TRUE(messages().empty());
+    // Loading over a loaded record releases the old arrays first.
+    hf.frozen = 1;
+    ASSERT_TRUE(heightfield_load(&hf, "@trk", 0));
+    EXPECT_EQ(hf.frozen, 0);
 }
 
 TEST_F(HeightfieldLoad, FlatHeaderGivesOneHeightWhateverTheSamples)
