@@ -189,7 +189,7 @@ bool parse_command_line(int argc, const char* const* argv, command_options* o)
         } else if (next_option(&c, "--password", &v)) {
             if (v) copy_text(o->password, sizeof o->password, v);
         } else if (next_option(&c, "--chase-center", &v)) {
-            vec3f p;
+            vec3 p;
             if (!v || sscanf(v, "%f,%f,%f", &p.x, &p.y, &p.z) != 3) return bad_arg("--chase-center");
             o->chase_center = p;
         } else if (next_option(&c, "--open-home", nullptr)) o->open_home = true;

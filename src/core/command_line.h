@@ -2,9 +2,7 @@
 // they override configuration values for this run.
 #pragma once
 
-struct vec3f {
-    float x, y, z;
-};
+#include "core/vec3.h"
 
 struct command_options {
     // flags
@@ -43,7 +41,7 @@ struct command_options {
     int depth_bits = 16;
     int zdepth_bits = 16;
     int draw_fps = -1, draw_time = -1, draw_ping = -1, draw_speed = -1, draw_render_stats = -1;
-    vec3f chase_center = {0.0f, 2.52f, 0.52f};
+    vec3 chase_center = {0.0f, 2.52f, 0.52f};
     // strings
     char track[256] = "";
     char connect[256] = "";
