@@ -655,13 +655,17 @@ design_place design_nearest(const track_design& d, double x, double z)
     best.s = design_wrap(d, st.s + along);
     best.lateral = -dx * st.tz + dz * st.tx;
     best.distance = std::sqrt(best_d2);
-    // The chute: a straight line back from s = 0.
+    // The chute: a straight line back from s = 0. It is wide, so it wins
+    // when the point lies deeper inside (or less far outside) its ribbon
+    // than inside the loop's.
     const track_station& s0 = d.stations[0];
     double cx = x - s0.x, cz = z - s0.z;
     double along0 = cx * s0.tx + cz * s0.tz;
     if (along0 < 0 && along0 >= -d.chute.length) {
         double lat = -cx * s0.tz + cz * s0.tx;
-        if (std::fabs(lat) < best.distance) {
+        double chute_beyond = std::fabs(lat) - design_chute_width(d, along0) / 2;
+        double loop_beyond = best.distance - st.width / 2;
+        if (chute_beyond < loop_beyond) {
             best.station = -1;
             best.s = along0;
             best.lateral = lat;

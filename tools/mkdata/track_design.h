@@ -219,8 +219,11 @@ struct design_place {
     double distance = 0; // horizontal distance to the foot point, ft
 };
 
-// The nearest point of the loop or the chute to (x, z) (brute force over
-// the stations: fine for placing objects, not for every terrain sample).
+// The part of the track a point belongs to: the nearest point of the
+// loop's centre line, or of the chute's when the point lies deeper inside
+// the chute's ribbon than inside the loop's (or less far outside it).
+// Brute force over the stations: fine for placing objects, not for every
+// terrain sample.
 design_place design_nearest(const track_design& d, double x, double z);
 
 // Chute: the centre line extended straight back from s = 0 (s < 0), its
