@@ -89,11 +89,11 @@ std::vector<uint8_t> ground_picture(int kind, int variant)
             case ground_grass: {
                 double patch = tile_fbm(seed, u, v, 3, 3);
                 double blades = tile_noise(seed + 1, u, v, 32) * 0.6 + (speck - 0.5) * 0.8;
-                double dry = smoothstep(0.1, 0.7, tile_fbm(seed + 2, u, v, 2, 2));
-                double shade = 1 + 0.14 * patch + 0.16 * blades;
-                c[0] = (64 + 38 * dry) * shade;
-                c[1] = (106 + 14 * dry) * shade;
-                c[2] = (40 + 6 * dry) * shade;
+                double dry = smoothstep(0.2, 0.8, tile_fbm(seed + 2, u, v, 2, 2));
+                double shade = 1 + 0.12 * patch + 0.16 * blades;
+                c[0] = (64 + 18 * dry) * shade;
+                c[1] = (106 + 6 * dry) * shade;
+                c[2] = (40 + 2 * dry) * shade;
                 break;
             }
             case ground_dirt: {
@@ -104,11 +104,11 @@ std::vector<uint8_t> ground_picture(int kind, int variant)
                 c[1] = 103 * shade;
                 c[2] = 68 * shade;
                 double pebble = hash01((uint32_t)px, (uint32_t)py, seed + 9);
-                if (pebble < 0.018) {
-                    c[0] = 186 + 40 * pebble / 0.018;
-                    c[1] = 168 + 30 * pebble / 0.018;
-                    c[2] = 138;
-                } else if (pebble < 0.04) {
+                if (pebble < 0.01) {
+                    c[0] = 168 + 20 * pebble / 0.01;
+                    c[1] = 146 + 16 * pebble / 0.01;
+                    c[2] = 116;
+                } else if (pebble < 0.03) {
                     c[0] *= 0.72;
                     c[1] *= 0.7;
                     c[2] *= 0.68;
