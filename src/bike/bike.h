@@ -14,6 +14,7 @@
 #include "core/vec3.h"
 
 struct shape;
+struct heightfield;
 
 // Body indexes; loops over all bodies use this order.
 enum bike_body_index {
@@ -259,8 +260,9 @@ void rotate_bike(bike* b, float axis_x, float axis_y, float axis_z, float angle)
 void translate_bike(bike* b, float dx, float dy, float dz);
 // Puts the bike on a start spot: rest pose turned by angle about y, moved to
 // (x, height, z) and raised in steps of 0.25 ft until it no longer touches
-// the ground. The probing contacts are discarded.
-void place_bike_at_start(bike* b, float x, float z, float angle, float height);
+// the ground of hf. The probing contacts are discarded. Returns the height
+// used.
+float place_bike_at_start(bike* b, const heightfield* hf, float x, float z, float angle, float height);
 
 // Presence changes.
 void set_bike_solid(bike* b);
@@ -280,7 +282,6 @@ vec3 bike_rider_position(const bike* b);
 float bike_forward_speed_mph(const bike* b);
 const char* bike_model_name(const bike* b);
 const char* bike_class(const bike* b);
-float bike_engine_rpm_value(const bike* b);
 
 // Sum of the masses of the seven bodies.
 float bike_body_mass_sum(const bike* b);

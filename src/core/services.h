@@ -24,6 +24,17 @@ struct texture_service {
     // True when ground tiles are textured in software: the surface table
     // then keeps the tile pictures in memory instead of as textures.
     bool (*keep_tile_pictures)() = nullptr;
+    // The text attached to a texture's source picture, or null.
+    const char* (*text)(unsigned texture) = nullptr;
+    // Paints a race number into a new size x size mipmapped texture with the
+    // background and figure colours (RGB). Not registered: the owner deletes
+    // it with delete_unregistered.
+    unsigned (*number_plate)(const char* number, const unsigned char background[3],
+                             const unsigned char figures[3], int size) = nullptr;
+    void (*delete_unregistered)(unsigned texture) = nullptr;
+    // The normal-map and specular-map variants of a texture, 0 when none.
+    unsigned (*normal_map)(unsigned texture) = nullptr;
+    unsigned (*specular_map)(unsigned texture) = nullptr;
 };
 extern texture_service g_texture_service;
 
@@ -36,4 +47,22 @@ inline void texture_release(unsigned texture)
 {
     if (g_texture_service.release && texture)
         g_texture_service.release(texture);
+}
+
+// Models. Handles are the renderer's; 0 means "no model". Headless (no load
+// function) bikes are built without models and nothing is reported.
+struct model_service {
+    // Loads (or finds in the cache) the model of that data name, to be drawn
+    // with the texture; 0 when the file cannot be loaded.
+    unsigned (*load)(const char* name, unsigned texture) = nullptr;
+};
+extern model_service g_model_service;
+
+inline bool model_service_present()
+{
+    return g_model_service.load != nullptr;
+}
+inline unsigned model_load(const char* name, unsigned texture)
+{
+    return g_model_service.load ? g_model_service.load(name, texture) : 0;
 }
