@@ -1,0 +1,385 @@
+// The runner's world tick, its scripted controls and the upright aid.
+#include "sim_world.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "bike/bike.h"
+#include "bike/catalogue.h"
+#include "bike/contact.h"
+#include "bike/drivetrain.h"
+#include "bike/physics.h"
+#include "bike/suspension.h"
+#include "core/messages.h"
+#include "files/datafs.h"
+#include "track/surface.h"
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+const float PI = 3.14159265358979f;
+const int TICKS_PER_SECOND = 128;
+const double MAX_SCRIPT_SECONDS = 86400.0;
+
+float clampf(float v, float lo, float hi)
+{
+    return v < lo ? lo : (v > hi ? hi : v);
+}
+
+// ---- script parsing ----
+
+struct control_key {
+    const char* name;
+    unsigned bit;
+    float sim_controls::*field;
+};
+
+const control_key kControlKeys[] = {
+    {"throttle", control_throttle, &sim_controls::throttle},
+    {"clutch", control_clutch, &sim_controls::clutch},
+    {"front", control_front_brake, &sim_controls::front_brake},
+    {"rear", control_rear_brake, &sim_controls::rear_brake},
+    {"steer", control_steer, &sim_controls::steer},
+    {"lean", control_lean, &sim_controls::lean},
+    {"sit", control_sit_dab, &sim_controls::sit_dab},
+    {"backup", control_back_up, &sim_controls::back_up},
+};
+
+bool parse_number(const std::string& text, double* out)
+{
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    const double v = strtod(text.c_str(), &end);
+    if (errno != 0 || end != text.c_str() + text.size() || !std::isfinite(v))
+        return false;
+    *out = v;
+    return true;
+}
+
+// ---- the upright aid ----
+
+void aid_remove(sim_upright_aid* aid)
+{
+    if (aid->roll_motor) {
+        dJointDestroy(aid->roll_motor);
+        aid->roll_motor = nullptr;
+    }
+}
+
+void aid_create(sim_upright_aid* aid, bike* b)
+{
+    aid_remove(aid);
+    aid->roll_motor = dJointCreateAMotor(physics_world(), nullptr);
+    dJointAttach(aid->roll_motor, b->bodies[body_frame], nullptr);
+    dJointSetAMotorMode(aid->roll_motor, dAMotorUser);
+    dJointSetAMotorNumAxes(aid->roll_motor, 1);
+    // Axis 0 fixed to the frame: its own z (fore-aft) axis.
+    dJointSetAMotorAxis(aid->roll_motor, 0, 1, 0.0, 0.0, 1.0);
+}
+
+void aid_apply(const sim_upright_aid& aid, bike* b)
+{
+    if (!aid.roll_motor)
+        return;
+    // Turning about the frame's +z axis leans it to the left (positive
+    // roll), so drive the rate against the lean, gently near upright.
+    const float roll = sim_frame_roll(b);
+    dJointSetAMotorParam(aid.roll_motor, dParamVel, -8.0f * roll);
+    dJointSetAMotorParam(aid.roll_motor, dParamFMax, aid.max_torque);
+    // Steering toward steer x pi/8 (positive angle turns left, as steer).
+    dJointID head = b->joints[joint_steering_head];
+    const float target = b->steer * PI / 8.0f;
+    const float angle = (float)dJointGetHingeAngle(head);
+    dJointSetHingeParam(head, dParamVel, clampf((target - angle) * 10.0f, -4.0f, 4.0f));
+    dJointSetHingeParam(head, dParamFMax, aid.steer_torque);
+}
+
+void apply_controls(bike* b, const sim_controls& c)
+{
+    b->throttle = clampf(c.throttle, 0.0f, 1.0f);
+    b->clutch = clampf(c.clutch, 0.0f, 1.0f);
+    b->front_brake = clampf(c.front_brake, 0.0f, 1.0f);
+    b->rear_brake = clampf(c.rear_brake, 0.0f, 1.0f);
+    b->steer = clampf(c.steer, -1.0f, 1.0f);
+    b->lean = clampf(c.lean, -1.0f, 1.0f);
+    b->sit_dab = clampf(c.sit_dab, 0.0f, 1.0f);
+    b->back_up = clampf(c.back_up, 0.0f, 1.0f);
+    shift(b, c.shift);
+}
+
+bool finite3(const dReal* v)
+{
+    return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]);
+}
+
+}  // namespace
+
+// ---- scripts ----------------------------------------------------------------------
+
+bool sim_script_add_line(sim_script* s, const char* line, std::string* why)
+{
+    std::string text(line);
+    const size_t hash = text.find('#');
+    if (hash != std::string::npos)
+        text.resize(hash);
+    std::vector<std::string> words;
+    size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && isspace((unsigned char)text[i]))
+            i++;
+        size_t j = i;
+        while (j < text.size() && !isspace((unsigned char)text[j]))
+            j++;
+        if (j > i)
+            words.push_back(text.substr(i, j - i));
+        i = j;
+    }
+    if (words.empty())
+        return true;
+
+    double seconds = 0;
+    if (!parse_number(words[0], &seconds) || seconds < 0 || seconds > MAX_SCRIPT_SECONDS) {
+        *why = "bad time '" + words[0] + "' (seconds, 0 to 86400)";
+        return false;
+    }
+    sim_script_event e;
+    e.tick = (int)std::lround(seconds * TICKS_PER_SECOND);
+    for (size_t k = 1; k < words.size(); k++) {
+        const std::string& w = words[k];
+        const size_t eq = w.find('=');
+        double v = 0;
+        if (eq == std::string::npos || !parse_number(w.substr(eq + 1), &v)) {
+            *why = "expected KEY=NUMBER, got '" + w + "'";
+            return false;
+        }
+        const std::string key = w.substr(0, eq);
+        if (key == "shift") {
+            if (v != -1 && v != 0 && v != 1) {
+                *why = "shift must be -1, 0 or 1";
+                return false;
+            }
+            e.set |= control_shift;
+            e.values.shift = (int)v;
+            continue;
+        }
+        bool known = false;
+        for (const control_key& c : kControlKeys)
+            if (key == c.name) {
+                e.set |= c.bit;
+                e.values.*c.field = (float)v;
+                known = true;
+            }
+        if (!known) {
+            *why = "unknown control '" + key + "'";
+            return false;
+        }
+    }
+    // Keep the events ordered by tick; equal ticks keep their text order.
+    auto at = std::upper_bound(s->events.begin(), s->events.end(), e.tick,
+                               [](int t, const sim_script_event& x) { return t < x.tick; });
+    s->events.insert(at, e);
+    return true;
+}
+
+bool sim_script_load(sim_script* s, const char* path, std::string* why)
+{
+    data_stream* in = open_data_file(path, "rb");
+    if (!in) {
+        *why = std::string("can't open script '") + path + "'";
+        return false;
+    }
+    char buffer[1002];
+    int number = 0;
+    bool ok = true;
+    while (ok && stream_gets(in, buffer, sizeof buffer)) {
+        number++;
+        const size_t n = strlen(buffer);
+        if (n == sizeof buffer - 1 && buffer[n - 1] != '\n') {
+            *why = "line too long";
+            ok = false;
+            break;
+        }
+        std::string reason;
+        if (!sim_script_add_line(s, buffer, &reason)) {
+            *why = reason;
+            ok = false;
+        }
+    }
+    close_data_file(in);
+    if (!ok)
+        *why = std::string(path) + ":" + std::to_string(number) + ": " + *why;
+    return ok;
+}
+
+sim_controls sim_script_at(const sim_script& s, int tick)
+{
+    sim_controls c;
+    for (const sim_script_event& e : s.events) {
+        if (e.tick > tick)
+            break;
+        for (const control_key& k : kControlKeys)
+            if (e.set & k.bit)
+                c.*k.field = e.values.*k.field;
+        if (e.set & control_shift)
+            c.shift = e.values.shift;
+    }
+    return c;
+}
+
+// ---- the world --------------------------------------------------------------------
+
+bool sim_world_load_track(sim_world* w, const char* track, std::string* why)
+{
+    heightfield_free(&w->ground);
+    const std::string dir = strchr(track, '/') ? std::string(track) : "@" + std::string(track);
+    if (!heightfield_load_ground(&w->ground, dir.c_str(), 0)) {
+        *why = "can't load the ground of track '" + std::string(track) + "'";
+        const char* last = visible_message(0);
+        if (last)
+            *why += std::string(": ") + last;
+        return false;
+    }
+    return true;
+}
+
+void sim_world_take_ground(sim_world* w, heightfield* hf)
+{
+    heightfield_free(&w->ground);
+    w->ground = *hf;
+    *hf = heightfield();
+}
+
+int sim_world_add_bike(sim_world* w, const char* model, float x, float z, float angle, bool with_aid)
+{
+    bike* b = create_bike(model, (int)w->riders.size(), "1", nullptr, nullptr, nullptr, nullptr);
+    apply_bike_setup(b, &g_bike_setup, false);
+    bike_set_auto_shift(b, 1);
+    sim_rider r;
+    r.b = b;
+    w->riders.push_back(r);
+    const int index = (int)w->riders.size() - 1;
+    // The probing in the placement needs the ground: bike_touches_ground
+    // reads the world's terrain through the placement hook.
+    place_bike_at_start(b, x, z, angle, heightfield_height_at(&w->ground, x, z));
+    if (with_aid)
+        sim_world_set_aid(w, index, true);
+    return index;
+}
+
+void sim_world_add_row(sim_world* w, const char* model, int count, float x, float z, float angle, float spacing,
+                       bool with_aid)
+{
+    // Facing (-sin a, -cos a); the rider's right is (cos a, -sin a).
+    const float rx = std::cos(angle), rz = -std::sin(angle);
+    for (int i = 0; i < count; i++) {
+        const float offset = ((float)i - 0.5f * (float)(count - 1)) * spacing;
+        sim_world_add_bike(w, model, x + rx * offset, z + rz * offset, angle, with_aid);
+    }
+}
+
+void sim_world_set_aid(sim_world* w, int rider, bool on)
+{
+    sim_rider& r = w->riders[(size_t)rider];
+    if (on)
+        aid_create(&r.aid, r.b);
+    else
+        aid_remove(&r.aid);
+}
+
+void sim_world_tick(sim_world* w)
+{
+    sim_tick_profile* profile = w->profile;
+    clock_type::time_point t0, t1, t2;
+    if (profile)
+        t0 = clock_type::now();
+    for (sim_rider& r : w->riders)
+        apply_controls(r.b, r.script ? sim_script_at(*r.script, w->tick) : sim_controls());
+    for (sim_rider& r : w->riders)
+        bike_touches_ground(r.b, &w->ground);
+    if (profile)
+        t1 = clock_type::now();
+    for (sim_rider& r : w->riders) {
+        apply_suspension(r.b);
+        drivetrain_step(r.b, w->tick);
+        aid_apply(r.aid, r.b);
+    }
+    if (profile)
+        t2 = clock_type::now();
+    physics_step();
+    w->tick++;
+    if (profile) {
+        const clock_type::time_point t3 = clock_type::now();
+        profile->contacts += std::chrono::duration<double>(t1 - t0).count();
+        profile->forces += std::chrono::duration<double>(t2 - t1).count();
+        profile->step += std::chrono::duration<double>(t3 - t2).count();
+        profile->ticks++;
+    }
+}
+
+void sim_world_free(sim_world* w)
+{
+    for (sim_rider& r : w->riders) {
+        aid_remove(&r.aid);
+        destroy_bike(r.b);
+    }
+    w->riders.clear();
+    heightfield_free(&w->ground);
+    w->tick = 0;
+}
+
+// ---- reading the state ------------------------------------------------------------
+
+float sim_frame_roll(const bike* b)
+{
+    const dReal* r = dBodyGetRotation(b->bodies[body_frame]);
+    // Forward is the frame's -z axis, up its y axis (columns of R).
+    const float fx = (float)-r[2], fz = (float)-r[10];
+    const float ux = (float)r[1], uy = (float)r[5], uz = (float)r[9];
+    float sx = -fz, sz = fx;
+    const float len = std::sqrt(sx * sx + sz * sz);
+    if (!(len > 0.0f))
+        return 0.0f;
+    sx /= len;
+    sz /= len;
+    (void)uy;
+    return std::acos(clampf(ux * sx + uz * sz, -1.0f, 1.0f)) - PI / 2.0f;
+}
+
+sim_bike_state sim_bike_state_of(const bike* b)
+{
+    sim_bike_state s;
+    const dReal* p = dBodyGetPosition(b->bodies[body_frame]);
+    const dReal* v = dBodyGetLinearVel(b->bodies[body_frame]);
+    s.position = {(float)p[0], (float)p[1], (float)p[2]};
+    s.velocity = {(float)v[0], (float)v[1], (float)v[2]};
+    s.speed_mph = bike_forward_speed_mph(b);
+    s.rpm = engine_rpm(b);
+    s.gear = b->gear + 1;
+    s.fork_travel = -(float)dJointGetSliderPosition(b->joints[joint_fork_slider]) / b->params.fork_travel;
+    s.shock_travel = -(float)dJointGetHingeAngle(b->joints[joint_swingarm_pivot]) / b->params.swingarm_travel;
+    s.front_depth = b->front_contact.depth;
+    s.rear_depth = b->rear_contact.depth;
+    s.roll = sim_frame_roll(b);
+    return s;
+}
+
+bool sim_bike_finite(const bike* b)
+{
+    for (int i = 0; i < bike_body_count; i++) {
+        dBodyID body = b->bodies[i];
+        if (!body)
+            continue;
+        if (!finite3(dBodyGetPosition(body)) || !finite3(dBodyGetLinearVel(body)) ||
+            !finite3(dBodyGetAngularVel(body)))
+            return false;
+    }
+    return std::isfinite(b->engine_speed) && std::isfinite(b->engine_angle);
+}
