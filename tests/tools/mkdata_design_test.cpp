@@ -155,10 +155,8 @@ TEST(CircuitDesign, ProfilesAreRideable)
                 landing_steepest = std::max(landing_steepest, -slope(s));
             EXPECT_LE(landing_steepest, f.landing_deg + 1) << "landing at " << f.s_landing;
             double middle = (f.s_lip + f.s_landing) / 2;
-            if (f.kind == feature_kind::tabletop)
-                EXPECT_NEAR(rise(middle), f.height, 0.01) << "deck at " << middle;
-            else
-                EXPECT_NEAR(rise(middle), 0, 0.01) << "gap at " << middle;
+            double want = f.kind == feature_kind::tabletop ? f.height : 0;  // deck or gap
+            EXPECT_NEAR(rise(middle), want, 0.01) << "middle of the jump at " << middle;
         } else if (f.kind == feature_kind::whoops) {
             double top = 0;
             for (double s = f.s_begin; s < f.s_end; s += 0.5)
@@ -257,6 +255,31 @@ TEST(CircuitDesign, NearestInvertsPlacementAndQueriesWrap)
     EXPECT_NEAR(std::hypot(c.x - a.x, c.z - a.z), 0.25, 0.01);
     EXPECT_NEAR(design_height(d, 100.25, 0), a.grade + a.offset + (a.bank > 0 ? station_height(a, 0) - a.grade - a.offset : 0),
                 1e-9);
+}
+
+TEST(CircuitDesign, CheckpointsCoverTheLapOffTheJumps)
+{
+    const track_design& d = design();
+    std::vector<double> at = design_checkpoint_stations(d, 250);
+    ASSERT_GE(at.size(), 10u);
+    EXPECT_EQ(at.back(), 0);  // the finish line closes the lap
+    double prev = 0;
+    for (size_t i = 0; i + 1 < at.size(); i++) {
+        EXPECT_GT(at[i], prev);
+        EXPECT_LE(at[i] - prev, 1.5 * 250) << "checkpoint " << i;
+        prev = at[i];
+        for (const track_feature& f : d.features)
+            if (f.kind == feature_kind::tabletop || f.kind == feature_kind::double_jump ||
+                f.kind == feature_kind::whoops) {
+                EXPECT_FALSE(at[i] > f.s_begin && at[i] < f.s_end) << "checkpoint at " << at[i];
+            }
+    }
+    EXPECT_LE(d.length - prev, 1.5 * 250);
+    design_checkpoint c = design_checkpoint_at(d, at[3], 6);
+    track_station st = design_station_at(d, at[3]);
+    EXPECT_DOUBLE_EQ(c.x, st.x);
+    EXPECT_DOUBLE_EQ(c.dz, st.tz);
+    EXPECT_DOUBLE_EQ(c.radius, st.width / 2 + 6);
 }
 
 // A plain oval with two long straights, for the refusals.

@@ -675,6 +675,38 @@ design_place design_nearest(const track_design& d, double x, double z)
     return best;
 }
 
+design_checkpoint design_checkpoint_at(const track_design& d, double s, double margin)
+{
+    track_station st = design_station_at(d, s);
+    return {st.s, st.x, st.z, st.tx, st.tz, st.width / 2 + margin};
+}
+
+std::vector<double> design_checkpoint_stations(const track_design& d, double gap)
+{
+    // Where no checkpoint may stand, with a little room either side.
+    std::vector<std::pair<double, double>> avoid;
+    for (const track_feature& f : d.features)
+        if (f.kind == feature_kind::tabletop || f.kind == feature_kind::double_jump || f.kind == feature_kind::whoops)
+            avoid.emplace_back(f.s_begin - 5, f.s_end + 5);
+    int count = std::max(1, (int)std::lround(d.length / gap));
+    double step = d.length / count, last = 0;
+    std::vector<double> out;
+    for (;;) {
+        double s = last + step;
+        if (s >= d.length - step / 2)
+            break;
+        // On a feature: just before it when that keeps the gates apart,
+        // else just after it.
+        for (const auto& a : avoid)
+            if (s > a.first && s < a.second)
+                s = a.first >= last + step / 2 ? a.first : a.second;
+        out.push_back(s);
+        last = s;
+    }
+    out.push_back(0);
+    return out;
+}
+
 gate_piece design_gate_piece(const track_design& d, int i)
 {
     const track_station& st = d.stations[0];

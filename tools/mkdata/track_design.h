@@ -235,6 +235,20 @@ double design_chute_width(const track_design& d, double s);
 // right); the bike behind it faces down the chute.
 gate_piece design_gate_piece(const track_design& d, int i);
 
+// A timing checkpoint across the ribbon at arc length s: centred on the
+// line, crossed in the direction of travel (dx, dz is the unit tangent),
+// radius half the ribbon width plus margin so a rider at the edge counts.
+struct design_checkpoint {
+    double s, x, z, dx, dz, radius;
+};
+design_checkpoint design_checkpoint_at(const track_design& d, double s, double margin);
+
+// Arc lengths for one lap's checkpoints, in the order a lap passes them:
+// about every `gap` ft (at most 1.5 gap apart), moved off the jumps and
+// whoops so none stands on a face or a landing, and last the finish line
+// at s = 0 (the lap-end gate).
+std::vector<double> design_checkpoint_stations(const track_design& d, double gap);
+
 // Height of the land (hills, swell, levelled start area) without noise.
 double design_land_height(const track_design& d, double x, double z);
 

@@ -104,7 +104,7 @@ bool write_lighting(output& out, const std::string& dir, const track_ground& g, 
 // Writes a top view of a ground as an RGB PNG of one pixel per sample: the
 // baked shading (half intensity, as "shadingx2.ppm" stores it), each cell
 // tinted by the ground its tile shows (tilemap indexes tiles.surfaces), and
-// the design's finish line, start gate and features marked.
+// the design's checkpoints, finish line, start gate and features marked.
 bool write_ground_preview(const std::string& png_path, const track_design& d, const uint8_t* shading,
                           int sample_count, const uint8_t* tilemap, const tile_set& tiles);
 

@@ -92,7 +92,11 @@ bool write_ground_preview(const std::string& png_path, const track_design& d, co
             break;
         }
     }
-    // Finish line, checked, and the start gate pieces.
+    // Where a lap's checkpoints would stand, then the finish line, checked,
+    // and the start gate pieces.
+    static const uint8_t cyan[3] = {40, 220, 230};
+    for (double s : design_checkpoint_stations(d, 250))
+        cv.across(d, s, cyan);
     {
         track_station st = design_station_at(d, 0);
         double half = st.width / 2;
