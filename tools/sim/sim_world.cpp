@@ -266,9 +266,7 @@ int sim_world_add_bike(sim_world* w, const char* model, float x, float z, float 
     r.b = b;
     w->riders.push_back(r);
     const int index = (int)w->riders.size() - 1;
-    // The probing in the placement needs the ground: bike_touches_ground
-    // reads the world's terrain through the placement hook.
-    place_bike_at_start(b, x, z, angle, heightfield_height_at(&w->ground, x, z));
+    place_bike_at_start(b, &w->ground, x, z, angle, heightfield_height_at(&w->ground, x, z));
     if (with_aid)
         sim_world_set_aid(w, index, true);
     return index;
