@@ -1,0 +1,76 @@
+// Small single-precision vector helpers shared by the contact code. Internal
+// to src/bike: the geometry works in floats and converts at the physics
+// engine's calls.
+#pragma once
+
+#include <ode/ode.h>
+
+#include <cmath>
+
+#include "core/vec3.h"
+
+namespace contact_math {
+
+inline vec3 v3(float x, float y, float z)
+{
+    return {x, y, z};
+}
+inline vec3 add(vec3 a, vec3 b)
+{
+    return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+inline vec3 sub(vec3 a, vec3 b)
+{
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+inline vec3 scale(vec3 a, float k)
+{
+    return {a.x * k, a.y * k, a.z * k};
+}
+inline vec3 neg(vec3 a)
+{
+    return {-a.x, -a.y, -a.z};
+}
+inline float dot(vec3 a, vec3 b)
+{
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+inline vec3 cross(vec3 a, vec3 b)
+{
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+inline float length_sq(vec3 a)
+{
+    return dot(a, a);
+}
+inline float length(vec3 a)
+{
+    return sqrtf(dot(a, a));
+}
+// a + b * k
+inline vec3 add_scaled(vec3 a, vec3 b, float k)
+{
+    return {a.x + b.x * k, a.y + b.y * k, a.z + b.z * k};
+}
+inline bool finite(vec3 a)
+{
+    return std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(a.z);
+}
+
+// Conversions at the physics engine's calls.
+inline vec3 from_ode(const dReal* v)
+{
+    return {(float)v[0], (float)v[1], (float)v[2]};
+}
+// R (3 x 4 row-major) times a body-frame vector, plus an optional position.
+inline vec3 rotate(const dReal* r, vec3 v)
+{
+    return {(float)(r[0] * v.x + r[1] * v.y + r[2] * v.z), (float)(r[4] * v.x + r[5] * v.y + r[6] * v.z),
+            (float)(r[8] * v.x + r[9] * v.y + r[10] * v.z)};
+}
+inline vec3 transform(const dReal* r, const dReal* p, vec3 v)
+{
+    return add(rotate(r, v), from_ode(p));
+}
+
+}  // namespace contact_math
