@@ -3,7 +3,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <new>
 #include <vector>
 
 #include "core/messages.h"
@@ -20,6 +19,11 @@ struct shape_cache {
     int capacity = 0;
 };
 shape_cache g_shapes;
+
+float reach_of(const shape_sphere& p)
+{
+    return std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z) + p.radius;
+}
 
 size_t block_size(int sphere_count, size_t name_length)
 {
@@ -44,8 +48,7 @@ shape* make_shape(const shape_sphere* spheres, int count, const char* name)
     s->source_shape = nullptr;
     float radius = 0.0f;
     for (int i = 0; i < count; i++) {
-        const shape_sphere& p = spheres[i];
-        const float reach = std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z) + p.radius;
+        const float reach = reach_of(spheres[i]);
         if (reach > radius)
             radius = reach;
     }
@@ -53,10 +56,13 @@ shape* make_shape(const shape_sphere* spheres, int count, const char* name)
     return s;
 }
 
-bool all_finite(const shape_sphere& p)
+// Infinities and NaNs (and centres so far out that the distance overflows)
+// would poison every contact the sphere takes part in.
+bool usable(const shape_sphere& p)
 {
     return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z) && std::isfinite(p.radius) &&
-           std::isfinite(p.friction) && std::isfinite(p.spring) && std::isfinite(p.damping);
+           std::isfinite(p.friction) && std::isfinite(p.spring) && std::isfinite(p.damping) &&
+           std::isfinite(reach_of(p));
 }
 
 void cache_append(shape* s)
@@ -89,8 +95,7 @@ shape* shape_parse(data_stream* s, const char* name)
             return nullptr;
         if (stream_scan(s, "%f %f %f %f", &p.radius, &p.friction, &p.spring, &p.damping) != 4)
             return nullptr;
-        // Infinities and NaNs would poison every contact they take part in.
-        if (!all_finite(p))
+        if (!usable(p))
             return nullptr;
         spheres.push_back(p);
     }
