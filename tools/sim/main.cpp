@@ -171,9 +171,9 @@ void print_state(const sim_world& w, int index)
 {
     const sim_bike_state s = sim_bike_state_of(w.riders[(size_t)index].b);
     printf("tick=%d t=%.3f bike=%d x=%.2f y=%.2f z=%.2f mph=%.1f rpm=%.0f gear=%d fork=%.3f shock=%.3f "
-           "front=%.3f rear=%.3f roll=%.3f\n",
+           "front=%.3f rear=%.3f roll=%.3f pitch=%.3f\n",
            w.tick, w.tick / 128.0, index, s.position.x, s.position.y, s.position.z, s.speed_mph, s.rpm, s.gear,
-           s.fork_travel, s.shock_travel, s.front_depth, s.rear_depth, s.roll);
+           s.fork_travel, s.shock_travel, s.front_depth, s.rear_depth, s.roll, s.pitch);
 }
 
 int first_broken(const sim_world& w)

@@ -72,6 +72,10 @@ void aid_remove(sim_upright_aid* aid)
         dJointDestroy(aid->roll_motor);
         aid->roll_motor = nullptr;
     }
+    if (aid->rider_hold) {
+        dJointDestroy(aid->rider_hold);
+        aid->rider_hold = nullptr;
+    }
 }
 
 void aid_create(sim_upright_aid* aid, bike* b)
@@ -81,8 +85,16 @@ void aid_create(sim_upright_aid* aid, bike* b)
     dJointAttach(aid->roll_motor, b->bodies[body_frame], nullptr);
     dJointSetAMotorMode(aid->roll_motor, dAMotorUser);
     dJointSetAMotorNumAxes(aid->roll_motor, 1);
-    // Axis 0 fixed to the frame: its own z (fore-aft) axis.
-    dJointSetAMotorAxis(aid->roll_motor, 0, 1, 0.0, 0.0, 1.0);
+    // Axis 0 turns with the frame: its own z (fore-aft) axis. The engine
+    // takes the axis in world coordinates even for a body-fixed axis.
+    dVector3 z;
+    dBodyVectorToWorld(b->bodies[body_frame], 0.0, 0.0, 1.0, z);
+    dJointSetAMotorAxis(aid->roll_motor, 0, 1, z[0], z[1], z[2]);
+    // The rider mount lets the torso move freely up and down; without the
+    // rider's springs it would sink onto the frame, so keep it where it is.
+    aid->rider_hold = dJointCreateFixed(physics_world(), nullptr);
+    dJointAttach(aid->rider_hold, b->bodies[body_rider], b->bodies[body_frame]);
+    dJointSetFixed(aid->rider_hold);
 }
 
 void aid_apply(const sim_upright_aid& aid, bike* b)
@@ -366,6 +378,8 @@ sim_bike_state sim_bike_state_of(const bike* b)
     s.front_depth = b->front_contact.depth;
     s.rear_depth = b->rear_contact.depth;
     s.roll = sim_frame_roll(b);
+    const dReal* r = dBodyGetRotation(b->bodies[body_frame]);
+    s.pitch = std::asin(clampf((float)-r[6], -1.0f, 1.0f));
     return s;
 }
 

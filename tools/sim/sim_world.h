@@ -80,11 +80,14 @@ sim_controls sim_script_at(const sim_script& s, int tick);
 // ---- the world --------------------------------------------------------------
 
 // Holds a bike's frame upright (an angular motor between frame and world
-// about the frame's own fore-aft axis, driving the lean back to 0) and turns
-// its steering toward steer x pi/8 (the steering head's motor). A stand-in
-// for the rider's balance, for the runner and the tests only.
+// about the frame's own fore-aft axis, driving the lean back to 0), holds
+// the rider's torso where it sits on the frame (a fixed joint: the rider's
+// springs belong to the rider step) and turns the steering toward
+// steer x pi/8 (the steering head's motor). A stand-in for the rider, for
+// the runner and the tests only. Add it to a bike at rest in its placed pose.
 struct sim_upright_aid {
     dJointID roll_motor = nullptr;
+    dJointID rider_hold = nullptr;
     float max_torque = 4000;  // lbf ft about the fore-aft axis
     float steer_torque = 150; // lbf ft at the steering head
 };
@@ -152,6 +155,7 @@ struct sim_bike_state {
     float shock_travel;  // fraction, 0 extended
     float front_depth, rear_depth;
     float roll;          // lean angle, radians, positive left
+    float pitch;         // nose up positive, radians
 };
 sim_bike_state sim_bike_state_of(const bike* b);
 
