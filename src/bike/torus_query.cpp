@@ -95,17 +95,6 @@ vec3 any_perpendicular(vec3 a)
     return scale(p, 1.0f / length(p));
 }
 
-// Squared distance from point p (relative to the ring centre) to the ring
-// circle of radius R about unit axle a.
-inline float ring_distance_sq(vec3 p, vec3 a, float ring_radius)
-{
-    const float h = dot(p, a);
-    const vec3 q = add_scaled(p, a, -h);
-    const float rho = length(q);
-    const float d = rho - ring_radius;
-    return h * h + d * d;
-}
-
 // The ring's point nearest p; fallback when p lies on the axle.
 inline vec3 ring_point_nearest(vec3 p, vec3 a, float ring_radius, vec3 fallback)
 {
@@ -119,15 +108,27 @@ inline vec3 ring_point_nearest(vec3 p, vec3 a, float ring_radius, vec3 fallback)
 // Smallest squared distance between the ring and the segment A-B: coarse
 // samples find the basin (a segment can pass near the ring twice), a golden
 // section search refines it. A fixed number of steps keeps it deterministic.
+// Along the segment p(t) = A + t e the squared distance to the ring is
+// |p|^2 + R^2 - 2 R rho(t), with |p|^2 and rho^2 (the part of |p|^2 off the
+// axle) quadratic in t, so each step costs a few products and one root.
 float segment_ring_distance_sq(vec3 A, vec3 B, vec3 a, float ring_radius, vec3* nearest)
 {
-    enum { samples = 12, refine_steps = 24 };
+    enum { samples = 8, refine_steps = 20 };
     const vec3 e = sub(B, A);
+    const float ee = dot(e, e), ae = dot(A, e), aa = dot(A, A);
+    const float ha = dot(A, a), he = dot(e, a);
+    const float q2 = ee - he * he, q1 = 2.0f * (ae - ha * he), q0 = aa - ha * ha;
+    const float p2 = ee, p1 = 2.0f * ae, p0 = aa;
+    const float rr = ring_radius * ring_radius, two_r = 2.0f * ring_radius;
+    auto f = [&](float t) {
+        const float q = (q2 * t + q1) * t + q0;
+        return (p2 * t + p1) * t + p0 + rr - two_r * sqrtf(fmaxf(q, 0.0f));
+    };
     float best_t = 0.0f;
-    float best = ring_distance_sq(A, a, ring_radius);
+    float best = f(0.0f);
     for (int k = 1; k <= samples; k++) {
         const float t = (float)k / (float)samples;
-        const float d = ring_distance_sq(add_scaled(A, e, t), a, ring_radius);
+        const float d = f(t);
         if (d < best) {
             best = d;
             best_t = t;
@@ -139,21 +140,21 @@ float segment_ring_distance_sq(vec3 A, vec3 B, vec3 a, float ring_radius, vec3* 
     const float g = 0.618034f;
     float t1 = hi - g * (hi - lo);
     float t2 = lo + g * (hi - lo);
-    float d1 = ring_distance_sq(add_scaled(A, e, t1), a, ring_radius);
-    float d2 = ring_distance_sq(add_scaled(A, e, t2), a, ring_radius);
+    float d1 = f(t1);
+    float d2 = f(t2);
     for (int k = 0; k < refine_steps; k++) {
         if (d1 <= d2) {
             hi = t2;
             t2 = t1;
             d2 = d1;
             t1 = hi - g * (hi - lo);
-            d1 = ring_distance_sq(add_scaled(A, e, t1), a, ring_radius);
+            d1 = f(t1);
         } else {
             lo = t1;
             t1 = t2;
             d1 = d2;
             t2 = lo + g * (hi - lo);
-            d2 = ring_distance_sq(add_scaled(A, e, t2), a, ring_radius);
+            d2 = f(t2);
         }
     }
     if (d1 < best) {
@@ -165,7 +166,8 @@ float segment_ring_distance_sq(vec3 A, vec3 B, vec3 a, float ring_radius, vec3* 
         best_t = t2;
     }
     *nearest = add_scaled(A, e, best_t);
-    return best;
+    // Rounding can leave a hair below zero where the segment meets the ring.
+    return fmaxf(best, 0.0f);
 }
 
 // The torus (centre at the origin) against one triangle. The cheap cases
@@ -311,6 +313,10 @@ float boundary_contact(const local_triangle& t, const torus_shape& w, terrain_hi
             continue;
         if (fmaxf(length(A), length(B)) <= w.R - w.r)
             continue;
+        // Wholly to one side of the wheel plane, farther than the section.
+        const float ha = dot(A, w.a), hb = dot(B, w.a);
+        if ((ha >= w.r && hb >= w.r) || (ha <= -w.r && hb <= -w.r))
+            continue;
         vec3 nearest;
         const float d = segment_ring_distance_sq(A, B, w.a, w.R, &nearest);
         if (d < best) {
@@ -440,17 +446,21 @@ bool begin_walk(const heightfield* hf, vec3 centre, float reach, cell_walk* w)
 }
 
 // The two triangles of cell (i, j) relative to the walk's centre.
-int cell_triangles(const heightfield* hf, const cell_walk& w, int i, int j, local_triangle out[2])
+// A triangle lying wholly more than `below` under the centre cannot reach
+// the body and is left out.
+int cell_triangles(const heightfield* hf, const cell_walk& w, int i, int j, float below, local_triangle out[2])
 {
     vec3 v[6];
     heightfield_cell_triangles(hf, i, j, v);
     for (vec3& p : v)
         p = sub(p, w.centre);
     int n = 0;
-    if (make_triangle(v[0], v[1], v[2], &out[n]))
-        n++;
-    if (make_triangle(v[3], v[4], v[5], &out[n]))
-        n++;
+    for (int t = 0; t < 6; t += 3) {
+        if (fmaxf(v[t].y, fmaxf(v[t + 1].y, v[t + 2].y)) < -below)
+            continue;
+        if (make_triangle(v[t], v[t + 1], v[t + 2], &out[n]))
+            n++;
+    }
     return n;
 }
 
@@ -525,45 +535,66 @@ bool torus_heightfield_query(const heightfield* hf, vec3 centre, vec3 axle, floa
     torus_shape w;
     if (!valid_torus(centre, axle, ring_radius, section_radius, &w))
         return false;
+    const float reach = w.R + w.r;
     cell_walk walk;
-    if (!begin_walk(hf, centre, w.R + w.r, &walk))
+    if (!begin_walk(hf, centre, reach, &walk))
         return false;
 
     // First the cases that need no search; then the triangle boundaries,
     // only where one could still be deeper than the best so far. Rows, then
     // columns, then the cell's two triangles: the first of equal depths wins.
+    // The triangles left for the second pass are kept (a wheel has a few
+    // dozen at most); past that many they are rebuilt from the grid.
+    enum { kept_max = 48 };
+    local_triangle kept[kept_max];
+    float kept_bound[kept_max];
+    int kept_count = 0;
+    bool overflow = false;
     float best = 0.0f;
     terrain_hit best_hit = {};
-    bool pending = false;
     local_triangle tri[2];
     for (int j = walk.j0; j < walk.j1; j++) {
         for (int i = walk.i0; i < walk.i1; i++) {
-            const int n = cell_triangles(hf, walk, i, j, tri);
+            const int n = cell_triangles(hf, walk, i, j, reach, tri);
             for (int k = 0; k < n; k++) {
                 const torus_case c = classify(tri[k], w);
-                if (!c.resolved)
-                    pending = pending || c.depth > best;
-                else if (c.depth > best) {
-                    best = c.depth;
-                    best_hit = c.hit;
+                if (c.resolved) {
+                    if (c.depth > best) {
+                        best = c.depth;
+                        best_hit = c.hit;
+                    }
+                } else if (c.depth > best) {
+                    if (kept_count < kept_max) {
+                        kept[kept_count] = tri[k];
+                        kept_bound[kept_count++] = c.depth;
+                    } else {
+                        overflow = true;
+                    }
                 }
             }
         }
     }
-    if (pending) {
+    auto boundary_if_deeper = [&](const local_triangle& t, float bound) {
+        if (!(bound > best))
+            return;
+        terrain_hit hit;
+        const float depth = boundary_contact(t, w, &hit);
+        if (depth > best) {
+            best = depth;
+            best_hit = hit;
+        }
+    };
+    if (!overflow) {
+        for (int k = 0; k < kept_count; k++)
+            boundary_if_deeper(kept[k], kept_bound[k]);
+    } else {
         for (int j = walk.j0; j < walk.j1; j++) {
             for (int i = walk.i0; i < walk.i1; i++) {
-                const int n = cell_triangles(hf, walk, i, j, tri);
+                const int n = cell_triangles(hf, walk, i, j, reach, tri);
                 for (int k = 0; k < n; k++) {
                     const torus_case c = classify(tri[k], w);
-                    if (c.resolved || !(c.depth > best))
-                        continue;
-                    terrain_hit hit;
-                    const float depth = boundary_contact(tri[k], w, &hit);
-                    if (depth > best) {
-                        best = depth;
-                        best_hit = hit;
-                    }
+                    if (!c.resolved)
+                        boundary_if_deeper(tri[k], c.depth);
                 }
             }
         }
@@ -582,15 +613,16 @@ bool sphere_heightfield_query(const heightfield* hf, vec3 centre, float radius, 
 {
     if (!finite(centre) || !std::isfinite(radius) || !(radius > 0.0f))
         return false;
+    const float reach = radius;
     cell_walk walk;
-    if (!begin_walk(hf, centre, radius, &walk))
+    if (!begin_walk(hf, centre, reach, &walk))
         return false;
     float best = 0.0f;
     terrain_hit best_hit = {};
     local_triangle tri[2];
     for (int j = walk.j0; j < walk.j1; j++) {
         for (int i = walk.i0; i < walk.i1; i++) {
-            const int n = cell_triangles(hf, walk, i, j, tri);
+            const int n = cell_triangles(hf, walk, i, j, reach, tri);
             for (int k = 0; k < n; k++) {
                 terrain_hit hit;
                 const float depth = sphere_local(tri[k], radius, &hit);
