@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "bike/bike.h"
 #include "bike/catalogue.h"
@@ -26,7 +27,8 @@ namespace {
 const char* const kUsage =
     "usage: kessrig-sim ride  [--track NAME] [--bikes N] [--model NAME] [--spot X,Z,ANGLE]\n"
     "                         [--ticks T] [--script FILE] [--do \"SECONDS KEY=VALUE...\"]...\n"
-    "                         [--print-every TICKS] [--spacing FT] [--no-aid]\n"
+    "                         [--print-every TICKS] [--spacing FT] [--speed MPH] [--roost-density N]\n"
+    "                         [--no-aid]\n"
     "       kessrig-sim bench --bikes N [--ticks T] [--track NAME] [--model NAME] [--spot X,Z,ANGLE]\n"
     "                         [--script FILE] [--do ...] [--no-aid]\n"
     "\n"
@@ -34,14 +36,17 @@ const char* const kUsage =
     "  --bikes N         bikes side by side on the spot (1..160; default 1)\n"
     "  --model NAME      bike model (default 450sxf(2018))\n"
     "  --spot X,Z,ANGLE  where the row stands (ft) and its facing angle (radians; facing\n"
-    "                    (-sin a, -cos a)); default: the middle of the terrain facing -z\n"
+    "                    (-sin a, -cos a)); default: the track's starting gate, or without\n"
+    "                    one the middle of the terrain facing -z\n"
     "  --ticks T         world ticks to run (128 per simulated second; default 1280)\n"
     "  --script FILE     controls over time, one change per line: SECONDS KEY=VALUE...\n"
     "                    keys throttle clutch front rear steer lean sit backup shift\n"
     "  --do LINE         one script line (may repeat; added to the script)\n"
     "                    default script: \"0 throttle=1\" (clutch engaged)\n"
     "  --print-every T   ride: print the state every T ticks (default 128; 0 = only the end)\n"
-    "  --spacing FT      distance between neighbouring bikes (default 3.5)\n"
+    "  --spacing FT      distance between neighbouring bikes in a row (default 3.5)\n"
+    "  --speed MPH       start rolling at this speed in a gear that suits it (default 0)\n"
+    "  --roost-density N particles thrown per wheel per tick x 100 (0..1000; default 1000)\n"
     "  --no-aid          no upright aid (the bikes fall over without a rider step)\n";
 
 struct options {
@@ -53,6 +58,8 @@ struct options {
     bool have_spot = false;
     float spot_x = 0, spot_z = 0, spot_angle = 0;
     float spacing = 3.5f;
+    int roost_density = 1000;
+    float speed_mph = 0;
     long print_every = 128;
     bool aid = true;
     sim_script script;
@@ -144,6 +151,13 @@ int parse_options(int argc, char** argv, options* o)
         } else if (arg == "--spacing") {
             if (!parse_float(value, &o->spacing) || o->spacing < 0 || o->spacing > 100)
                 return fail(std::string("--spacing: expected 0 to 100 ft, got '") + value + "'");
+        } else if (arg == "--speed") {
+            if (!parse_float(value, &o->speed_mph) || o->speed_mph < 0 || o->speed_mph > 200)
+                return fail(std::string("--speed: expected 0 to 200 mph, got '") + value + "'");
+        } else if (arg == "--roost-density") {
+            if (!parse_long(value, 0, 1000, &n))
+                return fail(std::string("--roost-density: expected 0 to 1000, got '") + value + "'");
+            o->roost_density = (int)n;
         } else if (arg == "--spot") {
             if (!parse_spot(value, o))
                 return fail(std::string("--spot: expected X,Z,ANGLE, got '") + value + "'");
@@ -195,14 +209,22 @@ int run(const options& o)
     std::string why;
     if (!sim_world_load_track(&w, o.track.c_str(), &why))
         return fail(why);
-    float x = o.spot_x, z = o.spot_z, angle = o.spot_angle;
-    if (!o.have_spot) {
-        x = z = 0.5f * w.ground.extent;
-        angle = 0;
-    }
-    sim_world_add_row(&w, o.model.c_str(), o.bikes, x, z, angle, o.spacing, o.aid);
-    for (sim_rider& r : w.riders)
+    w.roost_density = o.roost_density;
+    // Without a spot the bikes stand at the starting gate; a track without
+    // one gets a row in the middle of its terrain, facing -z.
+    std::vector<sim_spot> gate;
+    sim_spot centre = {0.5f * w.ground.extent, 0.5f * w.ground.extent, 0.0f};
+    if (o.have_spot)
+        centre = {o.spot_x, o.spot_z, o.spot_angle};
+    else
+        gate = sim_track_gate_spots(o.track.c_str());
+    for (const sim_spot& s : sim_row_spots(gate, o.bikes, centre, o.spacing))
+        sim_world_add_bike(&w, o.model.c_str(), s.x, s.z, s.angle, o.aid);
+    for (sim_rider& r : w.riders) {
         r.script = &o.script;
+        if (o.speed_mph > 0)
+            sim_bike_launch(r.b, o.speed_mph * 1.4666666666666666f);
+    }
 
     const bool bench = o.mode == "bench";
     sim_tick_profile profile;
@@ -240,7 +262,8 @@ int run(const options& o)
         if (o.print_every == 0 || w.tick % o.print_every != 0)
             for (int i = 0; i < o.bikes; i++)
                 print_state(w, i);
-        printf("ticks=%d bikes=%d sim_seconds=%.3f wall_seconds=%.3f\n", w.tick, o.bikes, w.tick / 128.0, wall);
+        printf("ticks=%d bikes=%d roost_particles=%d sim_seconds=%.3f wall_seconds=%.3f\n", w.tick, o.bikes,
+               w.roost ? w.roost->live : 0, w.tick / 128.0, wall);
     }
     sim_world_free(&w);
     return status;

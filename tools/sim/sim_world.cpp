@@ -72,10 +72,6 @@ void aid_remove(sim_upright_aid* aid)
         dJointDestroy(aid->roll_motor);
         aid->roll_motor = nullptr;
     }
-    if (aid->rider_hold) {
-        dJointDestroy(aid->rider_hold);
-        aid->rider_hold = nullptr;
-    }
 }
 
 void aid_create(sim_upright_aid* aid, bike* b)
@@ -90,11 +86,46 @@ void aid_create(sim_upright_aid* aid, bike* b)
     dVector3 z;
     dBodyVectorToWorld(b->bodies[body_frame], 0.0, 0.0, 1.0, z);
     dJointSetAMotorAxis(aid->roll_motor, 0, 1, z[0], z[1], z[2]);
-    // The rider mount lets the torso move freely up and down; without the
-    // rider's springs it would sink onto the frame, so keep it where it is.
-    aid->rider_hold = dJointCreateFixed(physics_world(), nullptr);
-    dJointAttach(aid->rider_hold, b->bodies[body_rider], b->bodies[body_frame]);
-    dJointSetFixed(aid->rider_hold);
+}
+
+// The rider mount lets the torso swing freely up and down (about a point
+// far ahead); the rider's own springs come with the rider step. Until then
+// two stiff soft contacts between rider and frame, along the frame's up and
+// fore-aft axes, pull the torso back to its seat (one constraint row each,
+// as the rider's springs will cost).
+void seat_rider(const sim_upright_aid& aid, bike* b)
+{
+    dBodyID rider = b->bodies[body_rider], frame = b->bodies[body_frame];
+    if (!rider || !dJointGetBody(b->joints[joint_rider_mount], 0))
+        return;
+    const vec3 rp = b->params.rider_pos, fp = b->params.frame_pos;
+    dVector3 seat;
+    dBodyGetRelPointPos(frame, rp.x - fp.x, rp.y - fp.y, rp.z - fp.z, seat);
+    const dReal* at = dBodyGetPosition(rider);
+    const dReal d[3] = {seat[0] - at[0], seat[1] - at[1], seat[2] - at[2]};
+    float erp, cfm;
+    contact_soft_params(aid.seat_spring, aid.seat_damping, &erp, &cfm);
+    for (int axis = 1; axis <= 2; axis++) {
+        dVector3 a;
+        dBodyVectorToWorld(frame, 0.0, axis == 1 ? 1.0 : 0.0, axis == 2 ? 1.0 : 0.0, a);
+        const dReal e = d[0] * a[0] + d[1] * a[1] + d[2] * a[2];
+        if (std::fabs(e) < 1e-6)
+            continue;
+        const dReal sign = e > 0 ? 1.0 : -1.0;
+        dContact c = {};
+        c.surface.mode = dContactSoftERP | dContactSoftCFM;
+        c.surface.soft_erp = erp;
+        c.surface.soft_cfm = cfm;
+        c.geom.pos[0] = at[0];
+        c.geom.pos[1] = at[1];
+        c.geom.pos[2] = at[2];
+        c.geom.normal[0] = sign * a[0];
+        c.geom.normal[1] = sign * a[1];
+        c.geom.normal[2] = sign * a[2];
+        c.geom.depth = std::fabs(e);
+        dJointID j = dJointCreateContact(physics_world(), physics_contact_group(), &c);
+        dJointAttach(j, rider, frame);
+    }
 }
 
 void aid_apply(const sim_upright_aid& aid, bike* b)
@@ -106,6 +137,7 @@ void aid_apply(const sim_upright_aid& aid, bike* b)
     const float roll = sim_frame_roll(b);
     dJointSetAMotorParam(aid.roll_motor, dParamVel, -8.0f * roll);
     dJointSetAMotorParam(aid.roll_motor, dParamFMax, aid.max_torque);
+    seat_rider(aid, b);
     // Steering toward steer x pi/8 (positive angle turns left, as steer).
     dJointID head = b->joints[joint_steering_head];
     const float target = b->steer * PI / 8.0f;
@@ -248,9 +280,22 @@ sim_controls sim_script_at(const sim_script& s, int tick)
 
 // ---- the world --------------------------------------------------------------------
 
+namespace {
+
+void start_world(sim_world* w)
+{
+    g_world_rng.seed(0);
+    if (!w->roost)
+        w->roost.reset(new roost_pool());
+    roost_pool_reset(w->roost.get());
+}
+
+}  // namespace
+
 bool sim_world_load_track(sim_world* w, const char* track, std::string* why)
 {
     heightfield_free(&w->ground);
+    start_world(w);
     const std::string dir = strchr(track, '/') ? std::string(track) : "@" + std::string(track);
     if (!heightfield_load_ground(&w->ground, dir.c_str(), 0)) {
         *why = "can't load the ground of track '" + std::string(track) + "'";
@@ -262,11 +307,64 @@ bool sim_world_load_track(sim_world* w, const char* track, std::string* why)
     return true;
 }
 
+std::vector<sim_spot> sim_track_gate_spots(const char* track)
+{
+    std::vector<sim_spot> spots;
+    const std::string name =
+        (strchr(track, '/') ? std::string(track) : "@" + std::string(track)) + "/timing_gates";
+    data_stream* in = open_data_file(name.c_str(), "rb");
+    if (!in)
+        return spots;
+    char word[81] = {};
+    if (stream_scan(in, "%80s", word) == 1 && strcmp(word, "startinggate:") == 0) {
+        float x, y, z, a;
+        char line[1100];
+        while (spots.size() < 160 && stream_gets(in, line, sizeof line)) {
+            if (sscanf(line, " [ %f %f %f ] %f", &x, &y, &z, &a) != 4) {
+                // Blank lines (the rest of the header line) are skipped; any
+                // other line ends the section.
+                if (strspn(line, " \t\r\n") == strlen(line) && spots.empty())
+                    continue;
+                break;
+            }
+            if (!std::isfinite(x) || !std::isfinite(z) || !std::isfinite(a))
+                continue;
+            // Angles outside -pi..pi are brought into it.
+            const double pi = 3.14159265358979323846;
+            const double u = (a + pi) / (2 * pi);
+            a = (float)((u - std::floor(u)) * 2 * pi - pi);
+            spots.push_back({x, z, a});
+        }
+    }
+    close_data_file(in);
+    return spots;
+}
+
+std::vector<sim_spot> sim_row_spots(const std::vector<sim_spot>& gate, int count, sim_spot fallback, float spacing)
+{
+    std::vector<sim_spot> row;
+    if (count <= 0)
+        return row;
+    if ((int)gate.size() >= count) {
+        const int first = ((int)gate.size() - count) / 2;
+        row.assign(gate.begin() + first, gate.begin() + first + count);
+        return row;
+    }
+    // Facing (-sin a, -cos a); the rider's right is (cos a, -sin a).
+    const float rx = std::cos(fallback.angle), rz = -std::sin(fallback.angle);
+    for (int i = 0; i < count; i++) {
+        const float offset = ((float)i - 0.5f * (float)(count - 1)) * spacing;
+        row.push_back({fallback.x + rx * offset, fallback.z + rz * offset, fallback.angle});
+    }
+    return row;
+}
+
 void sim_world_take_ground(sim_world* w, heightfield* hf)
 {
     heightfield_free(&w->ground);
     w->ground = *hf;
     *hf = heightfield();
+    start_world(w);
 }
 
 int sim_world_add_bike(sim_world* w, const char* model, float x, float z, float angle, bool with_aid)
@@ -284,15 +382,34 @@ int sim_world_add_bike(sim_world* w, const char* model, float x, float z, float 
     return index;
 }
 
-void sim_world_add_row(sim_world* w, const char* model, int count, float x, float z, float angle, float spacing,
-                       bool with_aid)
+void sim_bike_launch(bike* b, float speed)
 {
-    // Facing (-sin a, -cos a); the rider's right is (cos a, -sin a).
-    const float rx = std::cos(angle), rz = -std::sin(angle);
-    for (int i = 0; i < count; i++) {
-        const float offset = ((float)i - 0.5f * (float)(count - 1)) * spacing;
-        sim_world_add_bike(w, model, x + rx * offset, z + rz * offset, angle, with_aid);
+    dVector3 forward;
+    dBodyVectorToWorld(b->bodies[body_frame], 0.0, 0.0, -1.0, forward);
+    for (int i = 0; i < bike_body_count; i++)
+        if (b->bodies[i])
+            dBodySetLinearVel(b->bodies[i], forward[0] * speed, forward[1] * speed, forward[2] * speed);
+    // Rolling forward turns a wheel backwards about its own x axis.
+    const struct {
+        int body;
+        float radius;
+    } wheels[2] = {{body_front_wheel, b->params.front_tyre_ring_radius + b->params.front_tyre_section_radius},
+                   {body_rear_wheel, b->params.rear_tyre_ring_radius + b->params.rear_tyre_section_radius}};
+    for (const auto& w : wheels) {
+        dVector3 axle;
+        dBodyVectorToWorld(b->bodies[w.body], 1.0, 0.0, 0.0, axle);
+        const float spin = -speed / w.radius;
+        dBodySetAngularVel(b->bodies[w.body], axle[0] * spin, axle[1] * spin, axle[2] * spin);
     }
+    // The lowest gear that keeps the engine below its upshift speed.
+    const float wheel_rate = speed / wheels[1].radius;
+    for (b->gear = 0; b->gear < GEAR_COUNT - 1; b->gear++) {
+        const int next = select_gear(b->params.gear_ratio, b->gear, 1);
+        if (next == b->gear || overall_ratio(b) * wheel_rate * ENGINE_RPM_PER_RAD_S <= b->params.upshift_rpm)
+            break;
+    }
+    b->engine_speed = overall_ratio(b) * wheel_rate;
+    b->engine_angle = (float)dJointGetHingeAngle(b->joints[joint_rear_axle]);
 }
 
 void sim_world_set_aid(sim_world* w, int rider, bool on)
@@ -314,6 +431,9 @@ void sim_world_tick(sim_world* w)
         apply_controls(r.b, r.script ? sim_script_at(*r.script, w->tick) : sim_controls());
     for (sim_rider& r : w->riders)
         bike_touches_ground(r.b, &w->ground);
+    if (w->roost)
+        for (sim_rider& r : w->riders)
+            bike_emit_roost(r.b, &w->ground, w->roost.get(), w->roost_density, w->tick, false, &g_world_rng);
     if (profile)
         t1 = clock_type::now();
     for (sim_rider& r : w->riders) {
@@ -324,6 +444,8 @@ void sim_world_tick(sim_world* w)
     if (profile)
         t2 = clock_type::now();
     physics_step();
+    if (w->roost)
+        roost_move(w->roost.get(), &w->ground);
     w->tick++;
     if (profile) {
         const clock_type::time_point t3 = clock_type::now();

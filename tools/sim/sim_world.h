@@ -3,13 +3,15 @@
 // the world-tick benchmark and the behaviour tests, so all three measure and
 // check the same loop.
 //
-// One world tick: every bike takes its controls, finds its ground contacts,
-// sets its suspension motors and drivetrain forces; then the physics world
-// steps once. Until the rider step exists the bikes have nobody to balance
+// One world tick: every bike takes its controls and finds its ground
+// contacts; the wheels throw their roost; every bike sets its suspension
+// motors and drivetrain forces; the physics world steps once and the roost
+// particles fly. Until the rider step exists the bikes have nobody to balance
 // them, so a bike may carry an upright aid (see below) that stands in for
 // the rider's balance and steering.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,7 @@
 
 #include "core/vec3.h"
 #include "track/heightfield.h"
+#include "track/roost.h"
 
 struct bike;
 
@@ -81,13 +84,14 @@ sim_controls sim_script_at(const sim_script& s, int tick);
 
 // Holds a bike's frame upright (an angular motor between frame and world
 // about the frame's own fore-aft axis, driving the lean back to 0), holds
-// the rider's torso where it sits on the frame (a fixed joint: the rider's
-// springs belong to the rider step) and turns the steering toward
+// the rider's torso on its seat (two stiff springs between rider and frame,
+// standing in for the rider's springs of the rider step) and turns the steering toward
 // steer x pi/8 (the steering head's motor). A stand-in for the rider, for
 // the runner and the tests only. Add it to a bike at rest in its placed pose.
 struct sim_upright_aid {
     dJointID roll_motor = nullptr;
-    dJointID rider_hold = nullptr;
+    float seat_spring = 20000;  // lbf/ft holding the rider on its seat
+    float seat_damping = 400;   // lbf per ft/s
     float max_torque = 4000;  // lbf ft about the fore-aft axis
     float steer_torque = 150; // lbf ft at the steering head
 };
@@ -101,9 +105,9 @@ struct sim_rider {
 // Wall-clock seconds spent in the parts of the world tick (profiling only;
 // nothing in the simulation reads it).
 struct sim_tick_profile {
-    double contacts = 0;  // controls and ground contacts
+    double contacts = 0;  // controls, ground contacts, roost
     double forces = 0;    // suspension, drivetrain, aid
-    double step = 0;      // the physics step
+    double step = 0;      // the physics step and the particles' flight
     long ticks = 0;
 };
 
@@ -111,15 +115,39 @@ struct sim_world {
     heightfield ground;
     std::vector<sim_rider> riders;
     int tick = 0;
+    // Roost particles; null: no roost thrown. roost_density is the game's
+    // "roost_density" setting (0..1000).
+    std::unique_ptr<roost_pool> roost;
+    int roost_density = 1000;
     sim_tick_profile* profile = nullptr;  // filled by sim_world_tick when set
 };
 
 // Everything below needs the physics world (physics_init) to exist.
 
+// Both ways to set the ground seed the world's random number generator with
+// 0 and give the world an empty roost pool.
+
 // The ground of a track directory ("rabbithill", looked up as the data name
 // "@rabbithill", or a path holding a "/"): heights, surfaces, tile map.
 // False with the reason (and the loader's message) when it cannot be loaded.
 bool sim_world_load_track(sim_world* w, const char* track, std::string* why);
+// One place to stand a bike: position on the ground and facing angle
+// (radians; the bike faces (-sin a, -cos a)).
+struct sim_spot {
+    float x, z, angle;
+};
+
+// The stand positions of the starting gate pieces from the track's
+// "timing_gates" ("startinggate:" section), in file order; empty when the
+// file or the section is missing. At most 160.
+std::vector<sim_spot> sim_track_gate_spots(const char* track);
+
+// count spots for a row of bikes: the gate pieces centred on the middle of
+// the gate when there are enough of them, otherwise a row side by side
+// across the facing direction, spacing ft apart, centred on fallback.
+std::vector<sim_spot> sim_row_spots(const std::vector<sim_spot>& gate, int count, sim_spot fallback,
+                                    float spacing);
+
 // A ground built by the caller (tests): the world takes it over.
 void sim_world_take_ground(sim_world* w, heightfield* hf);
 
@@ -129,10 +157,11 @@ void sim_world_take_ground(sim_world* w, heightfield* hf);
 // the upright aid. Returns the rider's index.
 int sim_world_add_bike(sim_world* w, const char* model, float x, float z, float angle, bool with_aid);
 
-// Places count bikes side by side across the facing direction, spacing ft
-// apart, centred on (x, z).
-void sim_world_add_row(sim_world* w, const char* model, int count, float x, float z, float angle, float spacing,
-                       bool with_aid);
+
+// Sends a bike (at rest, upright) off at speed ft/s along its facing: every
+// body moves with it, both wheels roll, and the engine turns with the rear
+// wheel in the lowest gear that keeps it below its upshift rpm. For tests and rides that start at speed.
+void sim_bike_launch(bike* b, float speed);
 
 // Adds or removes the upright aid of a rider.
 void sim_world_set_aid(sim_world* w, int rider, bool on);
