@@ -1,0 +1,194 @@
+// The headless runner: its control scripts, where it stands the bikes, and
+// the kessrig-sim command line as scripts use it.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <regex>
+#include <string>
+#include <sys/wait.h>
+
+#include "files/datafs.h"
+#include "sim_world.h"
+#include "test_support.h"
+
+namespace {
+
+TEST(SimScript, ChangesHoldUntilTheNextOneAndSortByTime)
+{
+    sim_script s;
+    std::string why;
+    ASSERT_TRUE(sim_script_add_line(&s, "2.5 throttle=0 front=1 rear=0.5  # brake", &why)) << why;
+    ASSERT_TRUE(sim_script_add_line(&s, "   # a comment only", &why));
+    ASSERT_TRUE(sim_script_add_line(&s, "", &why));
+    ASSERT_TRUE(sim_script_add_line(&s, "0 throttle=1 steer=-0.25", &why));
+    ASSERT_TRUE(sim_script_add_line(&s, "1 shift=1", &why));
+    ASSERT_TRUE(sim_script_add_line(&s, "1.1 shift=0 clutch=0.5", &why));
+    ASSERT_EQ(s.events.size(), 4u);
+    EXPECT_EQ(s.events[0].tick, 0);
+    EXPECT_EQ(s.events[1].tick, 128);
+    EXPECT_EQ(s.events[2].tick, 141);  // 1.1 s, nearest tick
+    EXPECT_EQ(s.events[3].tick, 320);
+
+    const sim_controls start = sim_script_at(s, 0);
+    EXPECT_EQ(start.throttle, 1.0f);
+    EXPECT_EQ(start.steer, -0.25f);
+    EXPECT_EQ(start.clutch, 1.0f);  // lever released unless the script says
+    EXPECT_EQ(start.shift, 0);
+    EXPECT_EQ(sim_script_at(s, 128).shift, 1);
+    EXPECT_EQ(sim_script_at(s, 140).shift, 1);
+    const sim_controls later = sim_script_at(s, 200);
+    EXPECT_EQ(later.shift, 0);
+    EXPECT_EQ(later.clutch, 0.5f);
+    EXPECT_EQ(later.throttle, 1.0f);
+    const sim_controls braking = sim_script_at(s, 100000);
+    EXPECT_EQ(braking.throttle, 0.0f);
+    EXPECT_EQ(braking.front_brake, 1.0f);
+    EXPECT_EQ(braking.rear_brake, 0.5f);
+    EXPECT_EQ(braking.steer, -0.25f);
+    EXPECT_EQ(braking.clutch, 0.5f);
+}
+
+TEST(SimScript, MalformedLinesAreRefusedWithAReason)
+{
+    for (const char* line : {"-1 throttle=1", "soon throttle=1", "1e9 throttle=1", "nan throttle=1",
+                             "1 throttle", "1 throttle=", "1 throttle=fast", "1 nitro=1", "1 shift=2",
+                             "1 shift=0.5", "1 steer=inf"}) {
+        sim_script s;
+        std::string why;
+        EXPECT_FALSE(sim_script_add_line(&s, line, &why)) << line;
+        EXPECT_FALSE(why.empty()) << line;
+        EXPECT_TRUE(s.events.empty()) << line;
+    }
+}
+
+TEST(SimScript, FilesNameTheFailingLine)
+{
+    test::temp_dir dir;
+    test::write_file(dir / "good", "# ride\n0 throttle=1\n\n3 throttle=0 front=1\n");
+    test::write_file(dir / "bad", "0 throttle=1\n1 throttle=1 wheelie=1\n");
+    test::write_file(dir / "long", "0 throttle=1" + std::string(2000, ' ') + "\n");
+    sim_script s;
+    std::string why;
+    ASSERT_TRUE(sim_script_load(&s, (dir / "good").c_str(), &why)) << why;
+    EXPECT_EQ(s.events.size(), 2u);
+    sim_script bad;
+    EXPECT_FALSE(sim_script_load(&bad, (dir / "bad").c_str(), &why));
+    EXPECT_NE(why.find(":2: unknown control 'wheelie'"), std::string::npos) << why;
+    EXPECT_FALSE(sim_script_load(&bad, (dir / "long").c_str(), &why));
+    EXPECT_NE(why.find("too long"), std::string::npos) << why;
+    EXPECT_FALSE(sim_script_load(&bad, (dir / "missing").c_str(), &why));
+    EXPECT_NE(why.find("can't open"), std::string::npos) << why;
+}
+
+TEST(SimSpots, GatePiecesFromTheTrackAndRowsAcrossTheFacing)
+{
+    test::temp_dir dir;
+    test::write_file(dir / "trk/timing_gates",
+                     "startinggate:\n[10 5 20] 1.5\n[13.5 5 20] 7.0 @gate.qm @gate.ppm @gate.shp\n"
+                     "[17 5 20] -1.5\ncheckpoints:\n20 [1 2 3] [0 0 1]\n");
+    test::write_file(dir / "nogate/timing_gates", "checkpoints:\n20 [1 2 3] [0 0 1]\n");
+    const std::vector<sim_spot> gate = sim_track_gate_spots((dir / "trk").c_str());
+    ASSERT_EQ(gate.size(), 3u);
+    EXPECT_EQ(gate[0].x, 10.0f);
+    EXPECT_EQ(gate[0].z, 20.0f);
+    EXPECT_FLOAT_EQ(gate[0].angle, 1.5f);
+    EXPECT_NEAR(gate[1].angle, 7.0f - 2.0f * 3.14159265f, 1e-5f);
+    EXPECT_EQ(gate[2].x, 17.0f);
+    EXPECT_TRUE(sim_track_gate_spots((dir / "nogate").c_str()).empty());
+    EXPECT_TRUE(sim_track_gate_spots((dir / "nothing").c_str()).empty());
+
+    // The middle pieces of the gate when there are enough.
+    const std::vector<sim_spot> one = sim_row_spots(gate, 1, {0, 0, 0}, 3.5f);
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0].x, 13.5f);
+    // Otherwise side by side to the rider's right of a bike facing -x
+    // (angle pi/2: the right is -z), centred on the spot.
+    const std::vector<sim_spot> row = sim_row_spots(gate, 4, {100, 200, 1.5707964f}, 2.0f);
+    ASSERT_EQ(row.size(), 4u);
+    EXPECT_NEAR(row[0].z, 203.0f, 1e-4f);
+    EXPECT_NEAR(row[3].z, 197.0f, 1e-4f);
+    for (const sim_spot& s : row) {
+        EXPECT_NEAR(s.x, 100.0f, 1e-4f);
+        EXPECT_EQ(s.angle, 1.5707964f);
+    }
+}
+
+// Runs kessrig-sim from the build's data directory; returns its exit code.
+int run_sim(const std::string& args, std::string* out, std::string* err)
+{
+    test::temp_dir dir;
+    const std::string data = test::build_data_dir();
+    const std::string command = "KZ_HOME='" + data + "' '" + data + "/kessrig-sim' " + args + " >'" + (dir / "out") +
+                                "' 2>'" + (dir / "err") + "'";
+    const int status = std::system(command.c_str());
+    *out = test::read_file(dir / "out");
+    *err = test::read_file(dir / "err");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string last_line(const std::string& text)
+{
+    std::string t = text;
+    while (!t.empty() && t.back() == '\n')
+        t.pop_back();
+    const size_t nl = t.rfind('\n');
+    return nl == std::string::npos ? t : t.substr(nl + 1);
+}
+
+TEST(SimCommandLine, BenchEndsWithItsFigures)
+{
+    std::string out, err;
+    ASSERT_EQ(run_sim("bench --bikes 3 --ticks 64", &out, &err), 0) << err;
+    EXPECT_TRUE(std::regex_match(last_line(out), std::regex("ticks_per_second=[0-9]+\\.[0-9] bikes=3 ticks=64")))
+        << out;
+}
+
+TEST(SimCommandLine, RideFollowsItsScriptAndReports)
+{
+    std::string out, err;
+    ASSERT_EQ(run_sim("ride --spot 420,1270,-1.5707964 --ticks 256 --print-every 128 --do '0 throttle=1'", &out,
+                      &err),
+              0)
+        << err;
+    EXPECT_NE(out.find("tick=128 t=1.000 bike=0 "), std::string::npos) << out;
+    EXPECT_NE(out.find("tick=256 t=2.000 bike=0 "), std::string::npos) << out;
+    EXPECT_TRUE(std::regex_search(last_line(out), std::regex("^ticks=256 bikes=1 "))) << out;
+    // Moving east, under way.
+    const std::regex x_at_end("tick=256 t=2\\.000 bike=0 x=([0-9.]+) .* mph=([0-9.]+) ");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(out, m, x_at_end)) << out;
+    EXPECT_GT(std::stof(m[1]), 425.0f);
+    EXPECT_GT(std::stof(m[2]), 10.0f);
+}
+
+TEST(SimCommandLine, BadInputExitsWithOneAndSaysWhy)
+{
+    struct {
+        const char* args;
+        const char* says;
+    } cases[] = {
+        {"", "no mode"},
+        {"fly", "unknown mode 'fly'"},
+        {"bench --bikes 0", "--bikes"},
+        {"bench --bikes 500", "--bikes"},
+        {"bench --bikes", "needs a value"},
+        {"bench --ticks -5", "--ticks"},
+        {"ride --spot 1,2", "--spot"},
+        {"ride --warp 9", "unknown option '--warp'"},
+        {"ride --track no_such_track --ticks 1", "can't load the ground of track 'no_such_track'"},
+        {"ride --model nope --ticks 1", "unknown bike model 'nope'"},
+        {"ride --do '1 throttle=max'", "throttle=max"},
+        {"ride --script /no/such/script", "can't open script"},
+    };
+    for (const auto& c : cases) {
+        std::string out, err;
+        EXPECT_EQ(run_sim(c.args, &out, &err), 1) << c.args;
+        EXPECT_NE(err.find(c.says), std::string::npos) << c.args << ": " << err;
+    }
+    std::string out, err;
+    EXPECT_EQ(run_sim("--help", &out, &err), 0);
+    EXPECT_NE(out.find("bench --bikes N"), std::string::npos);
+}
+
+}  // namespace
