@@ -66,28 +66,6 @@ bool parse_number(const std::string& text, double* out)
 
 // ---- the upright aid ----
 
-void aid_remove(sim_upright_aid* aid)
-{
-    if (aid->roll_motor) {
-        dJointDestroy(aid->roll_motor);
-        aid->roll_motor = nullptr;
-    }
-}
-
-void aid_create(sim_upright_aid* aid, bike* b)
-{
-    aid_remove(aid);
-    aid->roll_motor = dJointCreateAMotor(physics_world(), nullptr);
-    dJointAttach(aid->roll_motor, b->bodies[body_frame], nullptr);
-    dJointSetAMotorMode(aid->roll_motor, dAMotorUser);
-    dJointSetAMotorNumAxes(aid->roll_motor, 1);
-    // Axis 0 turns with the frame: its own z (fore-aft) axis. The engine
-    // takes the axis in world coordinates even for a body-fixed axis.
-    dVector3 z;
-    dBodyVectorToWorld(b->bodies[body_frame], 0.0, 0.0, 1.0, z);
-    dJointSetAMotorAxis(aid->roll_motor, 0, 1, z[0], z[1], z[2]);
-}
-
 // The rider mount lets the torso swing freely up and down (about a point
 // far ahead); the rider's own springs come with the rider step. Until then
 // two stiff soft contacts between rider and frame, along the frame's up and
@@ -130,20 +108,26 @@ void seat_rider(const sim_upright_aid& aid, bike* b)
 
 void aid_apply(const sim_upright_aid& aid, bike* b)
 {
-    if (!aid.roll_motor)
+    if (!aid.on)
         return;
-    // Turning about the frame's +z axis leans it to the left (positive
-    // roll), so drive the rate against the lean, gently near upright.
-    const float roll = sim_frame_roll(b);
-    dJointSetAMotorParam(aid.roll_motor, dParamVel, -8.0f * roll);
-    dJointSetAMotorParam(aid.roll_motor, dParamFMax, aid.max_torque);
+    // Lean: a spring and damper about the frame's own fore-aft (z) axis;
+    // turning about +z leans the bike to the left (positive roll).
+    dBodyID frame = b->bodies[body_frame];
+    const dReal* w = dBodyGetAngularVel(frame);
+    dVector3 z;
+    dBodyVectorToWorld(frame, 0.0, 0.0, 1.0, z);
+    const float roll_rate = (float)(w[0] * z[0] + w[1] * z[1] + w[2] * z[2]);
+    const float lean = clampf(-aid.roll_spring * sim_frame_roll(b) - aid.roll_damping * roll_rate,
+                              -aid.max_roll_torque, aid.max_roll_torque);
+    dBodyAddRelTorque(frame, 0.0, 0.0, lean);
     seat_rider(aid, b);
-    // Steering toward steer x pi/8 (positive angle turns left, as steer).
+    // Steering toward steer x pi/8 (a positive angle turns left, as steer).
     dJointID head = b->joints[joint_steering_head];
     const float target = b->steer * PI / 8.0f;
     const float angle = (float)dJointGetHingeAngle(head);
-    dJointSetHingeParam(head, dParamVel, clampf((target - angle) * 10.0f, -4.0f, 4.0f));
-    dJointSetHingeParam(head, dParamFMax, aid.steer_torque);
+    const float rate = (float)dJointGetHingeAngleRate(head);
+    dJointAddHingeTorque(head, clampf(aid.steer_spring * (target - angle) - aid.steer_damping * rate,
+                                      -aid.max_steer_torque, aid.max_steer_torque));
 }
 
 void apply_controls(bike* b, const sim_controls& c)
@@ -415,10 +399,7 @@ void sim_bike_launch(bike* b, float speed)
 void sim_world_set_aid(sim_world* w, int rider, bool on)
 {
     sim_rider& r = w->riders[(size_t)rider];
-    if (on)
-        aid_create(&r.aid, r.b);
-    else
-        aid_remove(&r.aid);
+    r.aid.on = on;
 }
 
 void sim_world_tick(sim_world* w)
@@ -458,10 +439,8 @@ void sim_world_tick(sim_world* w)
 
 void sim_world_free(sim_world* w)
 {
-    for (sim_rider& r : w->riders) {
-        aid_remove(&r.aid);
+    for (sim_rider& r : w->riders)
         destroy_bike(r.b);
-    }
     w->riders.clear();
     heightfield_free(&w->ground);
     w->tick = 0;

@@ -82,23 +82,29 @@ sim_controls sim_script_at(const sim_script& s, int tick);
 
 // ---- the world --------------------------------------------------------------
 
-// Holds a bike's frame upright (an angular motor between frame and world
-// about the frame's own fore-aft axis, driving the lean back to 0), holds
-// the rider's torso on its seat (two stiff springs between rider and frame,
-// standing in for the rider's springs of the rider step) and turns the steering toward
-// steer x pi/8 (the steering head's motor). A stand-in for the rider, for
-// the runner and the tests only. Add it to a bike at rest in its placed pose.
+// Holds a bike's frame upright (a spring and damper torque about the
+// frame's own fore-aft axis against the lean), holds the rider's torso on
+// its seat (two stiff springs between rider and frame, standing in for the
+// rider's springs of the rider step) and turns the steering toward
+// steer x pi/8 (a spring and damper torque at the steering head). A stand-in
+// for the rider, for the runner and the tests only. Torques and soft
+// contacts like the rider's own, so the physics step costs what it will
+// with a rider.
 struct sim_upright_aid {
-    dJointID roll_motor = nullptr;
-    float seat_spring = 20000;  // lbf/ft holding the rider on its seat
-    float seat_damping = 400;   // lbf per ft/s
-    float max_torque = 4000;  // lbf ft about the fore-aft axis
-    float steer_torque = 150; // lbf ft at the steering head
+    bool on = false;
+    float roll_spring = 4000;      // lbf ft per radian of lean
+    float roll_damping = 800;      // lbf ft per rad/s
+    float max_roll_torque = 4000;  // lbf ft
+    float seat_spring = 20000;     // lbf/ft holding the rider on its seat
+    float seat_damping = 400;      // lbf per ft/s
+    float steer_spring = 200;      // lbf ft per radian at the steering head
+    float steer_damping = 10;      // lbf ft per rad/s
+    float max_steer_torque = 150;  // lbf ft
 };
 
 struct sim_rider {
     bike* b = nullptr;
-    sim_upright_aid aid;     // roll_motor null: no aid
+    sim_upright_aid aid;
     const sim_script* script = nullptr;  // null: default controls
 };
 
