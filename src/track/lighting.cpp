@@ -239,10 +239,14 @@ struct pending_camera {
     float autofovsize = 0.0f;
 };
 
-// "gate" followed by white space or the end of the line.
-bool is_gate_line(const char* line)
+// A line whose first word is "gate": the text after that word, else null.
+const char* gate_line_numbers(const char* line)
 {
-    return strncmp(line, "gate", 4) == 0 && (line[4] == 0 || isspace((unsigned char)line[4]));
+    while (*line == ' ' || *line == '\t')
+        line++;
+    if (strncmp(line, "gate", 4) == 0 && (line[4] == 0 || isspace((unsigned char)line[4])))
+        return line + 4;
+    return nullptr;
 }
 
 void map_gates(camera_set* cams, const char* p)
@@ -283,8 +287,8 @@ void cameras_read(camera_set* cams, const heightfield* hf, data_stream* s)
         } else if (sscanf(line, "autofovsize %f", &f) == 1) {
             if (std::isfinite(f))
                 pending.autofovsize = fabsf(f);
-        } else if (is_gate_line(line)) {
-            map_gates(cams, line + 4);
+        } else if (const char* numbers = gate_line_numbers(line)) {
+            map_gates(cams, numbers);
         }
     }
     // A gate line after the last camera names a camera that never came.

@@ -233,7 +233,7 @@ TEST_F(Lighting, GateLinesMapGatesToTheNextCamera)
 {
     ASSERT_TRUE(load_cameras("gate 3 7 300 9\n"
                              "addcamera 10 5 10\n"
-                             "gate\t0 1 x 2\n"
+                             "  gate\t0 1 x 2\n"
                              "gates 4\n"
                              "gate5\n"
                              "addcamera 20 5 20\n"
