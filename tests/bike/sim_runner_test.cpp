@@ -53,7 +53,7 @@ TEST(SimScript, MalformedLinesAreRefusedWithAReason)
 {
     for (const char* line : {"-1 throttle=1", "soon throttle=1", "1e9 throttle=1", "nan throttle=1",
                              "1 throttle", "1 throttle=", "1 throttle=fast", "1 nitro=1", "1 shift=2",
-                             "1 shift=0.5", "1 steer=inf"}) {
+                             "1 shift=0.5", "1 steer=inf", "1 front=1e300"}) {
         sim_script s;
         std::string why;
         EXPECT_FALSE(sim_script_add_line(&s, line, &why)) << line;

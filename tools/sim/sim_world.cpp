@@ -188,6 +188,10 @@ bool sim_script_add_line(sim_script* s, const char* line, std::string* why)
             *why = "expected KEY=NUMBER, got '" + w + "'";
             return false;
         }
+        if (std::fabs(v) > 1e6) {
+            *why = "value out of range in '" + w + "'";
+            return false;
+        }
         const std::string key = w.substr(0, eq);
         if (key == "shift") {
             if (v != -1 && v != 0 && v != 1) {
@@ -217,6 +221,25 @@ bool sim_script_add_line(sim_script* s, const char* line, std::string* why)
     return true;
 }
 
+bool sim_script_read(sim_script* s, data_stream* in, const char* name, std::string* why)
+{
+    char buffer[1002];
+    int number = 0;
+    while (stream_gets(in, buffer, sizeof buffer)) {
+        number++;
+        const size_t n = strlen(buffer);
+        std::string reason;
+        const bool too_long = n == sizeof buffer - 1 && buffer[n - 1] != '\n';
+        if (too_long)
+            reason = "line too long";
+        if (too_long || !sim_script_add_line(s, buffer, &reason)) {
+            *why = std::string(name) + ":" + std::to_string(number) + ": " + reason;
+            return false;
+        }
+    }
+    return true;
+}
+
 bool sim_script_load(sim_script* s, const char* path, std::string* why)
 {
     data_stream* in = open_data_file(path, "rb");
@@ -224,26 +247,8 @@ bool sim_script_load(sim_script* s, const char* path, std::string* why)
         *why = std::string("can't open script '") + path + "'";
         return false;
     }
-    char buffer[1002];
-    int number = 0;
-    bool ok = true;
-    while (ok && stream_gets(in, buffer, sizeof buffer)) {
-        number++;
-        const size_t n = strlen(buffer);
-        if (n == sizeof buffer - 1 && buffer[n - 1] != '\n') {
-            *why = "line too long";
-            ok = false;
-            break;
-        }
-        std::string reason;
-        if (!sim_script_add_line(s, buffer, &reason)) {
-            *why = reason;
-            ok = false;
-        }
-    }
+    const bool ok = sim_script_read(s, in, path, why);
     close_data_file(in);
-    if (!ok)
-        *why = std::string(path) + ":" + std::to_string(number) + ": " + *why;
     return ok;
 }
 
@@ -291,35 +296,41 @@ bool sim_world_load_track(sim_world* w, const char* track, std::string* why)
     return true;
 }
 
-std::vector<sim_spot> sim_track_gate_spots(const char* track)
+std::vector<sim_spot> sim_gate_spots_read(data_stream* in)
 {
     std::vector<sim_spot> spots;
+    char word[81] = {};
+    if (stream_scan(in, "%80s", word) != 1 || strcmp(word, "startinggate:") != 0)
+        return spots;
+    char line[1100];
+    while (spots.size() < 160 && stream_gets(in, line, sizeof line)) {
+        float x, y, z, a;
+        if (sscanf(line, " [ %f %f %f ] %f", &x, &y, &z, &a) != 4) {
+            // The rest of the header line is skipped; any other line that
+            // is not a piece ends the section.
+            if (strspn(line, " \t\r\n") == strlen(line) && spots.empty())
+                continue;
+            break;
+        }
+        if (!std::isfinite(x) || !std::isfinite(z) || !std::isfinite(a))
+            continue;
+        // Angles outside -pi..pi are brought into it.
+        const double pi = 3.14159265358979323846;
+        const double u = ((double)a + pi) / (2 * pi);
+        a = (float)((u - std::floor(u)) * 2 * pi - pi);
+        spots.push_back({x, z, a});
+    }
+    return spots;
+}
+
+std::vector<sim_spot> sim_track_gate_spots(const char* track)
+{
     const std::string name =
         (strchr(track, '/') ? std::string(track) : "@" + std::string(track)) + "/timing_gates";
     data_stream* in = open_data_file(name.c_str(), "rb");
     if (!in)
-        return spots;
-    char word[81] = {};
-    if (stream_scan(in, "%80s", word) == 1 && strcmp(word, "startinggate:") == 0) {
-        float x, y, z, a;
-        char line[1100];
-        while (spots.size() < 160 && stream_gets(in, line, sizeof line)) {
-            if (sscanf(line, " [ %f %f %f ] %f", &x, &y, &z, &a) != 4) {
-                // Blank lines (the rest of the header line) are skipped; any
-                // other line ends the section.
-                if (strspn(line, " \t\r\n") == strlen(line) && spots.empty())
-                    continue;
-                break;
-            }
-            if (!std::isfinite(x) || !std::isfinite(z) || !std::isfinite(a))
-                continue;
-            // Angles outside -pi..pi are brought into it.
-            const double pi = 3.14159265358979323846;
-            const double u = (a + pi) / (2 * pi);
-            a = (float)((u - std::floor(u)) * 2 * pi - pi);
-            spots.push_back({x, z, a});
-        }
-    }
+        return std::vector<sim_spot>();
+    std::vector<sim_spot> spots = sim_gate_spots_read(in);
     close_data_file(in);
     return spots;
 }

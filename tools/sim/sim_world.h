@@ -18,6 +18,7 @@
 #include <ode/ode.h>
 
 #include "core/vec3.h"
+#include "files/stream.h"
 #include "track/heightfield.h"
 #include "track/roost.h"
 
@@ -77,6 +78,8 @@ bool sim_script_add_line(sim_script* s, const char* line, std::string* why);
 // Reads a script file (a plain path or a data name) line by line; the
 // reason names the line. Lines are limited to 1000 characters.
 bool sim_script_load(sim_script* s, const char* path, std::string* why);
+// The same over an open stream; name goes into the reason.
+bool sim_script_read(sim_script* s, data_stream* in, const char* name, std::string* why);
 // The controls in force at a tick.
 sim_controls sim_script_at(const sim_script& s, int tick);
 
@@ -147,6 +150,8 @@ struct sim_spot {
 // "timing_gates" ("startinggate:" section), in file order; empty when the
 // file or the section is missing. At most 160.
 std::vector<sim_spot> sim_track_gate_spots(const char* track);
+// The same over an open stream.
+std::vector<sim_spot> sim_gate_spots_read(data_stream* in);
 
 // count spots for a row of bikes: the gate pieces centred on the middle of
 // the gate when there are enough of them, otherwise a row side by side
