@@ -26,12 +26,13 @@ float clampf(float v, float lo, float hi)
 float torque_from_tables(const float closed[TORQUE_POINTS], const float open[TORQUE_POINTS], float engine_speed,
                          float throttle)
 {
-    // 0.002 = one table point per 500 rpm.
-    const float x = clampf(engine_speed * 9.549296f * 0.002f, 0.0f, (float)(TORQUE_POINTS - 1));
-    const int i = (int)std::floor(x);
-    const float f = x - (float)i;
-    const int i0 = i < 0 ? 0 : (i > TORQUE_POINTS - 1 ? TORQUE_POINTS - 1 : i);
-    const int i1 = i + 1 > TORQUE_POINTS - 1 ? TORQUE_POINTS - 1 : i + 1;
+    // 0.002 = one table point per 500 rpm. A speed that is not a number
+    // reads the first point rather than an index from nowhere.
+    float x = engine_speed * 9.549296f * 0.002f;
+    x = x > 0.0f ? (x < (float)(TORQUE_POINTS - 1) ? x : (float)(TORQUE_POINTS - 1)) : 0.0f;
+    const int i0 = (int)std::floor(x);
+    const float f = x - (float)i0;
+    const int i1 = i0 + 1 > TORQUE_POINTS - 1 ? TORQUE_POINTS - 1 : i0 + 1;
     const float c = closed[i0] + (closed[i1] - closed[i0]) * f;
     const float o = open[i0] + (open[i1] - open[i0]) * f;
     return c + (o - c) * throttle;
@@ -110,14 +111,17 @@ float frame_pitch_rate(const bike* b)
 void set_brake(dJointID axle, float torque)
 {
     dJointSetHingeParam(axle, dParamVel, 0.0);
-    dJointSetHingeParam(axle, dParamFMax, (dReal)torque);
+    dJointSetHingeParam(axle, dParamFMax, torque > 0.0f ? (dReal)torque : 0.0);
 }
 
 }  // namespace
 
 float overall_ratio(const bike* b)
 {
-    return b->params.gear_ratio[b->gear] * b->params.primary_ratio * b->final_ratio;
+    // The gear comes from snapshots and the network too; never index past
+    // the box.
+    const int gear = b->gear < 0 ? 0 : (b->gear > GEAR_COUNT - 1 ? GEAR_COUNT - 1 : b->gear);
+    return b->params.gear_ratio[gear] * b->params.primary_ratio * b->final_ratio;
 }
 
 float engine_rpm(const bike* b)
@@ -173,6 +177,10 @@ void drivetrain_step(bike* b, int tick)
     // Engine braking is not taken away by the automatic clutch.
     if (coupling < 0.0f)
         c = clutch_command;
+    // A gearbox without a usable ratio (no final drive set) couples nothing
+    // rather than divide by 0 below.
+    if (!(g > 0.0f))
+        c = 0.0f;
     coupling = clampf(coupling, -CLUTCH_TORQUE_LIMIT, CLUTCH_TORQUE_LIMIT);
 
     // 6. The clutch slips rather than wind up beyond c quarter turns.
@@ -186,8 +194,7 @@ void drivetrain_step(bike* b, int tick)
     dBodyAddRelTorque(b->bodies[body_rear_wheel], -transmitted, 0.0, 0.0);
     dBodyAddRelTorque(b->bodies[body_frame], transmitted, 0.0, 0.0);
 
-    // 8-9. The engine's own motion. A gearbox without any usable ratio (no
-    // final drive set) leaves the engine uncoupled instead of dividing by 0.
+    // 8-9. The engine's own motion.
     const float load = g > 0.0f ? transmitted / g : 0.0f;
     b->engine_speed += h * (engine - load) / b->engine_inertia;
     if (!std::isfinite(b->engine_speed))

@@ -270,6 +270,21 @@ TEST_F(BikeDrivetrain, ClutchDrivesTheRearWheelForwardAndSlipsBeyondAQuarterTurn
     EXPECT_NEAR(b->engine_speed / (overall_ratio(b) * rate), 1.0f, 0.1f);
 }
 
+TEST_F(BikeDrivetrain, WithoutAFinalDriveTheEngineRunsUncoupled)
+{
+    b->final_ratio = 0.0f;
+    b->clutch = 1.0f;
+    b->throttle = 1.0f;
+    b->engine_speed = crank(9000);
+    for (int t = 0; t < 64; t++)
+        drivetrain_step(b, t);
+    EXPECT_TRUE(std::isfinite(b->engine_speed));
+    EXPECT_GT(engine_rpm(b), 9000.0f);
+    EXPECT_TRUE(std::isfinite(b->engine_angle));
+    const dReal* t = dBodyGetTorque(b->bodies[body_rear_wheel]);
+    EXPECT_EQ(t[0], 0.0);
+}
+
 TEST_F(BikeDrivetrain, EngineBrakingIsNotOpenedByTheAutomaticClutch)
 {
     // Wheel turning far faster than a 3000 rpm engine in first gear: the

@@ -40,6 +40,8 @@ TEST(EngineTorque, InterpolatesBetweenPointsAndBlendsByThrottle)
     EXPECT_EQ(torque_from_tables(t.closed, t.open, -50.0f, 1.0f), 10.0f);
     EXPECT_EQ(torque_from_tables(t.closed, t.open, crank(24500), 0.0f), -49.0f);
     EXPECT_EQ(torque_from_tables(t.closed, t.open, crank(40000), 1.0f), 108.0f);
+    EXPECT_EQ(torque_from_tables(t.closed, t.open, NAN, 0.0f), 0.0f);
+    EXPECT_EQ(torque_from_tables(t.closed, t.open, INFINITY, 0.0f), -49.0f);
 }
 
 TEST(Clutch, AutomaticClutchOpensBelowItsRpmAndClosesOver2000Above)
