@@ -250,7 +250,7 @@ struct pad_fixture : gl_fixture {
     }
     void pump_a_while()
     {
-        for (int i = 0; i < 5; i++) {
+        for (int i = 0; i < 25; i++) {
             pump_window_events();
             SDL_Delay(2);
         }
@@ -259,7 +259,9 @@ struct pad_fixture : gl_fixture {
     {
         input_event e;
         e.code = -1;
-        for (int i = 0; i < 20 && !next_event(&e); i++)
+        // Generous: a loaded machine (sanitizers, parallel tests) may take
+        // a while to deliver the virtual device's change.
+        for (int i = 0; i < 1000 && !next_event(&e); i++)
             SDL_Delay(2);
         return e;
     }
