@@ -134,16 +134,16 @@ bool plain_name(const char* name)
     return name && *name && name[0] != ' ' && name[0] != '\t' && !strpbrk(name, "\r\n");
 }
 
-bool append_roost(std::string* out, const roost_spec& spec)
+bool append_roost(std::string* out, const roost_entry& entry)
 {
-    const roost_type& r = spec.params;
+    const roost_type& r = entry.params;
     const roost_type d;
     *out += "roost";
-    if (spec.texture_name) {
-        if (!*spec.texture_name || strpbrk(spec.texture_name, "\"\r\n"))
+    if (entry.texture_name) {
+        if (!*entry.texture_name || strpbrk(entry.texture_name, "\"\r\n"))
             return false;
         *out += " \"texture=";
-        *out += spec.texture_name;
+        *out += entry.texture_name;
         *out += "\"";
     }
     if (r.mode == 2)

@@ -157,7 +157,7 @@ int surface_tile_code(const char* key, int own, const char* const* keys, int cou
 
 // ---- writing (data generator, editor) -----------------------------------
 
-struct roost_spec {
+struct roost_entry {
     roost_type params;                  // mode 2 writes "splash=1"; texture ignored
     const char* texture_name = nullptr; // null: the default sprite
 };
@@ -170,7 +170,7 @@ struct tileinfo_entry {
     int roll_resist_count = 0;
     roll_resist_point roll_resist[SURFACE_POINTS] = {};
     int roost_count = 0;
-    roost_spec roost[ROOST_TYPES];
+    roost_entry roost[ROOST_TYPES];
     erode_params erode;  // scalars that differ from the defaults are written;
                          // limit rows unless they are the default table
 };

@@ -17,7 +17,7 @@ namespace {
 using bytes = std::vector<unsigned char>;
 using picture_test::bytes_of;
 using picture_test::make_png;
-using picture_test::png_spec;
+using picture_test::png_layout;
 
 struct png_test : ::testing::Test {
     test::temp_dir dir;
@@ -45,9 +45,9 @@ struct png_test : ::testing::Test {
     }
 };
 
-png_spec rgba_spec(int w, int h, const bytes& rows)
+png_layout rgba_spec(int w, int h, const bytes& rows)
 {
-    png_spec s;
+    png_layout s;
     s.width = w;
     s.height = h;
     s.color_type = PNG_COLOR_TYPE_RGB_ALPHA;
@@ -57,7 +57,7 @@ png_spec rgba_spec(int w, int h, const bytes& rows)
 
 TEST_F(png_test, palette_with_transparency_becomes_rgba)
 {
-    png_spec s;
+    png_layout s;
     s.width = 2;
     s.height = 2;
     s.color_type = PNG_COLOR_TYPE_PALETTE;
@@ -84,7 +84,7 @@ TEST_F(png_test, palette_with_transparency_becomes_rgba)
 
 TEST_F(png_test, grey_depths_and_alpha_become_rgb_and_rgba)
 {
-    png_spec s;
+    png_layout s;
     s.width = 8;
     s.height = 1;
     s.bit_depth = 1;
@@ -107,7 +107,7 @@ TEST_F(png_test, grey_depths_and_alpha_become_rgb_and_rgba)
     picture_free(&pic);
 
     // Grey with a transparent value: that value becomes clear.
-    s = png_spec{};
+    s = png_layout{};
     s.width = 2;
     s.color_type = PNG_COLOR_TYPE_GRAY;
     s.grey_transparent = true;
@@ -120,7 +120,7 @@ TEST_F(png_test, grey_depths_and_alpha_become_rgb_and_rgba)
 
 TEST_F(png_test, interlaced_pictures_decode_like_plain_ones)
 {
-    png_spec s;
+    png_layout s;
     s.width = 5;
     s.height = 3;
     s.interlace = true;
@@ -135,7 +135,7 @@ TEST_F(png_test, attached_text_before_and_after_image_data_then_info_file)
     // Both alphas of a block end up as the maximum only when the
     // ".info" file asks for it.
     bytes rows = {255, 0, 0, 255, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    png_spec s = rgba_spec(2, 2, rows);
+    png_layout s = rgba_spec(2, 2, rows);
     s.text_before = {"one ", "two "};
     s.text_after = {"three ", "four "};
     std::string path = put("t.png", make_png(s));
@@ -167,7 +167,7 @@ TEST_F(png_test, data_names_find_pictures_gzip_variants_and_info_files)
 {
     test::data_dirs_fixture dirs;
     bytes rows = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-    png_spec s;
+    png_layout s;
     s.width = 2;
     s.height = 2;
     s.rows = rows;
@@ -203,7 +203,7 @@ TEST_F(png_test, custom_levels_come_from_the_picture)
                 p[2] = static_cast<unsigned char>(k);
                 p[3] = static_cast<unsigned char>(100 + k);
             }
-    png_spec s = rgba_spec(W, H, rows);
+    png_layout s = rgba_spec(W, H, rows);
     s.text_before = {"[mip_custom]"};
     ASSERT_TRUE(png_decode(put("custom.png", make_png(s)).c_str(), &pic));
     ASSERT_EQ(pic.width, 256);
@@ -230,7 +230,7 @@ TEST_F(png_test, custom_levels_with_a_bad_height_warn_and_use_the_whole_picture)
         test::scoped_env env("VORN_LOGFILE", log_path.c_str());
         log_reset_for_tests();
         bytes rows(4 * 4 * 4, 200);
-        png_spec s = rgba_spec(4, 4, rows);
+        png_layout s = rgba_spec(4, 4, rows);
         s.text_after = {"[mip_custom]"};
         std::string path = put("bad.png", make_png(s));
         ASSERT_TRUE(png_decode(path.c_str(), &pic));
@@ -251,7 +251,7 @@ TEST_F(png_test, custom_levels_of_a_one_pixel_wide_picture_stay_inside_it)
     bytes rows;
     for (int y = 0; y < 6; y++)
         rows.insert(rows.end(), {static_cast<unsigned char>(y * 40), 0, 0, 255});
-    png_spec s = rgba_spec(1, 6, rows);
+    png_layout s = rgba_spec(1, 6, rows);
     s.text_before = {"[mip_custom]"};
     ASSERT_TRUE(png_decode(put("thin.png", make_png(s)).c_str(), &pic));
     ASSERT_EQ(pic.height, 4);
@@ -262,7 +262,7 @@ TEST_F(png_test, custom_levels_of_a_one_pixel_wide_picture_stay_inside_it)
 
 TEST_F(png_test, grey16_reader_widens_and_converts)
 {
-    png_spec s;
+    png_layout s;
     s.width = 3;
     s.color_type = PNG_COLOR_TYPE_GRAY;
     s.rows = {255, 0, 128};
@@ -282,7 +282,7 @@ TEST_F(png_test, grey16_reader_widens_and_converts)
     grey16_picture_free(&grey);
 
     // Palette with transparency: still one grey sample per pixel.
-    s = png_spec{};
+    s = png_layout{};
     s.width = 2;
     s.color_type = PNG_COLOR_TYPE_PALETTE;
     s.palette = {{0, 0, 0}, {255, 255, 255}};
@@ -352,7 +352,7 @@ TEST_F(png_test, broken_files_fail_without_leaks)
     bytes rows(16 * 16 * 4);
     for (size_t i = 0; i < rows.size(); i++)
         rows[i] = static_cast<unsigned char>(i * 7);
-    png_spec s = rgba_spec(16, 16, rows);
+    png_layout s = rgba_spec(16, 16, rows);
     s.text_before = {"before"};
     s.text_after = {"after"};
     std::string good = make_png(s);
@@ -374,7 +374,7 @@ TEST_F(png_test, broken_files_fail_without_leaks)
     EXPECT_FALSE(png_decode(put("damaged.png", damaged).c_str(), &pic));
 
     // Dimensions beyond the limit in an otherwise valid header.
-    png_spec wide;
+    png_layout wide;
     wide.width = PICTURE_MAX_DIMENSION + 1;
     wide.height = 1;
     wide.color_type = PNG_COLOR_TYPE_GRAY;

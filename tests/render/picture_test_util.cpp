@@ -26,7 +26,7 @@ void no_flush(png_structp) {}
 
 // Everything the setjmp function touches lives in the caller's frame.
 struct job {
-    const png_spec* spec;
+    const png_layout* entry;
     write_state state;
     png_structp png;
     png_infop info;
@@ -38,7 +38,7 @@ bool run(job* j)
 {
     if (setjmp(png_jmpbuf(j->png)))
         return false;
-    const png_spec& s = *j->spec;
+    const png_layout& s = *j->entry;
     png_set_write_fn(j->png, &j->state, append, no_flush);
     png_set_IHDR(j->png, j->info, s.width, s.height, s.bit_depth, s.color_type,
                  s.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
@@ -83,11 +83,11 @@ std::vector<png_text> texts(const std::vector<std::string>& list)
 
 }  // namespace
 
-std::string make_png(const png_spec& spec)
+std::string make_png(const png_layout& entry)
 {
     std::string out;
-    std::vector<png_text> before = texts(spec.text_before), after = texts(spec.text_after);
-    job j{&spec, {&out}, nullptr, nullptr, &before, &after};
+    std::vector<png_text> before = texts(entry.text_before), after = texts(entry.text_after);
+    job j{&entry, {&out}, nullptr, nullptr, &before, &after};
     j.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     j.info = png_create_info_struct(j.png);
     bool ok = run(&j);

@@ -12,7 +12,7 @@
 
 namespace picture_test {
 
-struct png_spec {
+struct png_layout {
     int width = 1;
     int height = 1;
     int bit_depth = 8;
@@ -28,7 +28,7 @@ struct png_spec {
 };
 
 // The PNG file bytes; fails the current test when libpng refuses.
-std::string make_png(const png_spec& spec);
+std::string make_png(const png_layout& entry);
 
 // The same bytes as a gzip file.
 std::string gzip(const std::string& bytes);
