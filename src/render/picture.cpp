@@ -102,6 +102,15 @@ bool write_bytes_to_name(const char* name, const picture_bytes* bytes)
     return ok;
 }
 
+bool write_encoded(const char* name, bool encoded, picture_bytes* bytes)
+{
+    if (!encoded)
+        return false;
+    bool ok = write_bytes_to_name(name, bytes);
+    picture_bytes_free(bytes);
+    return ok;
+}
+
 bool finish_chain(picture* p, bool max_alpha)
 {
     size_t bytes = mip_chain_bytes(p->width, p->height, p->channels);
@@ -340,6 +349,28 @@ bool top_level_rgba(picture* p)
 }
 
 }  // namespace
+
+bool read_any_picture(const char* name, picture* out)
+{
+    *out = picture{};
+    data_stream* stream = open_data_file(name, "rb");
+    if (!stream)
+        return false;
+    bool ok;
+    const int first = stream_peekc(stream);
+    if (first == 'P' || first == 'Q') {
+        ok = read_rgb_picture(stream, out);
+        close_data_file(stream);
+    } else {
+        close_data_file(stream);
+        ok = png_decode(name, out);
+    }
+    if (!ok || out->width <= 0 || out->height <= 0 || (out->channels != 3 && out->channels != 4)) {
+        picture_free(out);
+        return false;
+    }
+    return true;
+}
 
 bool read_rgba_picture(const char* name, picture* out)
 {

@@ -125,6 +125,10 @@ bool read_grey_picture(data_stream* s, picture* out);
 // predictive picture read as 4 channels. The PNG's attached text is kept
 // in out->text.
 bool read_rgba_picture(const char* name, picture* out);
+// Any picture by data name: PPM or predictive when the file starts with 'P'
+// or 'Q' (RGB), PNG otherwise (RGB or RGBA). False unless a non-empty
+// picture of 3 or 4 channels came out.
+bool read_any_picture(const char* name, picture* out);
 
 // 16-bit grey PNG reading for terrain heights: palette expanded, small bit
 // depths widened, alpha dropped, colour turned to grey with the library's

@@ -38,6 +38,8 @@ bool sink_finish(byte_sink* sink, picture_bytes* out);
 
 // Writes bytes to a data name through the data file layer.
 bool write_bytes_to_name(const char* name, const picture_bytes* bytes);
+// Writes what an encoder produced (when it succeeded) and frees it.
+bool write_encoded(const char* name, bool encoded, picture_bytes* bytes);
 
 // Takes a top level of p->width x p->height (p->pixels holding at least
 // the top level) and turns p into a complete chain, filling the smaller

@@ -473,18 +473,6 @@ bool encode_png_grey16(const uint16_t* samples, int width, int height, picture_b
     return encode_job(&job, out);
 }
 
-namespace {
-
-bool write_encoded(const char* name, bool encoded, picture_bytes* bytes)
-{
-    if (!encoded)
-        return false;
-    bool ok = write_bytes_to_name(name, bytes);
-    picture_bytes_free(bytes);
-    return ok;
-}
-
-}  // namespace
 
 bool write_png_picture(const char* name, const unsigned char* pixels, int width, int height,
                        int channels, const char* text)

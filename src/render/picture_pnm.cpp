@@ -296,18 +296,6 @@ bool encode_predictive(const unsigned char* pixels, int width, int height, int c
     return sink_finish(&sink, out);
 }
 
-namespace {
-
-bool write_encoded(const char* name, bool encoded, picture_bytes* bytes)
-{
-    if (!encoded)
-        return false;
-    bool ok = write_bytes_to_name(name, bytes);
-    picture_bytes_free(bytes);
-    return ok;
-}
-
-}  // namespace
 
 bool write_ppm(const char* name, const unsigned char* rgb, int width, int height, bool text)
 {

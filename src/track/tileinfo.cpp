@@ -54,23 +54,9 @@ bool keep_tile_pictures()
 // the top level as RGB.
 bool load_tile_picture(const char* name, surface_type* s)
 {
-    data_stream* stream = open_data_file(name, "rb");
-    if (!stream)
-        return false;
     picture pic;
-    bool ok;
-    const int first = stream_peekc(stream);
-    if (first == 'P' || first == 'Q') {
-        ok = read_rgb_picture(stream, &pic);
-        close_data_file(stream);
-    } else {
-        close_data_file(stream);
-        ok = png_decode(name, &pic);
-    }
-    if (!ok || pic.width <= 0 || pic.height <= 0 || (pic.channels != 3 && pic.channels != 4)) {
-        picture_free(&pic);
+    if (!read_any_picture(name, &pic))
         return false;
-    }
     const size_t count = (size_t)pic.width * (size_t)pic.height;
     uint8_t* rgb = (uint8_t*)mem_alloc_or_die(count * 3);
     for (size_t k = 0; k < count; k++)
