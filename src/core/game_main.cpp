@@ -19,6 +19,7 @@
 #include "platform/input.h"
 #include "platform/log.h"
 #include "platform/window.h"
+#include "track/track.h"
 
 namespace {
 
@@ -273,6 +274,7 @@ void shutdown()
     status("Closing audio");
     status("Writing config files");
     status("Freeing memory (2)");
+    track_list_free();
     status("Freeing memory (3)");
     g_main.video_modes.clear();
     status("Freeing file list");
@@ -317,6 +319,12 @@ int main(int argc, char** argv)
     settle_window();
 
     build_file_index();
+    if (track_list_build(g_options.debug) == 0) {
+        fprintf(stderr, "No tracks found\n");
+        close_window(g_main.window);
+        g_main.window = nullptr;
+        return 1;
+    }
 
     if (wait_for_window()) {
         log_gl_strings();

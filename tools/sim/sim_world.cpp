@@ -1,4 +1,4 @@
-// The runner's world tick, its scripted controls and the upright aid.
+// The runner's world tick and its scripted controls.
 #include "sim_world.h"
 
 #include <algorithm>
@@ -12,18 +12,23 @@
 #include "bike/bike.h"
 #include "bike/catalogue.h"
 #include "bike/contact.h"
+#include "bike/controls.h"
 #include "bike/drivetrain.h"
 #include "bike/physics.h"
+#include "bike/rider.h"
 #include "bike/suspension.h"
+#include "bike/world_step.h"
 #include "core/messages.h"
 #include "files/datafs.h"
+#include "scripted_rider.h"
+#include "race/gates.h"
+#include "scripted_rider.h"
 #include "track/surface.h"
 
 namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-const float PI = 3.14159265358979f;
 const int TICKS_PER_SECOND = 128;
 const double MAX_SCRIPT_SECONDS = 86400.0;
 
@@ -64,83 +69,19 @@ bool parse_number(const std::string& text, double* out)
     return true;
 }
 
-// ---- the upright aid ----
-
-// The rider mount lets the torso swing freely up and down (about a point
-// far ahead); the rider's own springs come with the rider step. Until then
-// two stiff soft contacts between rider and frame, along the frame's up and
-// fore-aft axes, pull the torso back to its seat (one constraint row each,
-// as the rider's springs will cost).
-void seat_rider(const sim_upright_aid& aid, bike* b)
-{
-    dBodyID rider = b->bodies[body_rider], frame = b->bodies[body_frame];
-    if (!rider || !dJointGetBody(b->joints[joint_rider_mount], 0))
-        return;
-    const vec3 rp = b->params.rider_pos, fp = b->params.frame_pos;
-    dVector3 seat;
-    dBodyGetRelPointPos(frame, rp.x - fp.x, rp.y - fp.y, rp.z - fp.z, seat);
-    const dReal* at = dBodyGetPosition(rider);
-    const dReal d[3] = {seat[0] - at[0], seat[1] - at[1], seat[2] - at[2]};
-    float erp, cfm;
-    contact_soft_params(aid.seat_spring, aid.seat_damping, &erp, &cfm);
-    for (int axis = 1; axis <= 2; axis++) {
-        dVector3 a;
-        dBodyVectorToWorld(frame, 0.0, axis == 1 ? 1.0 : 0.0, axis == 2 ? 1.0 : 0.0, a);
-        const dReal e = d[0] * a[0] + d[1] * a[1] + d[2] * a[2];
-        if (std::fabs(e) < 1e-6)
-            continue;
-        const dReal sign = e > 0 ? 1.0 : -1.0;
-        dContact c = {};
-        c.surface.mode = dContactSoftERP | dContactSoftCFM;
-        c.surface.soft_erp = erp;
-        c.surface.soft_cfm = cfm;
-        c.geom.pos[0] = at[0];
-        c.geom.pos[1] = at[1];
-        c.geom.pos[2] = at[2];
-        c.geom.normal[0] = sign * a[0];
-        c.geom.normal[1] = sign * a[1];
-        c.geom.normal[2] = sign * a[2];
-        c.geom.depth = std::fabs(e);
-        dJointID j = dJointCreateContact(physics_world(), physics_contact_group(), &c);
-        dJointAttach(j, rider, frame);
-    }
-}
-
-void aid_apply(const sim_upright_aid& aid, bike* b)
-{
-    if (!aid.on)
-        return;
-    // Lean: a spring and damper about the frame's own fore-aft (z) axis;
-    // turning about +z leans the bike to the left (positive roll).
-    dBodyID frame = b->bodies[body_frame];
-    const dReal* w = dBodyGetAngularVel(frame);
-    dVector3 z;
-    dBodyVectorToWorld(frame, 0.0, 0.0, 1.0, z);
-    const float roll_rate = (float)(w[0] * z[0] + w[1] * z[1] + w[2] * z[2]);
-    const float lean = clampf(-aid.roll_spring * sim_frame_roll(b) - aid.roll_damping * roll_rate,
-                              -aid.max_roll_torque, aid.max_roll_torque);
-    dBodyAddRelTorque(frame, 0.0, 0.0, lean);
-    seat_rider(aid, b);
-    // Steering toward steer x pi/8 (a positive angle turns left, as steer).
-    dJointID head = b->joints[joint_steering_head];
-    const float target = b->steer * PI / 8.0f;
-    const float angle = (float)dJointGetHingeAngle(head);
-    const float rate = (float)dJointGetHingeAngleRate(head);
-    dJointAddHingeTorque(head, clampf(aid.steer_spring * (target - angle) - aid.steer_damping * rate,
-                                      -aid.max_steer_torque, aid.max_steer_torque));
-}
-
 void apply_controls(bike* b, const sim_controls& c)
 {
-    b->throttle = clampf(c.throttle, 0.0f, 1.0f);
-    b->clutch = clampf(c.clutch, 0.0f, 1.0f);
-    b->front_brake = clampf(c.front_brake, 0.0f, 1.0f);
-    b->rear_brake = clampf(c.rear_brake, 0.0f, 1.0f);
-    b->steer = clampf(c.steer, -1.0f, 1.0f);
-    b->lean = clampf(c.lean, -1.0f, 1.0f);
-    b->sit_dab = clampf(c.sit_dab, 0.0f, 1.0f);
-    b->back_up = clampf(c.back_up, 0.0f, 1.0f);
-    shift(b, c.shift);
+    control_input in;
+    in.throttle = c.throttle;
+    in.clutch = c.clutch;
+    in.front_brake = c.front_brake;
+    in.rear_brake = c.rear_brake;
+    in.steer = c.steer;
+    in.lean = c.lean;
+    in.sit_dab = c.sit_dab;
+    in.back_up = c.back_up;
+    in.shift = c.shift;
+    apply_control_input(b, &in);
 }
 
 bool finite3(const dReal* v)
@@ -298,28 +239,15 @@ bool sim_world_load_track(sim_world* w, const char* track, std::string* why)
 
 std::vector<sim_spot> sim_gate_spots_read(data_stream* in)
 {
+    // The track loader's own reader; the runner makes no gate objects.
+    std::unique_ptr<track_timing> timing(new track_timing());
+    read_timing_gates(timing.get(), in, nullptr, 0);
     std::vector<sim_spot> spots;
-    char word[81] = {};
-    if (stream_scan(in, "%80s", word) != 1 || strcmp(word, "startinggate:") != 0)
-        return spots;
-    char line[1100];
-    while (spots.size() < 160 && stream_gets(in, line, sizeof line)) {
-        float x, y, z, a;
-        if (sscanf(line, " [ %f %f %f ] %f", &x, &y, &z, &a) != 4) {
-            // The rest of the header line is skipped; any other line that
-            // is not a piece ends the section.
-            if (strspn(line, " \t\r\n") == strlen(line) && spots.empty())
-                continue;
-            break;
-        }
-        if (!std::isfinite(x) || !std::isfinite(z) || !std::isfinite(a))
-            continue;
-        // Angles outside -pi..pi are brought into it.
-        const double pi = 3.14159265358979323846;
-        const double u = ((double)a + pi) / (2 * pi);
-        a = (float)((u - std::floor(u)) * 2 * pi - pi);
-        spots.push_back({x, z, a});
+    for (int i = 0; i < timing->piece_count; i++) {
+        const start_gate_piece& p = timing->pieces[i];
+        spots.push_back({p.position.x, p.position.z, p.angle});
     }
+    timing_gates_clear(timing.get());
     return spots;
 }
 
@@ -362,19 +290,16 @@ void sim_world_take_ground(sim_world* w, heightfield* hf)
     start_world(w);
 }
 
-int sim_world_add_bike(sim_world* w, const char* model, float x, float z, float angle, bool with_aid)
+int sim_world_add_bike(sim_world* w, const char* model, float x, float z, float angle)
 {
     bike* b = create_bike(model, (int)w->riders.size(), "1", nullptr, nullptr, nullptr, nullptr);
-    apply_bike_setup(b, &g_bike_setup, false);
+    apply_bike_setup(b, &w->setup, false);
     bike_set_auto_shift(b, 1);
     sim_rider r;
     r.b = b;
     w->riders.push_back(r);
-    const int index = (int)w->riders.size() - 1;
     place_bike_at_start(b, &w->ground, x, z, angle, heightfield_height_at(&w->ground, x, z));
-    if (with_aid)
-        sim_world_set_aid(w, index, true);
-    return index;
+    return (int)w->riders.size() - 1;
 }
 
 void sim_bike_launch(bike* b, float speed)
@@ -405,45 +330,59 @@ void sim_bike_launch(bike* b, float speed)
     }
     b->engine_speed = overall_ratio(b) * wheel_rate;
     b->engine_angle = (float)dJointGetHingeAngle(b->joints[joint_rear_axle]);
-}
-
-void sim_world_set_aid(sim_world* w, int rider, bool on)
-{
-    sim_rider& r = w->riders[(size_t)rider];
-    r.aid.on = on;
+    // The rider has been riding along: his recent velocity is this one.
+    for (vec3& v : b->rider_velocity_history)
+        v = {(float)forward[0] * speed, (float)forward[1] * speed, (float)forward[2] * speed};
 }
 
 void sim_world_tick(sim_world* w)
 {
     sim_tick_profile* profile = w->profile;
-    clock_type::time_point t0, t1, t2;
+    clock_type::time_point t0, t1, t2, t3;
     if (profile)
         t0 = clock_type::now();
-    for (sim_rider& r : w->riders)
-        apply_controls(r.b, r.script ? sim_script_at(*r.script, w->tick) : sim_controls());
-    for (sim_rider& r : w->riders)
-        bike_touches_ground(r.b, &w->ground);
-    if (w->roost)
-        for (sim_rider& r : w->riders)
-            bike_emit_roost(r.b, &w->ground, w->roost.get(), w->roost_density, w->tick, false, &g_world_rng);
+    const int count = (int)std::min(w->riders.size(), (size_t)WORLD_MAX_RIDERS);
+    world_rider riders[WORLD_MAX_RIDERS];
+    for (int i = 0; i < count; i++) {
+        sim_rider& r = w->riders[(size_t)i];
+        sim_controls c = r.script ? sim_script_at(*r.script, w->tick) : sim_controls();
+        if (r.follow) {
+            const ride_command rc = scripted_rider_drive(r.follow, r.b);
+            c.throttle = rc.throttle;
+            c.clutch = rc.clutch;
+            c.front_brake = rc.front_brake;
+            c.rear_brake = rc.rear_brake;
+            c.steer = rc.steer;
+            c.lean = rc.lean;
+        }
+        apply_controls(r.b, c);
+        riders[i].b = r.b;
+    }
+    world_tick_state s;
+    s.world.ground = &w->ground;
+    s.world.tick = w->tick;
+    s.world.start_tick = w->start_tick;
+    s.roost = w->roost.get();
+    s.roost_density = w->roost_density;
+    s.rng = &g_world_rng;
+    world_collide(&s, riders, count);
+    world_throw_roost(&s, riders, count);
     if (profile)
         t1 = clock_type::now();
-    for (sim_rider& r : w->riders) {
-        apply_suspension(r.b);
-        drivetrain_step(r.b, w->tick);
-        aid_apply(r.aid, r.b);
-    }
+    physics_step();
     if (profile)
         t2 = clock_type::now();
-    physics_step();
+    world_bike_steps(&s, riders, count);
+    if (profile)
+        t3 = clock_type::now();
     if (w->roost)
         roost_move(w->roost.get(), &w->ground);
     w->tick++;
     if (profile) {
-        const clock_type::time_point t3 = clock_type::now();
-        profile->contacts += std::chrono::duration<double>(t1 - t0).count();
-        profile->forces += std::chrono::duration<double>(t2 - t1).count();
-        profile->step += std::chrono::duration<double>(t3 - t2).count();
+        const clock_type::time_point t4 = clock_type::now();
+        profile->contacts += std::chrono::duration<double>((t1 - t0) + (t4 - t3)).count();
+        profile->step += std::chrono::duration<double>(t2 - t1).count();
+        profile->forces += std::chrono::duration<double>(t3 - t2).count();
         profile->ticks++;
     }
 }
@@ -461,18 +400,7 @@ void sim_world_free(sim_world* w)
 
 float sim_frame_roll(const bike* b)
 {
-    const dReal* r = dBodyGetRotation(b->bodies[body_frame]);
-    // Forward is the frame's -z axis, up its y axis (columns of R).
-    const float fx = (float)-r[2], fz = (float)-r[10];
-    const float ux = (float)r[1], uy = (float)r[5], uz = (float)r[9];
-    float sx = -fz, sz = fx;
-    const float len = std::sqrt(sx * sx + sz * sz);
-    if (!(len > 0.0f))
-        return 0.0f;
-    sx /= len;
-    sz /= len;
-    (void)uy;
-    return std::acos(clampf(ux * sx + uz * sz, -1.0f, 1.0f)) - PI / 2.0f;
+    return bike_roll(b);
 }
 
 sim_bike_state sim_bike_state_of(const bike* b)
@@ -492,6 +420,10 @@ sim_bike_state sim_bike_state_of(const bike* b)
     s.roll = sim_frame_roll(b);
     const dReal* r = dBodyGetRotation(b->bodies[body_frame]);
     s.pitch = std::asin(clampf((float)-r[6], -1.0f, 1.0f));
+    s.steer_angle = (float)dJointGetHingeAngle(b->joints[joint_steering_head]);
+    s.crash_timer = b->crash_timer;
+    s.crash_count = b->crash_count;
+    s.dab = b->dab_amount;
     return s;
 }
 
