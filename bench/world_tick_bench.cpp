@@ -47,7 +47,7 @@ bool ride(const bench_options& o, int count, sim_tick_profile* profile)
     const std::vector<sim_spot> gate = o.have_spot ? std::vector<sim_spot>() : sim_track_gate_spots(o.track.c_str());
     const sim_spot centre = o.have_spot ? o.spot : sim_spot{0.5f * w.ground.extent, 0.5f * w.ground.extent, 0.0f};
     for (const sim_spot& s : sim_row_spots(gate, count, centre, 3.5f))
-        sim_world_add_bike(&w, "450sxf(2018)", s.x, s.z, s.angle, true);
+        sim_world_add_bike(&w, "450sxf(2018)", s.x, s.z, s.angle);
     for (sim_rider& r : w.riders)
         r.script = &script;
     for (int t = 0; t < 128; t++)

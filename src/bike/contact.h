@@ -164,11 +164,14 @@ int bike_object_contact(bike* b, dBodyID object_body, const shape* object_shape,
 // when anything touched. Nonzero when a wheel or a shape touched.
 int bike_touches_ground(bike* b, const heightfield* hf);
 
-// The start of a crash: the rider mount is detached and crash_timer set to
-// 512 + the crash delay for the bike's crash count (at most 15); the count
-// goes up. The rider step owns the rest of the crash (feet, tethers,
-// re-seating).
-void bike_start_crash(bike* b);
+// The start of a crash: the rider mount is detached, the feet leave the
+// pose the rider had (foot_pose on the ground hf; null: no ground to dab
+// on) with the rider's motion at their points, the commands a rider who is
+// down cannot give (throttle, sit/dab, back up, lean) drop to 0, and
+// crash_timer is set to 512 + the crash delay for the bike's crash count
+// (at most 15); the count goes up. The rider step owns the rest of the
+// crash (tethers, free feet, re-seating).
+void bike_start_crash(bike* b, const heightfield* hf = nullptr);
 
 // Extra crash ticks by crash count (16 entries, 0 unless a race server sets
 // them); clamped to 0..460800. Out-of-range indexes are ignored / read 0.

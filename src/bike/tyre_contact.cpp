@@ -6,6 +6,7 @@
 
 #include "bike/contact.h"
 #include "bike/contact_internal.h"
+#include "bike/limb_pose.h"
 #include "bike/physics.h"
 #include "bike/shape.h"
 #include "track/heightfield.h"
@@ -246,26 +247,33 @@ int bike_touches_ground(bike* b, const heightfield* hf)
         const dReal* r = dBodyGetRotation(rider);
         const vec3 v = from_ode(dBodyGetLinearVel(rider));
         if (r[5] < 0.0 && length_sq(v) > 25.0f && b->crash_timer < 1 && b->bump_timer >= 0.0f)
-            bike_start_crash(b);
+            bike_start_crash(b, hf);
     }
     if (touched && b->slow_or_down == 0)
         b->slow_or_down = 1;
     return touched;
 }
 
-void bike_start_crash(bike* b)
+void bike_start_crash(bike* b, const heightfield* hf)
 {
     if (b->joints[joint_rider_mount])
         dJointAttach(b->joints[joint_rider_mount], nullptr, nullptr);
-    // The feet leave the pegs with the rider's motion.
+    // The feet leave where the rider had them, with the rider's motion.
     dBodyID rider = b->bodies[body_rider];
-    if (rider) {
-        for (bike_foot& foot : b->feet) {
+    if (rider && b->bodies[body_frame]) {
+        const foot_placement pose = foot_pose(b, hf);
+        for (int i = 0; i < 2; i++) {
+            bike_foot& foot = b->feet[i];
+            foot.position = pose.feet[i];
             dVector3 v;
             dBodyGetPointVel(rider, foot.position.x, foot.position.y, foot.position.z, v);
             foot.velocity = from_ode(v);
         }
     }
+    b->throttle = 0.0f;
+    b->sit_dab = 0.0f;
+    b->back_up = 0.0f;
+    b->lean = 0.0f;
     int index = b->crash_count;
     index = index < 0 ? 0 : (index > CRASH_DELAY_COUNT - 1 ? CRASH_DELAY_COUNT - 1 : index);
     b->crash_timer = 512 + g_crash_delay[index];

@@ -46,7 +46,7 @@ int bike_statue_contacts(bike* b, track_objects* objects, const heightfield* hf,
             const dReal* v = dBodyGetLinearVel(rider);
             const double speed_sq = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
             if (speed_sq > crash_speed_sq)
-                bike_start_crash(b);
+                bike_start_crash(b, hf);
         }
     }
     return touched;

@@ -84,7 +84,7 @@ struct Ride : ::testing::Test {
     }
     bike* add_bike(float x, float z, float angle)
     {
-        const int i = sim_world_add_bike(&w, "450sxf(2018)", x, z, angle, true);
+        const int i = sim_world_add_bike(&w, "450sxf(2018)", x, z, angle);
         w.riders[(size_t)i].script = &script;
         return w.riders[(size_t)i].b;
     }

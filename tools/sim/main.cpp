@@ -7,6 +7,9 @@
 //                                 time the world tick; the last line is
 //                                 "ticks_per_second=F bikes=N ticks=T"
 //
+// With --follow-track (the default of bench mode on a generated track) a
+// scripted rider rides each bike along the track's centre line.
+//
 // Exit status 0 on success, 1 on bad input or a failed check (a message on
 // standard error).
 #include <chrono>
@@ -20,7 +23,9 @@
 #include "bike/bike.h"
 #include "bike/catalogue.h"
 #include "bike/physics.h"
+#include "scripted_rider.h"
 #include "sim_world.h"
+#include "track_path.h"
 
 namespace {
 
@@ -28,9 +33,11 @@ const char* const kUsage =
     "usage: kessrig-sim ride  [--track NAME] [--bikes N] [--model NAME] [--spot X,Z,ANGLE]\n"
     "                         [--ticks T] [--script FILE] [--do \"SECONDS KEY=VALUE...\"]...\n"
     "                         [--print-every TICKS] [--spacing FT] [--speed MPH] [--roost-density N]\n"
-    "                         [--no-aid]\n"
+    "                         [--stability N] [--arcade yes|no] [--drop FT]\n"
+    "                         [--follow-track] [--cruise MPH] [--laps L]\n"
     "       kessrig-sim bench --bikes N [--ticks T] [--track NAME] [--model NAME] [--spot X,Z,ANGLE]\n"
-    "                         [--script FILE] [--do ...] [--no-aid]\n"
+    "                         [--script FILE] [--do ...] [--no-follow] [--cruise MPH]\n"
+    "                         [--stability N] [--arcade yes|no]\n"
     "\n"
     "  --track NAME      track directory in the game data (default rabbithill), or a path\n"
     "  --bikes N         bikes side by side on the spot (1..160; default 1)\n"
@@ -47,7 +54,16 @@ const char* const kUsage =
     "  --spacing FT      distance between neighbouring bikes in a row (default 3.5)\n"
     "  --speed MPH       start rolling at this speed in a gear that suits it (default 0)\n"
     "  --roost-density N particles thrown per wheel per tick x 100 (0..1000; default 1000)\n"
-    "  --no-aid          no upright aid (the bikes fall over without a rider step)\n";
+    "  --stability N     the setup's \"Stability\" preset (0..100) instead of the default setup\n"
+    "  --arcade yes|no   arcade physics (default: the setup's, yes)\n"
+    "  --drop FT         start this many feet above the ground\n"
+    "  --follow-track    a scripted rider rides each bike along the track's centre line\n"
+    "                    (from the starting gate; generated tracks only); its throttle,\n"
+    "                    brakes, steering and lean replace the script's. Default in bench\n"
+    "                    mode when the track has a centre line; --no-follow turns it off\n"
+    "  --cruise MPH      the scripted rider's speed on the straights (default 30)\n"
+    "  --laps L          ride: stop when every scripted rider has completed L laps\n"
+    "                    (--ticks stays the limit)\n";
 
 struct options {
     std::string mode;
@@ -61,7 +77,13 @@ struct options {
     int roost_density = 1000;
     float speed_mph = 0;
     long print_every = 128;
-    bool aid = true;
+    bool have_stability = false;
+    float stability = 100;
+    int arcade = -1;  // -1: the setup's
+    float drop = 0;
+    int follow = -1;   // -1: the mode's default, 0 off, 1 on
+    float cruise_mph = 30;
+    long laps = 0;
     sim_script script;
     bool have_script = false;
 };
@@ -121,8 +143,8 @@ int parse_options(int argc, char** argv, options* o)
             fputs(kUsage, stdout);
             return 2;
         }
-        if (arg == "--no-aid") {
-            o->aid = false;
+        if (arg == "--follow-track" || arg == "--no-follow") {
+            o->follow = arg == "--follow-track" ? 1 : 0;
             continue;
         }
         if (i + 1 >= argc)
@@ -154,10 +176,31 @@ int parse_options(int argc, char** argv, options* o)
         } else if (arg == "--speed") {
             if (!parse_float(value, &o->speed_mph) || o->speed_mph < 0 || o->speed_mph > 200)
                 return fail(std::string("--speed: expected 0 to 200 mph, got '") + value + "'");
+        } else if (arg == "--cruise") {
+            if (!parse_float(value, &o->cruise_mph) || o->cruise_mph < 1 || o->cruise_mph > 120)
+                return fail(std::string("--cruise: expected 1 to 120 mph, got '") + value + "'");
+        } else if (arg == "--laps") {
+            if (!parse_long(value, 1, 1000, &n))
+                return fail(std::string("--laps: expected 1 to 1000, got '") + value + "'");
+            o->laps = n;
         } else if (arg == "--roost-density") {
             if (!parse_long(value, 0, 1000, &n))
                 return fail(std::string("--roost-density: expected 0 to 1000, got '") + value + "'");
             o->roost_density = (int)n;
+        } else if (arg == "--stability") {
+            if (!parse_float(value, &o->stability) || o->stability < 0 || o->stability > 100)
+                return fail(std::string("--stability: expected 0 to 100, got '") + value + "'");
+            o->have_stability = true;
+        } else if (arg == "--arcade") {
+            if (strcmp(value, "yes") == 0)
+                o->arcade = 1;
+            else if (strcmp(value, "no") == 0)
+                o->arcade = 0;
+            else
+                return fail(std::string("--arcade: expected yes or no, got '") + value + "'");
+        } else if (arg == "--drop") {
+            if (!parse_float(value, &o->drop) || o->drop < 0 || o->drop > 1000)
+                return fail(std::string("--drop: expected 0 to 1000 ft, got '") + value + "'");
         } else if (arg == "--spot") {
             if (!parse_spot(value, o))
                 return fail(std::string("--spot: expected X,Z,ANGLE, got '") + value + "'");
@@ -174,6 +217,8 @@ int parse_options(int argc, char** argv, options* o)
             return fail("unknown option '" + arg + "'\n" + kUsage);
         }
     }
+    if (o->laps > 0 && o->follow != 1)
+        return fail("--laps needs --follow-track");
     if (!o->have_script) {
         std::string why;
         sim_script_add_line(&o->script, "0 throttle=1", &why);
@@ -183,11 +228,52 @@ int parse_options(int argc, char** argv, options* o)
 
 void print_state(const sim_world& w, int index)
 {
-    const sim_bike_state s = sim_bike_state_of(w.riders[(size_t)index].b);
+    const sim_rider& r = w.riders[(size_t)index];
+    const sim_bike_state s = sim_bike_state_of(r.b);
     printf("tick=%d t=%.3f bike=%d x=%.2f y=%.2f z=%.2f mph=%.1f rpm=%.0f gear=%d fork=%.3f shock=%.3f "
-           "front=%.3f rear=%.3f roll=%.3f pitch=%.3f\n",
+           "front=%.3f rear=%.3f roll=%.3f pitch=%.3f steer=%.3f crash=%d crashes=%d dab=%.2f",
            w.tick, w.tick / 128.0, index, s.position.x, s.position.y, s.position.z, s.speed_mph, s.rpm, s.gear,
-           s.fork_travel, s.shock_travel, s.front_depth, s.rear_depth, s.roll, s.pitch);
+           s.fork_travel, s.shock_travel, s.front_depth, s.rear_depth, s.roll, s.pitch, s.steer_angle, s.crash_timer,
+           s.crash_count, s.dab);
+    if (r.follow)
+        printf(" laps=%d along=%.1f off=%.1f", r.follow->laps, scripted_rider_progress(r.follow),
+               r.follow->distance);
+    printf("\n");
+}
+
+// Scripted riders for every bike along the track's centre line, each
+// keeping the lane it started in. False (with the reason) when the track
+// has no centre line.
+bool start_followers(sim_world* w, const options& o, rider_path* path, std::vector<scripted_rider>* followers,
+                     std::string* why)
+{
+    track_path_options po;
+    if (!track_centre_path(o.track.c_str(), &w->ground, po, path, why))
+        return false;
+    scripted_rider_settings settings;
+    settings.cruise_speed = o.cruise_mph * 1.4666666666666666f;
+    followers->assign(w->riders.size(), scripted_rider());
+    for (size_t i = 0; i < w->riders.size(); i++) {
+        scripted_rider& f = (*followers)[i];
+        if (!scripted_rider_start(&f, path, settings, w->riders[i].b)) {
+            *why = "the track's centre line is too short to follow";
+            return false;
+        }
+        const vec3 at = bike_frame_position(w->riders[i].b);
+        f.settings.lane_offset = rider_path_lateral(*path, f.index, at.x, at.z);
+        w->riders[i].follow = &f;
+    }
+    return true;
+}
+
+bool all_laps_done(const sim_world& w, long laps)
+{
+    if (laps <= 0)
+        return false;
+    for (const sim_rider& r : w.riders)
+        if (!r.follow || r.follow->laps < laps)
+            return false;
+    return true;
 }
 
 int first_broken(const sim_world& w)
@@ -210,6 +296,10 @@ int run(const options& o)
     if (!sim_world_load_track(&w, o.track.c_str(), &why))
         return fail(why);
     w.roost_density = o.roost_density;
+    if (o.have_stability)
+        apply_stability(&w.setup, o.stability);
+    if (o.arcade >= 0)
+        w.setup.arcade = o.arcade;
     // Without a spot the bikes stand at the starting gate; a track without
     // one gets a row in the middle of its terrain, facing -z.
     std::vector<sim_spot> gate;
@@ -219,14 +309,28 @@ int run(const options& o)
     else
         gate = sim_track_gate_spots(o.track.c_str());
     for (const sim_spot& s : sim_row_spots(gate, o.bikes, centre, o.spacing))
-        sim_world_add_bike(&w, o.model.c_str(), s.x, s.z, s.angle, o.aid);
+        sim_world_add_bike(&w, o.model.c_str(), s.x, s.z, s.angle);
     for (sim_rider& r : w.riders) {
         r.script = &o.script;
+        if (o.drop > 0)
+            translate_bike(r.b, 0.0f, o.drop, 0.0f);
         if (o.speed_mph > 0)
             sim_bike_launch(r.b, o.speed_mph * 1.4666666666666666f);
     }
 
     const bool bench = o.mode == "bench";
+    // Bench mode rides the track when it can; asked for, it must.
+    rider_path path;
+    std::vector<scripted_rider> followers;
+    const int follow = o.follow >= 0 ? o.follow : (bench ? 1 : 0);
+    if (follow && !start_followers(&w, o, &path, &followers, &why)) {
+        if (o.follow == 1) {
+            sim_world_free(&w);
+            return fail(why);
+        }
+        for (sim_rider& r : w.riders)
+            r.follow = nullptr;
+    }
     sim_tick_profile profile;
     if (bench)
         w.profile = &profile;
@@ -242,6 +346,8 @@ int run(const options& o)
                 print_state(w, i);
         // A state that left the numbers behind is a failed run, not a figure.
         if ((w.tick & 127) == 0 && (broken = first_broken(w)) >= 0)
+            break;
+        if (!bench && all_laps_done(w, o.laps))
             break;
     }
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -262,6 +368,9 @@ int run(const options& o)
         if (o.print_every == 0 || w.tick % o.print_every != 0)
             for (int i = 0; i < o.bikes; i++)
                 print_state(w, i);
+        if (o.laps > 0 && !all_laps_done(w, o.laps))
+            status = fail("not every rider completed " + std::to_string(o.laps) + " laps in " +
+                          std::to_string(w.tick) + " ticks");
         printf("ticks=%d bikes=%d roost_particles=%d sim_seconds=%.3f wall_seconds=%.3f\n", w.tick, o.bikes,
                w.roost ? w.roost->live : 0, w.tick / 128.0, wall);
     }

@@ -3,12 +3,11 @@
 // the world-tick benchmark and the behaviour tests, so all three measure and
 // check the same loop.
 //
-// One world tick: every bike takes its controls and finds its ground
-// contacts; the wheels throw their roost; every bike sets its suspension
-// motors and drivetrain forces; the physics world steps once and the roost
-// particles fly. Until the rider step exists the bikes have nobody to balance
-// them, so a bike may carry an upright aid (see below) that stands in for
-// the rider's balance and steering.
+// One world tick: every bike takes its scripted controls (through the
+// bike's command setters), then the bikes' world step runs: ground and
+// bike-to-bike contacts, roost, the physics step, and each bike's own step
+// with its rider (balance, dab, crashes), suspension and drivetrain; then
+// the roost particles fly.
 #pragma once
 
 #include <memory>
@@ -17,12 +16,14 @@
 
 #include <ode/ode.h>
 
+#include "bike/catalogue.h"
 #include "core/vec3.h"
 #include "files/stream.h"
 #include "track/heightfield.h"
 #include "track/roost.h"
 
 struct bike;
+struct scripted_rider;
 
 // ---- scripted controls -------------------------------------------------------
 
@@ -85,38 +86,20 @@ sim_controls sim_script_at(const sim_script& s, int tick);
 
 // ---- the world --------------------------------------------------------------
 
-// Holds a bike's frame upright (a spring and damper torque about the
-// frame's own fore-aft axis against the lean), holds the rider's torso on
-// its seat (two stiff springs between rider and frame, standing in for the
-// rider's springs of the rider step) and turns the steering toward
-// steer x pi/8 (a spring and damper torque at the steering head). A stand-in
-// for the rider, for the runner and the tests only. Torques and soft
-// contacts like the rider's own, so the physics step costs what it will
-// with a rider.
-struct sim_upright_aid {
-    bool on = false;
-    float roll_spring = 4000;      // lbf ft per radian of lean
-    float roll_damping = 800;      // lbf ft per rad/s
-    float max_roll_torque = 4000;  // lbf ft
-    float seat_spring = 20000;     // lbf/ft holding the rider on its seat
-    float seat_damping = 400;      // lbf per ft/s
-    float steer_spring = 200;      // lbf ft per radian at the steering head
-    float steer_damping = 10;      // lbf ft per rad/s
-    float max_steer_torque = 150;  // lbf ft
-};
-
 struct sim_rider {
     bike* b = nullptr;
-    sim_upright_aid aid;
     const sim_script* script = nullptr;  // null: default controls
+    // A scripted rider following a path: its throttle, clutch, brakes,
+    // steering and lean replace the script's. Null: the script alone.
+    scripted_rider* follow = nullptr;
 };
 
 // Wall-clock seconds spent in the parts of the world tick (profiling only;
 // nothing in the simulation reads it).
 struct sim_tick_profile {
-    double contacts = 0;  // controls, ground contacts, roost
-    double forces = 0;    // suspension, drivetrain, aid
-    double step = 0;      // the physics step and the particles' flight
+    double contacts = 0;  // controls, ground and bike contacts, roost thrown and flying
+    double forces = 0;    // the bikes' own steps: rider, suspension, drivetrain
+    double step = 0;      // the physics step alone (dWorldStep)
     long ticks = 0;
 };
 
@@ -128,6 +111,9 @@ struct sim_world {
     // "roost_density" setting (0..1000).
     std::unique_ptr<roost_pool> roost;
     int roost_density = 1000;
+    // The setup every bike added gets (the game's defaults unless changed).
+    bike_setup setup;
+    int start_tick = 0;  // when the (imaginary) start gate dropped
     sim_tick_profile* profile = nullptr;  // filled by sim_world_tick when set
 };
 
@@ -162,20 +148,18 @@ std::vector<sim_spot> sim_row_spots(const std::vector<sim_spot>& gate, int count
 // A ground built by the caller (tests): the world takes it over.
 void sim_world_take_ground(sim_world* w, heightfield* hf);
 
-// Creates a bike of the model with the default setup and automatic
+// Creates a bike of the model with the world's setup and automatic
 // shifting, places it on the ground at (x, z) facing angle (radians; facing
-// (-sin a, -cos a)) and raised until it no longer touches. with_aid adds
-// the upright aid. Returns the rider's index.
-int sim_world_add_bike(sim_world* w, const char* model, float x, float z, float angle, bool with_aid);
-
+// (-sin a, -cos a)) and raised until it no longer touches. Returns the
+// rider's index.
+int sim_world_add_bike(sim_world* w, const char* model, float x, float z, float angle);
 
 // Sends a bike (at rest, upright) off at speed ft/s along its facing: every
-// body moves with it, both wheels roll, and the engine turns with the rear
-// wheel in the lowest gear that keeps it below its upshift rpm. For tests and rides that start at speed.
+// body moves with it, both wheels roll, the engine turns with the rear
+// wheel in the lowest gear that keeps it below its upshift rpm, and the
+// rider has been moving so for a while (no jolt to throw him off). For
+// tests and rides that start at speed.
 void sim_bike_launch(bike* b, float speed);
-
-// Adds or removes the upright aid of a rider.
-void sim_world_set_aid(sim_world* w, int rider, bool on);
 
 // One world tick (see the top of this file); tick advances by one.
 void sim_world_tick(sim_world* w);
@@ -196,6 +180,10 @@ struct sim_bike_state {
     float front_depth, rear_depth;
     float roll;          // lean angle, radians, positive left
     float pitch;         // nose up positive, radians
+    float steer_angle;   // steering head angle, radians, positive left
+    int crash_timer;     // > 0 while the rider is down
+    int crash_count;
+    float dab;           // how far the foot is out, 0..1
 };
 sim_bike_state sim_bike_state_of(const bike* b);
 
