@@ -235,6 +235,20 @@ const char* feature_kind_name(feature_kind k)
     return "?";
 }
 
+double design_arena_depth(const track_design& d, double x, double z)
+{
+    const landform& l = d.land;
+    if (!(l.arena_x1 > l.arena_x0) || !(l.arena_z1 > l.arena_z0))
+        return -1e9;
+    // Signed distance to a rounded rectangle, positive inside.
+    double r = std::min({l.arena_corner, (l.arena_x1 - l.arena_x0) / 2, (l.arena_z1 - l.arena_z0) / 2});
+    double cx = (l.arena_x0 + l.arena_x1) / 2, cz = (l.arena_z0 + l.arena_z1) / 2;
+    double qx = std::fabs(x - cx) - ((l.arena_x1 - l.arena_x0) / 2 - r);
+    double qz = std::fabs(z - cz) - ((l.arena_z1 - l.arena_z0) / 2 - r);
+    double outside = std::hypot(std::max(qx, 0.0), std::max(qz, 0.0)) + std::min(std::max(qx, qz), 0.0) - r;
+    return -outside;
+}
+
 double design_land_height(const track_design& d, double x, double z)
 {
     const landform& l = d.land;
@@ -249,6 +263,12 @@ double design_land_height(const track_design& d, double x, double z)
     if (l.flat_radius > 0) {
         double dist = std::hypot(x - l.flat_x, z - l.flat_z);
         h *= smoothstep(l.flat_radius, l.flat_radius * 1.8, dist);
+    }
+    double arena = design_arena_depth(d, x, z);
+    if (arena > -1e8) {
+        double out = -arena;  // ft beyond the edge
+        h *= smoothstep(0, l.arena_rise_width * 2, out);
+        h += l.arena_rise * smoothstep(0, l.arena_rise_width, out);
     }
     return l.base + h;
 }

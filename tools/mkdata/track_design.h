@@ -100,6 +100,15 @@ struct landform {
     unsigned seed = 1;
     // Near this point (the start area) the land is levelled to `base`.
     double flat_x = 0, flat_z = 0, flat_radius = 0;
+    // An arena (a stadium floor): inside the rectangle arena_x0..arena_x1,
+    // arena_z0..arena_z1 with corners rounded to arena_corner the land is
+    // level at `base` without natural noise and its ground off the ribbon
+    // is arena_ground; beyond the edge it rises by arena_rise over
+    // arena_rise_width (the banks of the stands). No arena while
+    // arena_x1 <= arena_x0.
+    double arena_x0 = 0, arena_z0 = 0, arena_x1 = 0, arena_z1 = 0, arena_corner = 0;
+    double arena_rise = 0, arena_rise_width = 40;
+    int arena_ground = ground_loam;
 };
 
 // The start chute runs straight back from s = 0 against the direction of
@@ -193,6 +202,8 @@ bool build_design(const circuit_plan& plan, track_design* design, std::string* w
 
 // The default track.
 const track_design& rabbithill_design();
+// The second default track, a tight circuit inside an arena.
+const track_design& stadium_design();
 
 // --- Queries --------------------------------------------------------------
 
@@ -249,8 +260,13 @@ design_checkpoint design_checkpoint_at(const track_design& d, double s, double m
 // at s = 0 (the lap-end gate).
 std::vector<double> design_checkpoint_stations(const track_design& d, double gap);
 
-// Height of the land (hills, swell, levelled start area) without noise.
+// Height of the land (hills, swell, levelled start area, arena) without
+// noise.
 double design_land_height(const track_design& d, double x, double z);
+
+// How far inside the arena's edge a point lies (ft; negative outside); a
+// large negative number when the land has no arena.
+double design_arena_depth(const track_design& d, double x, double z);
 
 const char* feature_kind_name(feature_kind k);
 

@@ -167,6 +167,8 @@ probe_result probe(const locator& loc, double x, double z)
 // ribbon not to be mistaken for it.
 int off_track_ground(const track_design& d, double x, double z, double beyond)
 {
+    if (design_arena_depth(d, x, z) >= 0)
+        return d.land.arena_ground;
     if (beyond > 20 && fractal_noise(d.seed + 57, x, z, 160, 3, 0.5) > 0.75)
         return ground_sand;
     return ground_grass;
@@ -196,6 +198,8 @@ void synthesize_ground(const track_design& d, track_ground* g)
             // Natural ground: the land plus rolling detail, damped near
             // the track so the ribbon runs through quiet ground.
             double quiet = 0.25 + 0.75 * smoothstep(0, d.shoulder + quiet_reach, p.beyond);
+            // An arena floor is graded level.
+            quiet *= smoothstep(0, 30, -design_arena_depth(d, x, z));
             double detail = 2.2 * fractal_noise(d.seed, x, z, 160, 4, 0.45) +
                             0.25 * fractal_noise(d.seed + 7, x, z, 18, 2, 0.5);
             double natural = design_land_height(d, x, z) + quiet * detail;

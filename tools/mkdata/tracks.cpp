@@ -3,6 +3,7 @@
 
 #include "files/memory.h"
 #include "track/surface.h"
+#include "track_content.h"
 #include "track_ground.h"
 
 namespace mkdata {
@@ -17,26 +18,62 @@ track_light rabbithill_light()
     return l;
 }
 
+track_light stadium_light()
+{
+    // A high evening sun from the north-west over the stands: short
+    // shadows on the floor, a bright sky.
+    track_light l = {{-0.35, 0.82, -0.45}, {1.0, 0.92, 0.80}, {0.48, 0.48, 0.55}};
+    return l;
+}
+
 }  // namespace
 
 const std::vector<generated_track>& generated_tracks()
 {
     static std::vector<generated_track> tracks;
-    if (tracks.empty())
+    if (tracks.empty()) {
         tracks.push_back({&rabbithill_design(), rabbithill_light()});
+        tracks.push_back({&stadium_design(), stadium_light()});
+    }
     return tracks;
 }
 
-bool write_track_ground(output& out, const generated_track& t)
+namespace {
+
+bool write_ground_files(output& out, const generated_track& t, const track_ground& g)
 {
     const track_design& d = *t.design;
     std::string dir = d.dir + "/";
-    track_ground g;
-    synthesize_ground(d, &g);
     const tile_set& tiles = standard_tiles();
     std::vector<uint8_t> map = build_tilemap(g, tiles, d.seed);
     return write_text(out, dir + "desc", d.display_name + "\n") && write_terrain(out, dir, g) &&
            write_lighting(out, dir, g, t.light) && write_tiles(out, dir, tiles) && write_file(out, dir + "tilemap", map);
+}
+
+// The ground, then everything placed on it.
+bool write_track(output& out, const generated_track& t)
+{
+    track_ground g;
+    synthesize_ground(*t.design, &g);
+    if (!write_ground_files(out, t, g))
+        return false;
+    heightfield hf;
+    if (!ground_heightfield(g, &hf)) {
+        fprintf(stderr, "kessrig-mkdata: bad terrain grid for %s\n", t.design->dir.c_str());
+        return false;
+    }
+    bool ok = write_track_content(out, *t.design, &hf);
+    heightfield_free(&hf);
+    return ok;
+}
+
+}  // namespace
+
+bool write_track_ground(output& out, const generated_track& t)
+{
+    track_ground g;
+    synthesize_ground(*t.design, &g);
+    return write_ground_files(out, t, g);
 }
 
 bool write_preview(const std::string& png_path, const std::string& data_dir, const std::string& track)
@@ -78,7 +115,7 @@ bool write_preview(const std::string& png_path, const std::string& data_dir, con
 bool generate_tracks(output& out)
 {
     for (const generated_track& t : generated_tracks())
-        if (!write_track_ground(out, t))
+        if (!write_track(out, t))
             return false;
     return true;
 }

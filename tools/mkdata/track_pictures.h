@@ -1,0 +1,79 @@
+// Pictures of the track objects, drawn by code: trees, banners and stands
+// for the billboards, the flaggers' poses, the decals with their flat
+// normal and specular companions, and the textures of the statue models and
+// the starting gate. All deterministic.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "mkdata.h"
+
+namespace mkdata {
+
+// An RGBA picture being drawn; rows top first.
+struct canvas {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgba;
+
+    canvas(int w, int h, uint32_t fill_rgba);
+    // Blends colour (0xRRGGBBAA) over pixel (x, y) with the given coverage.
+    void blend(int x, int y, uint32_t colour, double coverage = 1);
+    // Shapes in pixel units (pixel centres at +0.5), edges smoothed by
+    // 4 x 4 samples per pixel.
+    void rect(double x0, double y0, double x1, double y1, uint32_t colour);
+    void ellipse(double cx, double cy, double rx, double ry, uint32_t colour);
+    // A convex or concave polygon (even-odd rule).
+    void polygon(const std::vector<double>& xy, uint32_t colour);
+    // A thick line with round ends.
+    void line(double x0, double y0, double x1, double y1, double width, uint32_t colour);
+    // Text in a 5 x 7 block font, each font pixel `scale` pixels; upper
+    // case letters, digits, space and a few signs. Returns the width drawn.
+    double text(double x, double y, double scale, const std::string& s, uint32_t colour);
+    static double text_width(const std::string& s, double scale);
+    // Multiplies every pixel's colour by 1 + amount * noise (alpha kept).
+    void grain(uint32_t seed, double amount, double cell);
+    std::vector<uint8_t> rgb() const;
+};
+
+// PNG bytes of a canvas: RGBA, or RGB when alpha is false.
+bytes canvas_png(const canvas& c, bool alpha);
+// Binary PPM bytes of a canvas's colour.
+bytes canvas_ppm(const canvas& c);
+
+// --- The pictures ---------------------------------------------------------------
+
+enum class tree_kind { pine, leafy, birch };
+canvas tree_picture(tree_kind kind, uint32_t seed);
+
+// A banner with a word on a coloured ground; aspect 4 (128 x 32).
+canvas banner_picture(const std::string& word, uint32_t ground, uint32_t letters, uint32_t stripe);
+// A grandstand full of spectators; aspect 2.5 (160 x 64).
+canvas grandstand_picture(uint32_t seed);
+
+// Flagger poses, 32 x 64 (aspect 0.5). The start flagger: holding the
+// board up (0), turning it sideways (1), lowering it (2), walking off with
+// it (3), standing aside (4). The finish flagger: no flag (0), the flag
+// for half the race (1), the white last-lap flag (2), the chequered flag
+// (3). A course flagger: standing (normal) or waving yellow (alert).
+canvas start_flagger_picture(int stage);
+canvas finish_flagger_picture(int stage);
+canvas course_flagger_picture(bool alert);
+
+// Decals: a chequered finish strip of `columns` x 2 squares, a white line,
+// a round logo.
+canvas finish_decal_picture(int columns);
+canvas line_decal_picture();
+canvas logo_decal_picture(const std::string& word);
+// The flat companions every decal picture gets: "_tnorm" (straight up)
+// and "_tspec" (a dull shine).
+canvas flat_normal_picture();
+canvas dull_specular_picture();
+
+// Statue and gate textures (RGB).
+canvas tuffblock_texture(uint32_t colour);
+canvas haybale_texture();
+canvas startgate_texture();
+
+}  // namespace mkdata
