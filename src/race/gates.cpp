@@ -444,7 +444,7 @@ bool check_gates_at(const track_timing* t, bike* b, float wheel_x, float wheel_z
     if (lap_end(k, t->first_count, t->normal_count) && !b->finished) {
         const int final_gate = lap_end_gate(t, race.race_laps);
         if (lap_count(t, b->gate_progress) >= race.race_laps ||
-            (race.leader && final_gate >= 0 && race.leader_progress > final_gate))
+            (final_gate >= 0 && race.leader_progress > final_gate))
             b->finished = 1;
     }
     return true;

@@ -123,7 +123,7 @@ struct gate_race {
     int start_tick = 0;           // the tick the gate drops
     int race_laps = 0;            // the lap total of the finish rule
     const bike* leader = nullptr; // the ranking's first rider, null before any ranking
-    int leader_progress = 0;      // its gate progress as last ranked
+    int leader_progress = 0;      // its gate progress as last ranked (0 before any ranking)
 };
 
 // The crossing test of one tick for a bike that is not driven by recorded

@@ -232,6 +232,9 @@ void digest_statue_textures(sha1_ctx* digest)
 
 void loading_status(const char* text)
 {
+    // Window messages first, so the window stays responsive while loading.
+    if (g_status_service.pump)
+        g_status_service.pump();
     snprintf(g_loading.text, sizeof g_loading.text, "%s", text ? text : "");
     show_status(g_loading.text);
 }

@@ -80,7 +80,7 @@ struct track_load_fixture : ::testing::Test {
         test::write_file(dir(track) + "/timing_gates", mud_timing);
         test::write_file(dir(track) + "/statues", "[10 0 10] 0 null @stone.png null\n");
         test::write_file(dir(track) + "/billboards", "[5 0 5] 4 1 @tree.png\n[9 0 5] 4 1 #ff0000#@tree.png\n");
-        test::write_file(dir(track) + "/cameras", "gate 0 1 2\naddcamera 10 5 10\n");
+        test::write_file(dir(track) + "/cameras", "gate 0 2 300 1\naddcamera 10 5 10\n");
         test::write_file(dirs.game + "/stone.png", "stone picture");
         test::write_file(dirs.game + "/gatetex.png", "gate picture");
     }
@@ -194,6 +194,7 @@ TEST_F(track_load_fixture, LoadsEveryPartOfTheTrackInPlace)
 
     EXPECT_EQ(g_track.cameras.count, 1);
     EXPECT_EQ(gate_camera(&g_track.cameras, 2), 0);
+    EXPECT_EQ(gate_camera(&g_track.cameras, 1), -1);  // the gate list stops at 300
     EXPECT_EQ(g_track.map_texture, 0u);
     EXPECT_NE(std::string((const char*)g_track.digest, 20), std::string(20, '\0'));
 
