@@ -129,7 +129,7 @@ circuit_plan stadium_plan()
     p.land.seed = 0x41524e41u;
     p.land.arena_x0 = 120;
     p.land.arena_x1 = 850;
-    p.land.arena_z0 = 150;
+    p.land.arena_z0 = 130;
     p.land.arena_z1 = 936;
     p.land.arena_corner = 60;
     p.land.arena_rise = 10;
