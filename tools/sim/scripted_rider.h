@@ -63,7 +63,7 @@ struct scripted_rider_settings {
     // Crests: the bike stays on the ground while v^2 times the crest's
     // curvature stays below crest_accel (ft/s^2).
     float crest_accel = 24.0f;
-    float look_ahead_time = 0.6f;     // s at the current speed
+    float look_ahead_time = 1.0f;     // s at the current speed
     float min_look_ahead = 10.0f;     // ft
     float max_lean = 0.75f;           // rad
     float lane_offset = 0.0f;         // ft to the right of the path
