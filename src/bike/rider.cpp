@@ -61,6 +61,11 @@ void soft_contact(dBodyID a, dBodyID b, vec3 point, vec3 normal, float depth, fl
 {
     if (!physics_world() || a == b || !(k * physics_tick + c > 0.0f))
         return;
+    // A contact at exactly no depth pushes nothing this step, and as a row of
+    // the solver it can be exactly degenerate (a body sitting exactly at its
+    // rest point on an axis-aligned frame): leave it out.
+    if (!(depth > 0.0f))
+        return;
     if (!finite(point) || !finite(normal) || !std::isfinite(depth))
         return;
     float erp, cfm;
