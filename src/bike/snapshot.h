@@ -101,8 +101,8 @@ struct snapshot_quat {
 };
 
 // Everything a snapshot says, in world units. For format 4 the rider offset
-// and orientation are left zero/identity (they follow from the frame and
-// rider_slide).
+// and orientation are worked out from the frame and the rider's slide, so
+// both formats read the same way.
 struct snapshot_values {
     vec3 frame_position = {0, 0, 0};
     snapshot_quat frame_orientation;      // as stored (not normalised)
