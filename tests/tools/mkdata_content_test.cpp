@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -107,6 +108,14 @@ struct loaded_track {
     bool statues_ok = false, billboards_ok = false, flaggers_ok = false, decals_ok = false;
     std::vector<std::string> tiles;  // tile picture names in tileinfo order
     std::vector<std::string> missing, messages;
+    ~loaded_track()
+    {
+        track_objects_free(&objects);
+        timing_gates_clear(&timing);
+        cameras_free(&cameras);
+        decals_free(&hf);
+        heightfield_free(&hf);
+    }
 };
 
 const mkdata::track_design& design_of(const std::string& dir)
@@ -120,12 +129,13 @@ const mkdata::track_design& design_of(const std::string& dir)
 
 loaded_track& track_named(const std::string& dir)
 {
-    static std::map<std::string, loaded_track*> cache;
+    // Loaded once for all the tests, freed at exit.
+    static std::map<std::string, std::unique_ptr<loaded_track>> cache;
     auto found = cache.find(dir);
     if (found != cache.end())
         return *found->second;
     loaded_track* t = new loaded_track;
-    cache[dir] = t;
+    cache[dir].reset(t);
     t->d = &design_of(dir);
     data_env env;
     clear_messages();
@@ -356,6 +366,11 @@ TEST_P(generated_track_test, ObjectsStandOffTheRibbonAndFlaggersWatchTheirJumps)
     for (int i = t.gate_statues; i < t.objects.statues.count; i++) {
         const statue& s = t.objects.statues.items[i];
         ASSERT_GT(ribbon_clearance(d, s.x, s.z), 1.0) << "statue " << i << " at (" << s.x << ", " << s.z << ")";
+        // Rows of blocks and bales, not heaps: none sits in another.
+        for (int j = t.gate_statues; j < i; j++) {
+            const statue& o = t.objects.statues.items[j];
+            ASSERT_GT(std::hypot(s.x - o.x, s.z - o.z), 3.5) << "statues " << j << " and " << i;
+        }
     }
     for (int i = 0; i < t.objects.billboards.count; i++) {
         const sprite& sp = t.objects.sprites.items[t.objects.billboards.items[i].sprite_index];

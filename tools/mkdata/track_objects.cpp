@@ -206,14 +206,21 @@ void statue_row(placed* p, const track_design& d, const heightfield* hf, double 
                 double beyond, double spacing, const statue_kind& k, const std::string& texture_a,
                 const std::string& texture_b)
 {
+    // Spaced along the row itself, which on the inside of a hairpin is
+    // much shorter than the centre line.
     int n = 0;
-    for (double s = s0; s <= s1; s += spacing, n++) {
+    double last_x = 1e9, last_z = 1e9;
+    for (double s = s0; s <= s1; s += 0.5) {
         track_station st = design_station_at(d, s);
         double lateral = side * (st.width / 2 + beyond);
         double x = st.x - st.tz * lateral, z = st.z + st.tx * lateral;
+        if (std::hypot(x - last_x, z - last_z) < spacing)
+            continue;
         if (clearance(d, x, z, st.s, 60) < beyond + k.depth)
             continue;
-        add_statue(p, hf, x, z, heading_along(st.tx, st.tz), k, (n & 1) ? texture_b : texture_a);
+        add_statue(p, hf, x, z, heading_along(st.tx, st.tz), k, (n++ & 1) ? texture_b : texture_a);
+        last_x = x;
+        last_z = z;
     }
 }
 

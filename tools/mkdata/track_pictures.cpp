@@ -419,19 +419,19 @@ canvas finish_flagger_picture(int stage)
     switch (stage) {
     case 0: return figure(shirt, 10, 40, 22, 40, 0);
     case 1: {  // half the race: the crossed flags
-        canvas c = figure(shirt, 8, 14, 24, 14, 0);
-        flag(&c, 8, 14, 13, 2, rgba(40, 160, 60), false);
-        flag(&c, 24, 14, 19, 2, rgba(40, 160, 60), false);
+        canvas c = figure(shirt, 8, 16, 24, 16, 0);
+        flag(&c, 8, 16, 13, 5, rgba(40, 160, 60), false);
+        flag(&c, 24, 16, 19, 5, rgba(40, 160, 60), false);
         return c;
     }
     case 2: {  // white flag: last lap
-        canvas c = figure(shirt, 10, 40, 24, 12, 0);
-        flag(&c, 24, 12, 24, 1, rgba(250, 250, 250), false);
+        canvas c = figure(shirt, 10, 40, 24, 16, 0);
+        flag(&c, 24, 16, 24, 5, rgba(250, 250, 250), false);
         return c;
     }
     default: {  // chequered flag
-        canvas c = figure(shirt, 10, 40, 24, 12, 0);
-        flag(&c, 24, 12, 22, 1, rgba(250, 250, 250), true);
+        canvas c = figure(shirt, 10, 40, 24, 16, 0);
+        flag(&c, 24, 16, 22, 5, rgba(250, 250, 250), true);
         return c;
     }
     }
@@ -446,8 +446,8 @@ canvas course_flagger_picture(bool alert)
         c.rect(23, 44, 26, 56, rgba(240, 210, 30));
         return c;
     }
-    canvas c = figure(shirt, 10, 40, 25, 10, 0);
-    flag(&c, 25, 10, 20, 0, rgba(250, 220, 20), false);
+    canvas c = figure(shirt, 10, 40, 25, 14, 0);
+    flag(&c, 25, 14, 20, 4, rgba(250, 220, 20), false);
     return c;
 }
 
