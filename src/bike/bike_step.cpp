@@ -80,11 +80,42 @@ bool joint_force_correction(bike* b, int tick)
     return true;
 }
 
+namespace {
+
+// A ball around the frame's position that holds every shape of the bike.
+float bike_reach(const bike* b, vec3 centre)
+{
+    float reach = 0.0f;
+    for (int i = 0; i < bike_body_count; i++) {
+        const shape* s = b->shapes[i];
+        if (!s || !b->bodies[i])
+            continue;
+        const float r = length(sub(body_position(b->bodies[i]), centre)) + s->radius;
+        reach = r > reach ? r : reach;
+    }
+    const wheel_contact* wheels[2] = {&b->front_contact, &b->rear_contact};
+    for (int i = 0; i < 2; i++) {
+        dBodyID body = b->bodies[i == 0 ? body_front_wheel : body_rear_wheel];
+        if (!body)
+            continue;
+        const float r = length(sub(body_position(body), centre)) + wheels[i]->ring_radius + wheels[i]->section_radius;
+        reach = r > reach ? r : reach;
+    }
+    return reach;
+}
+
+}  // namespace
+
 bool bike_bike_contact(bike* a, bike* b, bool online, int tick)
 {
     // Ghosts take no part; online a remote bike resting as a ghost (presence
     // exactly 0) is still touched, and the world tick wakes it.
     if (a == b || a->presence <= 0.25f || (b->presence <= 0.25f && !(online && b->presence == 0.0f)))
+        return false;
+    // Bikes far apart cannot touch: spare the part-by-part tests.
+    const vec3 ca = body_position(a->bodies[body_frame]), cb = body_position(b->bodies[body_frame]);
+    const float reach = bike_reach(a, ca) + bike_reach(b, cb);
+    if (!(length_sq(sub(ca, cb)) <= reach * reach))
         return false;
     const contact_mode mode = (a->last_bike_contact_tick == tick || b->last_bike_contact_tick == tick)
                                   ? contact_mode_force
