@@ -1,16 +1,20 @@
-// The world tick with 1, 10 and 40 bikes riding, and what it costs beside
-// the physics step alone.
+// The world tick with 1, 10 and 40 bikes riding the track, and what it
+// costs beside the physics step alone.
 //
-//   world_tick_bench [--track NAME] [--spot X,Z,ANGLE] [--ticks T]
+//   world_tick_bench [--track NAME] [--spot X,Z,ANGLE] [--ticks T] [--cruise MPH]
 //
-// Each count rides a row of bikes at full throttle (the runner's world tick:
-// controls, ground contacts, roost, suspension, drivetrain, step, particles)
-// from the track's starting gate, or from the spot given, for T ticks after
-// one second of warming up. Printed per count: whole ticks per second, the
-// share of each part, and the physics step's own rate. A last line gives the
-// step rate of 40 bike islands hanging in the air (joints only, no ground
-// contacts), the floor under everything else. Reads the game data from the
-// directory of this program, or KZ_HOME when set. Figures, not checks.
+// Each count starts a row of bikes at the track's starting gate (or at the
+// spot given) and lets a scripted rider ride each one along the track's
+// centre line in the lane it starts in (at full throttle instead when the
+// track has no centre line): the runner's world tick with the rider step,
+// ground and bike-to-bike contacts, roost, suspension, drivetrain and the
+// physics step. T ticks are timed after one second of riding. Printed per
+// count: whole ticks per second, the share of each part (dWorldStep alone
+// as "step"), the physics step's own rate, and how far the riders got and
+// how often they fell. A last line gives the step rate of 40 bike islands
+// hanging in the air (joints only, no contacts), the floor under
+// everything else. Reads the game data from the directory of this
+// program, or KZ_HOME when set. Figures, not checks.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -21,7 +25,10 @@
 
 #include "bike/bike.h"
 #include "bike/physics.h"
+#include "files/datafs.h"
+#include "scripted_rider.h"
 #include "sim_world.h"
+#include "track_path.h"
 
 namespace {
 
@@ -31,10 +38,18 @@ struct bench_options {
     std::string track = "rabbithill";
     bool have_spot = false;
     sim_spot spot = {0, 0, 0};
-    int ticks = 1152;
+    int ticks = 2560;
+    float cruise_mph = 30;
 };
 
-bool ride(const bench_options& o, int count, sim_tick_profile* profile)
+struct ride_figures {
+    sim_tick_profile profile;
+    bool followed = false;   // scripted riders on the centre line
+    float mean_progress = 0; // ft along the line at the end
+    int crashes = 0;
+};
+
+bool ride(const bench_options& o, int count, ride_figures* out)
 {
     sim_world w;
     std::string why;
@@ -50,14 +65,24 @@ bool ride(const bench_options& o, int count, sim_tick_profile* profile)
         sim_world_add_bike(&w, "450sxf(2018)", s.x, s.z, s.angle);
     for (sim_rider& r : w.riders)
         r.script = &script;
+    rider_path path;
+    std::vector<scripted_rider> riders;
+    scripted_rider_settings settings;
+    settings.cruise_speed = o.cruise_mph * 1.4666666666666666f;
+    out->followed = sim_follow_track(&w, o.track.c_str(), settings, &path, &riders, &why);
     for (int t = 0; t < 128; t++)
         sim_world_tick(&w);
-    w.profile = profile;
+    w.profile = &out->profile;
     for (int t = 0; t < o.ticks; t++)
         sim_world_tick(&w);
     bool finite = true;
-    for (const sim_rider& r : w.riders)
-        finite = finite && sim_bike_finite(r.b);
+    for (size_t i = 0; i < w.riders.size(); i++) {
+        const bike* b = w.riders[i].b;
+        finite = finite && sim_bike_finite(b);
+        out->crashes += b->crash_count;
+        if (out->followed)
+            out->mean_progress += scripted_rider_progress(&riders[i]) / (float)count;
+    }
     sim_world_free(&w);
     if (!finite)
         fprintf(stderr, "world_tick_bench: a bike's state went non-finite with %d bikes\n", count);
@@ -93,12 +118,14 @@ int main(int argc, char** argv)
             o.track = argv[++i];
         } else if (!strcmp(argv[i], "--ticks") && more) {
             o.ticks = atoi(argv[++i]);
+        } else if (!strcmp(argv[i], "--cruise") && more) {
+            o.cruise_mph = (float)atof(argv[++i]);
         } else if (!strcmp(argv[i], "--spot") && more &&
                    sscanf(argv[i + 1], "%f,%f,%f", &o.spot.x, &o.spot.z, &o.spot.angle) == 3) {
             o.have_spot = true;
             i++;
         } else {
-            fprintf(stderr, "usage: world_tick_bench [--track NAME] [--spot X,Z,ANGLE] [--ticks T]\n");
+            fprintf(stderr, "usage: world_tick_bench [--track NAME] [--spot X,Z,ANGLE] [--ticks T] [--cruise MPH]\n");
             return 1;
         }
     }
@@ -106,19 +133,27 @@ int main(int argc, char** argv)
         fprintf(stderr, "world_tick_bench: --ticks must be 1 to 10000000\n");
         return 1;
     }
+    if (!(o.cruise_mph >= 1 && o.cruise_mph <= 120)) {
+        fprintf(stderr, "world_tick_bench: --cruise must be 1 to 120 mph\n");
+        return 1;
+    }
+    // The index reaches the archives, where the bikes' collision shapes are.
+    build_file_index();
     physics_init();
     int status = 0;
     for (int count : {1, 10, 40}) {
-        sim_tick_profile p;
-        if (!ride(o, count, &p)) {
+        ride_figures f;
+        if (!ride(o, count, &f)) {
             status = 1;
             break;
         }
+        const sim_tick_profile& p = f.profile;
         const double total = p.contacts + p.forces + p.step;
         printf("bikes=%d ticks_per_second=%.1f step_only_ticks_per_second=%.1f contacts=%.1f%% forces=%.1f%% "
-               "step=%.1f%% us_per_bike_tick=%.2f\n",
+               "step=%.1f%% us_per_bike_tick=%.2f rider=%s mean_progress_ft=%.0f crashes=%d\n",
                count, p.ticks / total, p.ticks / p.step, 100 * p.contacts / total, 100 * p.forces / total,
-               100 * p.step / total, 1e6 * total / ((double)p.ticks * count));
+               100 * p.step / total, 1e6 * total / ((double)p.ticks * count), f.followed ? "scripted" : "throttle",
+               f.mean_progress, f.crashes);
     }
     if (status == 0)
         printf("islands_only bikes=40 steps_per_second=%.1f\n", islands_only(40, 256));

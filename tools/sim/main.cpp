@@ -6,6 +6,8 @@
 //   kessrig-sim bench --bikes N [--ticks T] [--track NAME]
 //                                 time the world tick; the last line is
 //                                 "ticks_per_second=F bikes=N ticks=T"
+//   kessrig-sim race  [options]   one race to its final results through the
+//                                 game's world reset and world tick
 //
 // With --follow-track (the default of bench mode on a generated track) a
 // scripted rider rides each bike along the track's centre line.
@@ -23,6 +25,8 @@
 #include "bike/bike.h"
 #include "bike/catalogue.h"
 #include "bike/physics.h"
+#include "files/datafs.h"
+#include "race_mode.h"
 #include "scripted_rider.h"
 #include "sim_world.h"
 #include "track_path.h"
@@ -133,10 +137,11 @@ int parse_options(int argc, char** argv, options* o)
     o->mode = argv[1];
     if (o->mode == "--help" || o->mode == "-h") {
         fputs(kUsage, stdout);
+        fputs(race_usage, stdout);
         return 2;
     }
     if (o->mode != "ride" && o->mode != "bench")
-        return fail("unknown mode '" + o->mode + "' (ride or bench)\n" + kUsage);
+        return fail("unknown mode '" + o->mode + "' (ride, bench or race)\n" + kUsage + race_usage);
     for (int i = 2; i < argc; i++) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -241,31 +246,6 @@ void print_state(const sim_world& w, int index)
     printf("\n");
 }
 
-// Scripted riders for every bike along the track's centre line, each
-// keeping the lane it started in. False (with the reason) when the track
-// has no centre line.
-bool start_followers(sim_world* w, const options& o, rider_path* path, std::vector<scripted_rider>* followers,
-                     std::string* why)
-{
-    track_path_options po;
-    if (!track_centre_path(o.track.c_str(), &w->ground, po, path, why))
-        return false;
-    scripted_rider_settings settings;
-    settings.cruise_speed = o.cruise_mph * 1.4666666666666666f;
-    followers->assign(w->riders.size(), scripted_rider());
-    for (size_t i = 0; i < w->riders.size(); i++) {
-        scripted_rider& f = (*followers)[i];
-        if (!scripted_rider_start(&f, path, settings, w->riders[i].b)) {
-            *why = "the track's centre line is too short to follow";
-            return false;
-        }
-        const vec3 at = bike_frame_position(w->riders[i].b);
-        f.settings.lane_offset = rider_path_lateral(*path, f.index, at.x, at.z);
-        w->riders[i].follow = &f;
-    }
-    return true;
-}
-
 bool all_laps_done(const sim_world& w, long laps)
 {
     if (laps <= 0)
@@ -323,13 +303,11 @@ int run(const options& o)
     rider_path path;
     std::vector<scripted_rider> followers;
     const int follow = o.follow >= 0 ? o.follow : (bench ? 1 : 0);
-    if (follow && !start_followers(&w, o, &path, &followers, &why)) {
-        if (o.follow == 1) {
-            sim_world_free(&w);
-            return fail(why);
-        }
-        for (sim_rider& r : w.riders)
-            r.follow = nullptr;
+    scripted_rider_settings settings;
+    settings.cruise_speed = o.cruise_mph * 1.4666666666666666f;
+    if (follow && !sim_follow_track(&w, o.track.c_str(), settings, &path, &followers, &why) && o.follow == 1) {
+        sim_world_free(&w);
+        return fail(why);
     }
     sim_tick_profile profile;
     if (bench)
@@ -382,10 +360,18 @@ int run(const options& o)
 
 int main(int argc, char** argv)
 {
+    if (argc >= 2 && strcmp(argv[1], "race") == 0) {
+        physics_init();
+        const int status = run_race_command(argc, argv);
+        physics_shutdown();
+        return status;
+    }
     options o;
     const int parsed = parse_options(argc, argv, &o);
     if (parsed != 0)
         return parsed == 2 ? 0 : 1;
+    // The index reaches the archives, where the bikes' collision shapes are.
+    build_file_index();
     physics_init();
     const int status = run(o);
     physics_shutdown();

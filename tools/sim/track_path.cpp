@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "bike/bike.h"
+#include "sim_world.h"
 #include "track/heightfield.h"
 #include "track_design.h"
 #include "track_ground.h"
@@ -90,4 +92,25 @@ bool track_centre_path(const char* track, const heightfield* ground, const track
         }
     *why = std::string("no centre line for track '") + track + "' (only the generated tracks have one)";
     return false;
+}
+
+bool sim_follow_track(sim_world* w, const char* track, const scripted_rider_settings& settings, rider_path* path,
+                      std::vector<scripted_rider>* riders, std::string* why)
+{
+    if (!track_centre_path(track, &w->ground, track_path_options(), path, why))
+        return false;
+    riders->assign(w->riders.size(), scripted_rider());
+    for (size_t i = 0; i < w->riders.size(); i++) {
+        scripted_rider& r = (*riders)[i];
+        if (!scripted_rider_start(&r, path, settings, w->riders[i].b)) {
+            *why = "the track's centre line is too short to follow";
+            return false;
+        }
+        const vec3 at = bike_frame_position(w->riders[i].b);
+        r.settings.lane_offset = rider_path_lateral(*path, r.index, at.x, at.z);
+    }
+    // Hooked only once all have started, so a failure leaves none.
+    for (size_t i = 0; i < w->riders.size(); i++)
+        w->riders[i].follow = &(*riders)[i];
+    return true;
 }

@@ -5,10 +5,12 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "scripted_rider.h"
 
 struct heightfield;
+struct sim_world;
 namespace mkdata {
 struct track_design;
 }
@@ -33,3 +35,11 @@ rider_path design_centre_path(const mkdata::track_design& d, const heightfield* 
 // no design to follow) or a step outside 0.25..50 ft.
 bool track_centre_path(const char* track, const heightfield* ground, const track_path_options& o,
                        rider_path* out, std::string* why);
+
+// Puts a scripted rider on every bike of the world, along the centre line
+// of the generated track `track` (from the starting gate), each keeping the
+// lane it starts in, and hooks them into the world's tick. path and riders
+// are filled here and must outlive the world's use of them. False (with
+// the reason, and no rider hooked) when the track has no centre line.
+bool sim_follow_track(sim_world* w, const char* track, const scripted_rider_settings& settings, rider_path* path,
+                      std::vector<scripted_rider>* riders, std::string* why);
