@@ -13,23 +13,21 @@ using namespace rider_detail;
 
 namespace {
 
-// The direction the bike should face after a fall, as a point to turn
-// toward.
-vec3 realign_target(const bike* b)
+// The point a fallen bike should turn toward: a few points ahead on the
+// robots' racing line nearest to it. Without a line there is no target, and
+// the foot pushes the bike upright instead: turning toward its own heading
+// would never lift it.
+bool realign_target(const bike*, const bike_world*, vec3*)
 {
-    // Robots' racing lines will give the direction here (a point a few
-    // line points ahead of the bike on its track segment); until then the
-    // bike's own heading.
-    dBodyID frame = b->bodies[body_frame];
-    return add(body_position(frame), scale(body_axis(frame, 0, 0, -1), 16.0f));
+    return false;
 }
 
 // Turns a fallen bike about the world's up axis toward its target; lifts
 // it while it turns unless the target lies almost straight ahead.
-void realign(bike* b)
+void realign(bike* b, vec3 target)
 {
     dBodyID frame = b->bodies[body_frame];
-    const vec3 d = sub(realign_target(b), body_position(frame));
+    const vec3 d = sub(target, body_position(frame));
     const vec3 z = body_axis(frame, 0, 0, 1);
     vec3 zh = {z.x, 0.0f, z.z};
     const float l2 = length_sq(zh);
@@ -109,8 +107,10 @@ void dab_and_realign(bike* b, const bike_world* w)
             // Lying on its side. At the end of a race that counts as
             // finishing; otherwise the bike is turned back toward the track.
             const bool finished = w->finish_fallen_rider && w->finish_fallen_rider(w->race, b);
-            if (!finished && (b->assist_flags & assist_realign_after_fall) && b->back_up <= 0.125f) {
-                realign(b);
+            vec3 target;
+            if (!finished && (b->assist_flags & assist_realign_after_fall) && b->back_up <= 0.125f &&
+                realign_target(b, w, &target)) {
+                realign(b, target);
                 return;
             }
         } else if (speed >= 5.0f && b->bump_timer > 0.0f) {
