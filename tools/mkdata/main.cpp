@@ -1,6 +1,6 @@
 // kessrig-mkdata: writes the default game data into a data directory.
 //   kessrig-mkdata DIR
-//   kessrig-mkdata --preview FILE.png [DIR]   picture of the default track
+//   kessrig-mkdata --preview FILE.png [DIR [TRACK]]   picture of a track
 // The same source always gives the same bytes.
 #include <cstdio>
 #include <cstring>
@@ -15,7 +15,7 @@ int usage()
 {
     fprintf(stderr,
             "usage: kessrig-mkdata DATA_DIR\n"
-            "       kessrig-mkdata --preview FILE.png [DATA_DIR]\n");
+            "       kessrig-mkdata --preview FILE.png [DATA_DIR [TRACK]]\n");
     return 1;
 }
 
@@ -38,8 +38,8 @@ bool write_archive(mkdata::output& out)
 
 int main(int argc, char** argv)
 {
-    if (argc >= 3 && argc <= 4 && strcmp(argv[1], "--preview") == 0)
-        return mkdata::write_preview(argv[2], argc == 4 ? argv[3] : "", "") ? 0 : 1;
+    if (argc >= 3 && argc <= 5 && strcmp(argv[1], "--preview") == 0)
+        return mkdata::write_preview(argv[2], argc >= 4 ? argv[3] : "", argc == 5 ? argv[4] : "") ? 0 : 1;
     if (argc != 2 || argv[1][0] == '-')
         return usage();
     mkdata::output out;
