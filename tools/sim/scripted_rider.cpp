@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "bike/bike.h"
+#include "bike/controls.h"
 #include "bike/physics.h"
 
 namespace {
@@ -424,10 +425,12 @@ float scripted_rider_progress(const scripted_rider* r)
 
 void ride_command_apply(const ride_command& c, bike* b)
 {
-    b->throttle = clampf(c.throttle, 0.0f, 1.0f);
-    b->clutch = clampf(c.clutch, 0.0f, 1.0f);
-    b->front_brake = clampf(c.front_brake, 0.0f, 1.0f);
-    b->rear_brake = clampf(c.rear_brake, 0.0f, 1.0f);
-    b->steer = clampf(c.steer, -1.0f, 1.0f);
-    b->lean = clampf(c.lean, -1.0f, 1.0f);
+    // Through the bike's setters, so their rules hold (ranges, numbers
+    // that are not numbers, nothing while a crash runs).
+    bike_set_throttle(b, c.throttle);
+    bike_set_clutch(b, c.clutch);
+    bike_set_front_brake(b, c.front_brake);
+    bike_set_rear_brake(b, c.rear_brake);
+    bike_set_steer(b, c.steer);
+    bike_set_lean(b, c.lean);
 }

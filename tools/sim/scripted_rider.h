@@ -118,7 +118,7 @@ ride_command scripted_rider_drive(scripted_rider* r, const bike* b);
 // How far along the path the rider is (ft): the loop's length per lap
 // completed plus the arc length from loop_start (negative on the lead-in).
 float scripted_rider_progress(const scripted_rider* r);
-// Writes the command into the bike's command fields (clamped).
+// Gives the command to the bike through its command setters.
 void ride_command_apply(const ride_command& c, bike* b);
 
 // Fills the speed profile for a path (exposed for tests and tools).
