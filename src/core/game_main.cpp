@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bike/physics.h"
 #include "core/command_line.h"
 #include "core/frame_timing.h"
 #include "core/game.h"
@@ -19,6 +20,7 @@
 #include "platform/input.h"
 #include "platform/log.h"
 #include "platform/window.h"
+#include "race/race.h"
 #include "track/track.h"
 
 namespace {
@@ -35,6 +37,7 @@ struct main_state {
     std::vector<std::string> video_modes;  // names of the video_mode choices
     frame_timer timer;
     double now = 0.0;  // clock at the end of the frame's timing step
+    int lineup[RACE_SLOTS] = {};  // what the next world reset lines up
 };
 main_state g_main;
 
@@ -224,9 +227,43 @@ void handle_event(void*, const input_event& e)
         g_game.paused = !g_game.paused;
 }
 
+// With a menu over his own bike the player is not riding: the world waits.
+bool world_stands_still()
+{
+    const int watched = g_game.watched_slot;
+    return g_game.menu >= 0 && !g_race.net.connected && watched >= 0 && watched < RACE_SLOTS &&
+           g_race.slots[watched].b && g_race.slots[watched].driver == slot_driver_local;
+}
+
 void run_tick(void*, double instant)
 {
     take_tick_events(instant, g_main.now, handle_event, nullptr);
+    if (world_stands_still())
+        return;
+    if (!g_game.paused && g_game.track_loaded)
+        world_tick();
+}
+
+// The race settings of this run: the selected track and the options that
+// change a ride.
+void choose_race_settings()
+{
+    const char* track = g_options.track[0] ? g_options.track : g_settings.track;
+    snprintf(g_race.settings.track, sizeof g_race.settings.track, "%s", track);
+    g_race.settings.erode_amount = g_options.erode_amount;
+    if (g_options.roost_frequency >= 0)
+        g_race.settings.roost_frequency = g_options.roost_frequency;
+    g_race.settings.robots_tester = g_options.practice || g_options.debug >= 2;
+}
+
+// The first ride: the lineup of a fresh start (one robot unless a demo is
+// named), no recording, no time limit, 1000 laps, novice robots.
+void first_world_reset()
+{
+    const char* demo = g_options.file[0] ? g_options.file : nullptr;
+    race_default_lineup(g_main.lineup, demo != nullptr);
+    if (g_race.settings.track[0])
+        world_reset(g_main.lineup, demo, false, 0, 1000, 0);
 }
 
 // Draws one frame; false when the window has gone.
@@ -267,8 +304,8 @@ void frame_loop()
 
 void shutdown()
 {
-    log_printf("Deallocating bikes\n");
-    log_printf("Finished deallocating bikes\n");
+    race_shutdown();
+    physics_shutdown();
     status("Freeing memory (1)");
     status("Closing input devices");
     status("Closing audio");
@@ -325,11 +362,14 @@ int main(int argc, char** argv)
         g_main.window = nullptr;
         return 1;
     }
+    choose_race_settings();
 
     if (wait_for_window()) {
         log_gl_strings();
         set_gl_state();
         resolve_fixed_keys();
+        physics_init();
+        first_world_reset();
         frame_loop();
     }
     shutdown();

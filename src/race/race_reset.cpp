@@ -1,0 +1,617 @@
+// The world reset: from a lineup to bikes standing at the starting gate, in
+// the order the game shows its loading screens.
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <strings.h>
+
+#include "bike/bike.h"
+#include "bike/catalogue.h"
+#include "bike/contact.h"
+#include "bike/physics.h"
+#include "bike/snapshot.h"
+#include "core/game.h"
+#include "core/messages.h"
+#include "files/memory.h"
+#include "platform/log.h"
+#include "race/race.h"
+#include "race/race_internal.h"
+#include "race/series.h"
+#include "track/erosion.h"
+#include "track/track.h"
+
+race_network::race_network()
+{
+    for (int& t : update_tick)
+        t = -1;
+}
+
+race_state g_race;
+race_hooks g_race_hooks;
+
+namespace {
+
+// ---- the robot roster ----------------------------------------------------------------
+
+struct roster_table {
+    robot_roster_entry entries[ROBOT_ROSTER_SIZE];
+    roster_table();
+};
+
+// Numbers 20-39 ride 125 two-strokes, 40-99 250 four-strokes; 20 and 40
+// ride the 125 every unknown lineup code gets.
+roster_table::roster_table()
+{
+    static const char* const two_strokes[4] = {"kx125", "yz125", "cr125", "rm125"};
+    static const char* const four_strokes[4] = {"crf250", "kx250f", "rmz250", "yz250f"};
+    for (int i = 0; i < ROBOT_ROSTER_SIZE; i++) {
+        const int number = 20 + i;
+        const int group = i / 20;  // 20-39, 40-59, 60-79, 80-99
+        const int within = i % 20;
+        robot_roster_entry& e = entries[i];
+        e.number = number;
+        static const char* const personalities[4] = {"osprey", "kestrel", "osprey", "merlin"};
+        e.personality = personalities[group];
+        if (group == 0) {
+            e.model = within == 0 ? "rm125" : two_strokes[(within - 1) / 5];
+        } else if (within == 0) {
+            e.model = group == 1 ? "rm125" : "yz250f_se(2006)";
+        } else {
+            e.model = four_strokes[(within - 1) / 5];
+        }
+    }
+}
+
+const roster_table k_roster;
+
+const char* const k_fallback_model = "rm125";
+const char* const k_robot_name = "Roborider";
+
+void copy_text(char* out, size_t size, const char* text)
+{
+    snprintf(out, size, "%s", text ? text : "");
+}
+
+const char* text_or_null(const char* text)
+{
+    return text && *text ? text : nullptr;
+}
+
+// ---- choosing robots ----------------------------------------------------------------
+
+// Roster entries already given a slot in this reset.
+struct robot_picker {
+    bool used[ROBOT_ROSTER_SIZE] = {};
+
+    // The next roster entry in shuffled order whose model contains
+    // pattern (null: any); entries already taken are passed over until
+    // none is left, then the roster is used again.
+    int next(const char* pattern)
+    {
+        for (int pass = 0; pass < 2; pass++) {
+            for (int k = 0; k < ROBOT_ROSTER_SIZE; k++) {
+                const int i = g_race.robot_order[k];
+                if (pass == 0 && used[i])
+                    continue;
+                if (pattern && !strstr(k_roster.entries[i].model, pattern))
+                    continue;
+                used[i] = true;
+                return i;
+            }
+        }
+        return -1;
+    }
+
+    int by_number(int number)
+    {
+        for (int i = 0; i < ROBOT_ROSTER_SIZE; i++)
+            if (k_roster.entries[i].number == number) {
+                used[i] = true;
+                return i;
+            }
+        return -1;
+    }
+};
+
+// Fills a robot's strings for its lineup code; returns the personality.
+const char* robot_rider(int code, robot_picker* picker, rider_strings* out)
+{
+    *out = rider_strings();
+    int entry = -1;
+    int number = 0;
+    bool known_code = true;
+    if (code == lineup_robot)
+        entry = picker->next(nullptr);
+    else if (code == lineup_robot_125)
+        entry = picker->next("125");
+    else if (code == lineup_robot_250)
+        entry = picker->next("250");
+    else if (code >= lineup_robot_number) {
+        number = code - lineup_robot_number;
+        entry = picker->by_number(number);
+    } else {
+        known_code = false;
+    }
+    copy_text(out->name, sizeof out->name, k_robot_name);
+    if (entry >= 0) {
+        const robot_roster_entry& e = k_roster.entries[entry];
+        copy_text(out->model, sizeof out->model, e.model);
+        snprintf(out->number, sizeof out->number, "%d", e.number);
+        return e.personality;
+    }
+    // A race number outside the roster keeps its number on the fallback
+    // bike; any other code is a plain fallback robot.
+    copy_text(out->model, sizeof out->model, k_fallback_model);
+    snprintf(out->number, sizeof out->number, "%d", known_code ? number % 1000 : 0);
+    return "kestrel";
+}
+
+// ---- the track ------------------------------------------------------------------------
+
+// The track directory a name (directory or display name) stands for.
+const char* resolve_track(const char* name)
+{
+    for (int i = 0; i < g_track_list.count; i++)
+        if (strcasecmp(g_track_list.dirs[i], name) == 0)
+            return g_track_list.dirs[i];
+    const int listed = track_list_find(name);
+    return listed >= 0 ? g_track_list.dirs[listed] : name;
+}
+
+bool bring_track(const char* wanted, bool multiplayer)
+{
+    const char* dir = resolve_track(wanted);
+    const int erosion = g_race.erosion_amount;
+    const bool same = g_track.loaded && strcmp(g_track.dir, dir) == 0;
+    const bool reload = multiplayer && g_race.net.reload_track;
+    if (same && !reload && erosion == g_race.track_erosion)
+        return true;
+    g_race.net.reload_track = false;
+    track_unload();
+    erode_queue_clear(&g_erode_queue);
+    if (!track_load(dir))
+        return false;
+    g_race.track_erosion = erosion;
+    // Online only the erosion stream may change the ground, so every
+    // client keeps the same terrain.
+    if (multiplayer)
+        g_track.heightfield.frozen = 1;
+    return true;
+}
+
+// ---- the bikes ------------------------------------------------------------------------
+
+void free_slot_bike(int slot)
+{
+    race_slot& s = g_race.slots[slot];
+    if (g_race_hooks.engine_sound_free)
+        g_race_hooks.engine_sound_free(slot);
+    if (s.b) {
+        destroy_bike(s.b);
+        s.b = nullptr;
+    }
+}
+
+bool object_touches(bike* b, float reach)
+{
+    track_objects* objects = &g_track.objects;
+    const heightfield* hf = &g_track.heightfield;
+    const vec3 at = bike_frame_position(b);
+    const int count = statues_near(objects, hf, at.x, at.z, reach);
+    for (int k = 0; k < count; k++) {
+        const statue& s = objects->statues.items[objects->near.items[k]];
+        if (!s.shape)
+            continue;
+        const dReal pos[3] = {s.x, s.y, s.z};
+        dReal rot[12];
+        statue_physics_rotation(&s, rot);
+        if (bike_object_contact(b, nullptr, s.shape, pos, rot, contact_mode_test, false))
+            return true;
+    }
+    return false;
+}
+
+// The start spot of the rider in slot `slot` of a multiplayer lineup.
+void multiplayer_spot(int slot, int* remote_placed, float* x, float* z, float* angle)
+{
+    const int pieces = g_track.timing_gates.piece_count;
+    const int own = g_race.net.race_slot;
+    const race_slot& s = g_race.slots[slot];
+    if (s.driver == slot_driver_local) {
+        if (own >= RACE_SLOTS) {
+            // Riding beside the race: at the first piece, or the centre.
+            if (pieces > 0) {
+                race_start_spot(0, x, z, angle);
+            } else {
+                *x = *z = 0.5f * g_track.heightfield.extent;
+                *angle = 0.0f;
+            }
+            return;
+        }
+        race_start_spot(own, x, z, angle);
+        return;
+    }
+    if (s.lineup == lineup_remote) {
+        // Remote riders line up behind the gate, around our own place.
+        int n = *remote_placed + pieces;
+        if (own < RACE_SLOTS && n >= own)
+            n++;
+        (*remote_placed)++;
+        race_start_spot(n, x, z, angle);
+        return;
+    }
+    race_start_spot(slot, x, z, angle);
+}
+
+// Creates, dresses and places the bike of one slot.
+void create_slot_bike(int slot, const char* personality, float x, float z, float angle)
+{
+    race_slot& s = g_race.slots[slot];
+    rider_strings& r = s.rider;
+    char model[sizeof r.model];
+    copy_text(model, sizeof model, bike_alias(r.model));
+    memcpy(r.model, model, sizeof model);
+    bike* b = create_bike(r.model, slot, r.number, text_or_null(r.rider_texture), text_or_null(r.head_texture),
+                          text_or_null(r.bike_texture), text_or_null(r.wheel_texture));
+    if (!b) {
+        s.driver = slot_driver_recorded;
+        return;
+    }
+    s.b = b;
+    if (g_race_hooks.engine_sound_create)
+        g_race_hooks.engine_sound_create(slot, b);
+    race_place_bike(b, x, z, angle);
+    switch (s.driver) {
+    case slot_driver_local:
+        g_race.start_position = bike_frame_position(b);
+        g_race.false_start_penalty = 0;
+        set_bike_solid(b);
+        break;
+    case slot_driver_recorded:
+        apply_playback_tuning(b);
+        break;
+    default:
+        set_bike_solid(b);
+        if (g_race_hooks.robot_personality)
+            g_race_hooks.robot_personality(b, g_race.settings.robots_tester ? "tester" : personality);
+        break;
+    }
+}
+
+// Step 12 of the reset: a bike for every slot with a rider.
+void load_bikes(bool multiplayer, bool playing)
+{
+    loading_begin("Loading bikes");
+    robot_picker picker;
+    int demo_rider = 0;
+    const int demo_riders = playing && g_race_hooks.demo_rider_count ? g_race_hooks.demo_rider_count() : 0;
+    int remote_placed = 0;
+    for (int slot = 0; slot < RACE_SLOTS; slot++) {
+        loading_tick("Loading bikes");
+        race_slot& s = g_race.slots[slot];
+        const int code = s.lineup;
+        const char* personality = nullptr;
+        if (code == lineup_empty) {
+            // While a demo plays, empty slots take its riders in file order.
+            if (demo_rider >= demo_riders)
+                continue;
+            rider_strings strings;
+            const int index = demo_rider++;
+            if (!g_race_hooks.demo_rider || !g_race_hooks.demo_rider(index, &strings))
+                continue;
+            s.rider = strings;
+            s.driver = slot_driver_recorded;
+            if (g_race_hooks.demo_assign)
+                g_race_hooks.demo_assign(index, slot);
+        } else if (code == lineup_player) {
+            s.rider = g_race.player;
+            s.driver = slot_driver_local;
+        } else if (code == lineup_remote) {
+            // The network client gave the strings before the reset.
+            s.driver = slot_driver_recorded;
+        } else {
+            personality = robot_rider(code, &picker, &s.rider);
+            s.driver = slot_driver_robot;
+        }
+        float x, z, angle;
+        if (multiplayer)
+            multiplayer_spot(slot, &remote_placed, &x, &z, &angle);
+        else
+            race_start_spot(slot, &x, &z, &angle);
+        create_slot_bike(slot, personality, x, z, angle);
+    }
+    loading_done("Loading bikes");
+}
+
+// Step 10: the watched slot, one robot when nobody rides, one player.
+void settle_lineup(bool playing)
+{
+    int watched = -1;
+    for (int slot = 0; slot < RACE_SLOTS && watched < 0; slot++)
+        if (g_race.slots[slot].lineup != lineup_empty)
+            watched = slot;
+    if (watched < 0) {
+        watched = 0;
+        if (!playing)
+            g_race.slots[0].lineup = lineup_robot;
+    }
+    g_race.player_slot = -1;
+    for (int slot = 0; slot < RACE_SLOTS; slot++) {
+        race_slot& s = g_race.slots[slot];
+        if (s.lineup != lineup_player)
+            continue;
+        if (g_race.player_slot < 0) {
+            g_race.player_slot = slot;
+            watched = slot;
+        } else {
+            s.lineup = lineup_empty;
+        }
+    }
+    g_game.watched_slot = watched;
+}
+
+void shuffle_robots()
+{
+    for (int i = 0; i < ROBOT_ROSTER_SIZE; i++)
+        g_race.robot_order[i] = i;
+    for (int j = ROBOT_ROSTER_SIZE - 1; j >= 1; j--) {
+        const uint32_t r = g_world_rng();
+        const int k = (int)((r / 65536u) % (uint32_t)j);
+        const int t = g_race.robot_order[j];
+        g_race.robot_order[j] = g_race.robot_order[k];
+        g_race.robot_order[k] = t;
+    }
+}
+
+void empty_contacts()
+{
+    physics_clear_contacts();
+}
+
+}  // namespace
+
+// ---- public helpers -------------------------------------------------------------------
+
+const robot_roster_entry* robot_roster()
+{
+    return k_roster.entries;
+}
+
+void race_default_lineup(int* out, bool playing_demo)
+{
+    for (int i = 0; i < RACE_SLOTS; i++)
+        out[i] = lineup_empty;
+    if (!playing_demo)
+        out[0] = lineup_robot;
+}
+
+bool race_warm_up()
+{
+    return g_race.net.connected && g_race.net.race_slot >= RACE_SLOTS;
+}
+
+bool race_slot_recorded(int slot)
+{
+    return slot >= 0 && slot < RACE_SLOTS && g_race.slots[slot].b &&
+           g_race.slots[slot].driver == slot_driver_recorded;
+}
+
+void race_start_spot(int n, float* x, float* z, float* angle)
+{
+    const track_timing& t = g_track.timing_gates;
+    if (n < 0)
+        n = 0;
+    if (t.piece_count > 0) {
+        const start_gate_piece& p = t.pieces[n % t.piece_count];
+        const float row = (float)(n / t.piece_count) + 0.0625f;
+        const float s = sinf(p.angle), c = cosf(p.angle);
+        *x = p.position.x + s * row * 10.0f;
+        *z = p.position.z + c * row * 10.0f;
+        *angle = p.angle;
+        return;
+    }
+    const float size = g_track.heightfield.extent;
+    *x = 0.5f * size + (float)n * 5.0f;
+    *z = 0.5f * size;
+    *angle = 0.0f;
+}
+
+float race_place_bike(bike* b, float x, float z, float angle)
+{
+    const heightfield* hf = &g_track.heightfield;
+    float height = 0.0f;
+    if (hf->heights && std::isfinite(x) && std::isfinite(z)) {
+        // The nearest sample, clamped to the field.
+        const float last = (float)(hf->sample_count - 1);
+        float col = std::floor(x * hf->inv_spacing + 0.5f), row = std::floor(z * hf->inv_spacing + 0.5f);
+        col = col < 0.0f ? 0.0f : (col > last ? last : col);
+        row = row < 0.0f ? 0.0f : (row > last ? last : row);
+        height = heightfield_sample(hf, (int)col, (int)row);
+    }
+    // The ground first, then the objects; a bike lifted off an object is
+    // checked against the ground again at the new height (always clear, as
+    // it only went up).
+    height = place_bike_at_start(b, hf, x, z, angle, height);
+    // 256 ft above the ground clears anything a track stands there.
+    for (int i = 0; i < 1024 && object_touches(b, 12.0f); i++)
+        height = place_bike_at_start(b, hf, x, z, angle, height + 0.25f);
+    // The probing may have left a wheel's object contact behind.
+    b->front_contact.depth = 0.0f;
+    b->rear_contact.depth = 0.0f;
+    physics_clear_contacts();
+    return height;
+}
+
+void race_free_bikes()
+{
+    log_printf("Deallocating bikes\n");
+    for (int slot = 0; slot < RACE_SLOTS; slot++)
+        free_slot_bike(slot);
+    log_printf("Finished deallocating bikes\n");
+}
+
+// ---- the reset ------------------------------------------------------------------------
+
+bool world_reset(const int* lineup, const char* play_demo, bool record_demo, int minutes_ticks, int laps,
+                 int skill)
+{
+    const bool multiplayer = g_race.net.connected;
+
+    // 1. The event being raced counts as it stands.
+    race_score_series();
+    loading_status("Resetting...");
+    log_printf("Resetting\n");
+    take_loading_delay(nullptr, nullptr, 0);
+
+    // 2. The robots' order, from the generator seeded with the tick.
+    g_world_rng.seed((uint32_t)g_race.tick);
+    shuffle_robots();
+
+    // 3. Racing lines learnt on the old track; the demo being watched.
+    loading_begin("Remembering lines");
+    if (g_track.loaded && g_race_hooks.lines_save)
+        g_race_hooks.lines_save();
+    if (g_race_hooks.demo_close)
+        g_race_hooks.demo_close();
+    loading_done("Remembering lines");
+
+    // 4. The old riders.
+    if (g_race_hooks.demo_finish_recording)
+        g_race_hooks.demo_finish_recording();
+    loading_status("Cleaning up");
+    race_free_bikes();
+    loading_done("Cleaning up");
+
+    // 5-6. The clock and the start.
+    g_race.tick = 0;
+    g_race.race_minutes_ticks = minutes_ticks > 0 ? minutes_ticks : 0;
+    g_race.extra_laps = laps;
+    g_race.skill = skill;
+    if (multiplayer) {
+        g_race.erosion_amount = -1;
+        g_race.start_tick = g_race.net.start_tick;
+    } else {
+        g_race.erosion_amount = g_race.settings.erode_amount;
+        const double u = (double)(g_world_rng() & 0x7fffffffu) * (1.0 / 2147483648.0);
+        g_race.start_tick = (int)((13.0 + 2.0 * u) * RACE_TICKS_PER_SECOND);
+    }
+
+    // 7. What the last ride left in the slots.
+    g_race.time_trial = lineup == nullptr;
+    if (!multiplayer) {
+        for (race_slot& s : g_race.slots)
+            s.rider = rider_strings();
+        for (int& t : g_race.net.update_tick)
+            t = -1;
+        g_race.net.race_slot = RACE_SLOTS;
+    }
+    if (g_race_hooks.history_clear)
+        g_race_hooks.history_clear();
+
+    // 8. The track.
+    bool playing = false;
+    char demo_track[RACE_TRACK_NAME_MAX + 1] = {};
+    if (play_demo && g_race_hooks.demo_open)
+        playing = g_race_hooks.demo_open(play_demo, demo_track, (int)sizeof demo_track);
+    const char* wanted = playing ? demo_track : (multiplayer ? g_race.net.track : g_race.settings.track);
+    if (!bring_track(wanted, multiplayer)) {
+        g_game.track_loaded = false;
+        g_race.ranking_count = 0;
+        g_race.results_count = 0;
+        return false;
+    }
+    g_game.track_loaded = true;
+
+    // 9. The lineup.
+    if (g_race.time_trial) {
+        g_race.last_lap_time = 0;
+        g_race.best_lap_time = 0;
+        for (int slot = 0; slot < RACE_SLOTS; slot++)
+            g_race.slots[slot].lineup = slot == 0 ? lineup_player : lineup_empty;
+        g_race.tick = TIME_TRIAL_START_TICK;
+    } else {
+        for (int slot = 0; slot < RACE_SLOTS; slot++)
+            g_race.slots[slot].lineup = lineup[slot];
+    }
+    for (race_slot& s : g_race.slots)
+        s.driver = slot_driver_recorded;
+
+    // 10. Who is watched.
+    settle_lineup(playing);
+
+    // 11. The lines the robots choose from.
+    loading_status("Analyzing lines");
+    if (g_race_hooks.lines_load)
+        g_race_hooks.lines_load(skill);
+
+    // 12. The bikes.
+    load_bikes(multiplayer, playing);
+
+    // 13. Fresh histories; a new recording.
+    if (g_race_hooks.history_clear)
+        g_race_hooks.history_clear();
+    if (record_demo && g_race_hooks.demo_start_recording)
+        g_race_hooks.demo_start_recording();
+
+    // 14. Roost, line bests, texture memory.
+    if (g_track.particle_pool)
+        roost_pool_reset(g_track.particle_pool);
+    if (g_race_hooks.lines_reset_bests)
+        g_race_hooks.lines_reset_bests();
+    const unsigned long texture_bytes = g_track_hooks.texture_memory ? g_track_hooks.texture_memory() : 0;
+    add_message("%d MB texture memory used\n", (int)(texture_bytes / (1024ul * 1024ul)));
+
+    // 15. The race length.
+    if (g_race.race_minutes_ticks > 0) {
+        g_race.race_laps = RACE_LAPS_UNDECIDED;
+        g_race.half_laps = RACE_LAPS_UNDECIDED;
+    } else {
+        g_race.race_laps = g_race.extra_laps;
+        g_race.half_laps = (g_race.extra_laps + 1) / 2;
+    }
+
+    // 16. The gate; the time trial's restart place.
+    raise_start_gate();
+    if (g_race.time_trial && g_race_hooks.time_trial_restart)
+        g_race_hooks.time_trial_restart();
+
+    // 17. The first ranking, the watched bike, the player's setup.
+    double delay = 0;
+    char delay_text[80];
+    take_loading_delay(&delay, delay_text, (int)sizeof delay_text);
+    log_printf("Max loading delay was %f (%s)\n", delay, delay_text);
+    if (g_race_hooks.demo_record_tick)
+        g_race_hooks.demo_record_tick(true);
+    if (g_race_hooks.demo_read_ahead)
+        g_race_hooks.demo_read_ahead();
+    g_race.results_final = false;
+    g_race.results_written = false;
+    g_race.results_count = 0;
+    g_race.ranking_stale = false;
+    update_ranking();
+    const int watched = g_game.watched_slot;
+    if ((watched < 0 || watched >= RACE_SLOTS || !g_race.slots[watched].b) && g_race.ranking_count > 0)
+        g_game.watched_slot = g_race.ranking[0].slot;
+    empty_contacts();
+    const int w = g_game.watched_slot;
+    if (w >= 0 && w < RACE_SLOTS && g_race.slots[w].b && g_race.slots[w].driver == slot_driver_local)
+        apply_bike_setup(g_race.slots[w].b, &g_bike_setup, false);
+    set_working_set();
+    return true;
+}
+
+void race_shutdown()
+{
+    race_score_series();
+    if (g_track.loaded && g_race_hooks.lines_save)
+        g_race_hooks.lines_save();
+    race_free_bikes();
+    if (g_race_hooks.demo_close)
+        g_race_hooks.demo_close();
+    if (g_race_hooks.demo_finish_recording)
+        g_race_hooks.demo_finish_recording();
+    track_unload();
+    g_game.track_loaded = false;
+    g_race.ranking_count = 0;
+    g_race.results_count = 0;
+}

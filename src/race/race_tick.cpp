@@ -1,0 +1,330 @@
+// The world tick: one 1/128 s step of the ride, with the start procedure and
+// the starting gate.
+#include <cmath>
+
+#include "bike/bike.h"
+#include "bike/bike_step.h"
+#include "bike/contact.h"
+#include "bike/controls.h"
+#include "bike/physics.h"
+#include "bike/world_step.h"
+#include "core/messages.h"
+#include "race/race.h"
+#include "race/race_internal.h"
+#include "track/erosion.h"
+#include "track/track.h"
+
+namespace {
+
+const int k_second = RACE_TICKS_PER_SECOND;
+// Remote riders and the gate are shown this late while warming up beside
+// a race, so that the states received have arrived.
+const int k_warm_up_delay = 127;
+// The angle of a raised gate piece about its hinge (0.1875 pi).
+const float k_gate_raise_angle = 0.58904862f;
+const float k_gate_gravity = 32.0f;
+const float k_gate_max_speed = 8.0f;
+
+world_driver world_driver_of(uint8_t driver)
+{
+    switch (driver) {
+    case slot_driver_local:
+        return world_driver_local;
+    case slot_driver_robot:
+        return world_driver_robot;
+    default:
+        return world_driver_recorded;
+    }
+}
+
+// The tick the gate drops as this client shows it.
+int shown_start_tick()
+{
+    return g_race.start_tick + (race_warm_up() ? k_warm_up_delay : 0);
+}
+
+bool update_is_stale(int slot)
+{
+    const int t = g_race.net.update_tick[slot];
+    return t < 0 || g_race.tick - t >= k_second;
+}
+
+// Step 1: bikes driven by recorded data take their state at this tick.
+void pose_recorded()
+{
+    if (!g_race_hooks.history_pose)
+        return;
+    const int at = race_warm_up() ? g_race.tick - k_warm_up_delay : g_race.tick;
+    for (int slot = 0; slot < RACE_SLOTS; slot++)
+        if (race_slot_recorded(slot))
+            g_race_hooks.history_pose(slot, at);
+}
+
+// Recorded bikes pass through everything, but a gate piece they rest on
+// must not drop through them: it notes the touch.
+void recorded_gate_touches()
+{
+    const int s = shown_start_tick();
+    if (g_race.tick < s || g_race.tick > s + 10 * k_second)
+        return;
+    track_timing& t = g_track.timing_gates;
+    statue_list& statues = g_track.objects.statues;
+    for (int slot = 0; slot < RACE_SLOTS; slot++) {
+        if (!race_slot_recorded(slot))
+            continue;
+        bike* b = g_race.slots[slot].b;
+        // The probe must not leave object contacts in the wheels' records.
+        const float front = b->front_contact.depth, rear = b->rear_contact.depth;
+        for (int i = 0; i < t.piece_count; i++) {
+            const int k = t.pieces[i].object;
+            if (k < 0 || k >= statues.count || !statues.items[k].shape)
+                continue;
+            statue& st = statues.items[k];
+            const dReal pos[3] = {st.x, st.y, st.z};
+            dReal rot[12];
+            statue_physics_rotation(&st, rot);
+            if (bike_object_contact(b, nullptr, st.shape, pos, rot, contact_mode_test, false))
+                st.touch_tick = g_race.tick;
+        }
+        b->front_contact.depth = front;
+        b->rear_contact.depth = rear;
+    }
+}
+
+// The start rules of a multiplayer race for the local player: seated until
+// the gate drops, and held on the brakes for moving off early.
+void start_rules(bike* b)
+{
+    if (g_race.false_start_penalty == 0 && g_race.tick <= g_race.start_tick) {
+        bike_set_sit_dab(b, 1.0f);
+        const vec3 p = bike_frame_position(b);
+        const float dx = p.x - g_race.start_position.x;
+        const float dy = p.y - g_race.start_position.y;
+        const float dz = p.z - g_race.start_position.z;
+        if (dx * dx + dy * dy + dz * dz >= 9.0f) {
+            g_race.false_start_penalty = g_race.start_tick + FALSE_START_TICKS - g_race.tick;
+            add_message("15 second false start penalty");
+        }
+    }
+    if (g_race.false_start_penalty > 0) {
+        g_race.false_start_penalty--;
+        bike_set_front_brake(b, 1.0f);
+        bike_set_rear_brake(b, 1.0f);
+        bike_set_back_up(b, 0.0f);
+        bike_set_clutch(b, 0.0f);
+        bike_set_throttle(b, 0.0f);
+        bike_set_sit_dab(b, 1.0f);
+    }
+}
+
+// The gate piece's statue turned about its hinge by the drop amount.
+void orient_piece(int index)
+{
+    const start_gate_piece& p = g_track.timing_gates.pieces[index];
+    statue_list& statues = g_track.objects.statues;
+    if (p.object < 0 || p.object >= statues.count)
+        return;
+    statue& st = statues.items[p.object];
+    const float (*base)[3] = g_race.piece_base[index];
+    const float a = p.drop * k_gate_raise_angle;
+    const float c = cosf(a), s = sinf(a);
+    for (int k = 0; k < 3; k++) {
+        st.rotation[0][k] = base[0][k];
+        st.rotation[1][k] = c * base[1][k] + s * base[2][k];
+        st.rotation[2][k] = -s * base[1][k] + c * base[2][k];
+    }
+}
+
+}  // namespace
+
+// ---- the starting gate ----------------------------------------------------------------
+
+void raise_start_gate()
+{
+    track_timing& t = g_track.timing_gates;
+    statue_list& statues = g_track.objects.statues;
+    // A start more than 10 s past (the time trial) leaves the gate down:
+    // nothing would lower it any more.
+    const bool long_past = g_race.tick > shown_start_tick() + 10 * k_second;
+    for (int i = 0; i < t.piece_count; i++) {
+        start_gate_piece& p = t.pieces[i];
+        p.drop = long_past ? 0.0f : 1.0f;
+        p.drop_speed = 0.0f;
+        if (p.object < 0 || p.object >= statues.count)
+            continue;
+        const statue& st = statues.items[p.object];
+        float facing = 0;
+        statue_orientation(&g_track.heightfield, st.x, st.z, st.angle, g_race.piece_base[i], &facing);
+        orient_piece(i);
+    }
+}
+
+void start_gate_drop()
+{
+    const int s = shown_start_tick();
+    const int tick = g_race.tick;
+    if (tick > s + 10 * k_second)
+        return;
+    track_timing& t = g_track.timing_gates;
+    statue_list& statues = g_track.objects.statues;
+    for (int i = 0; i < t.piece_count; i++) {
+        start_gate_piece& p = t.pieces[i];
+        if (tick < s) {
+            p.drop = 1.0f;
+            p.drop_speed = 0.0f;
+        } else if (tick > s && p.object >= 0 && p.object < statues.count && p.drop > 0.0f) {
+            if (statues.items[p.object].touch_tick == tick) {
+                // Resting on a bike: it waits until the bike moves away.
+                p.drop_speed = 0.0f;
+            } else {
+                p.drop_speed += k_gate_gravity * race_tick_length;
+                p.drop -= race_tick_length * p.drop_speed;
+                p.drop = fmaxf(p.drop, 0.0f);
+                p.drop_speed = fminf(p.drop_speed, k_gate_max_speed);
+            }
+        }
+        orient_piece(i);
+    }
+}
+
+// ---- the tick -------------------------------------------------------------------------
+
+gate_race race_gate_state()
+{
+    gate_race r;
+    r.tick = g_race.tick;
+    r.start_tick = g_race.start_tick;
+    r.race_laps = g_race.race_laps;
+    if (g_race.ranking_count > 0) {
+        r.leader = g_race.slots[g_race.ranking[0].slot].b;
+        r.leader_progress = g_race.ranking[0].progress;
+    }
+    return r;
+}
+
+bike* race_player_bike()
+{
+    const int slot = g_race.player_slot;
+    if (slot < 0 || slot >= RACE_SLOTS)
+        return nullptr;
+    const race_slot& s = g_race.slots[slot];
+    return s.driver == slot_driver_local ? s.b : nullptr;
+}
+
+void world_tick()
+{
+    if (!g_track.loaded)
+        return;
+    const bool online = g_race.net.connected;
+    const bool warm_up = race_warm_up();
+    heightfield* ground = &g_track.heightfield;
+    const track_timing* timing = &g_track.timing_gates;
+
+    // 1. Recorded riders where their histories put them.
+    pose_recorded();
+
+    // 2. The time trial's lap counts before the tick.
+    int player_laps = -1, ghost_laps = -1;
+    if (g_race.time_trial) {
+        if (g_race.slots[0].b)
+            player_laps = lap_count(timing, g_race.slots[0].b->gate_progress);
+        if (g_race.slots[1].b)
+            ghost_laps = lap_count(timing, g_race.slots[1].b->gate_progress);
+    }
+
+    // 3. Contacts: with the ground, the track objects and each other.
+    world_rider riders[RACE_SLOTS];
+    int slots[RACE_SLOTS];
+    int count = 0;
+    int own = -1;
+    bike* player = race_player_bike();
+    const bool own_ghost = online && player && race_own_bike_ghosted();
+    for (int slot = 0; slot < RACE_SLOTS; slot++) {
+        race_slot& rs = g_race.slots[slot];
+        if (!rs.b)
+            continue;
+        world_rider& r = riders[count];
+        r.b = rs.b;
+        r.driver = world_driver_of(rs.driver);
+        r.may_collide = true;
+        if (online && rs.driver == slot_driver_recorded)
+            r.may_collide = !own_ghost && !update_is_stale(slot) && is_visible(slot);
+        if (rs.b == player)
+            own = count;
+        slots[count] = slot;
+        count++;
+    }
+    world_tick_state state;
+    state.world.ground = ground;
+    state.world.tick = g_race.tick;
+    state.world.start_tick = g_race.start_tick;
+    state.world.finish_fallen_rider = race_finish_fallen_rider;
+    state.world.race = &g_race;
+    state.objects = &g_track.objects;
+    state.roost = g_track.particle_pool;
+    state.roost_density = g_race.settings.roost_frequency;
+    state.rng = &g_world_rng;
+    state.online = online;
+    state.warm_up = warm_up;
+    state.own_rider = own;
+    world_collide(&state, riders, count);
+    if (!online || warm_up)
+        recorded_gate_touches();
+
+    // 4-5. Roost, then the physics step.
+    world_throw_roost(&state, riders, count);
+    physics_step();
+
+    // 6. Ruts.
+    if (g_race.erosion_amount > 0) {
+        bike* diggers[RACE_SLOTS];
+        int n = 0;
+        if (!warm_up)
+            for (int i = 0; i < count; i++)
+                if (riders[i].driver != world_driver_recorded)
+                    diggers[n++] = riders[i].b;
+        vec3 at = {0, 0, 0};
+        if (player)
+            at = bike_frame_position(player);
+        erosion_world_step(ground, diggers, n, g_race.tick, g_race.erosion_amount, player ? &at : nullptr);
+    }
+
+    // 7. Commands and each bike's own step, then its gate test.
+    for (int i = 0; i < count; i++) {
+        const int slot = slots[i];
+        race_slot& rs = g_race.slots[slot];
+        bike* b = rs.b;
+        if (rs.driver == slot_driver_robot && g_race_hooks.robot_tick)
+            g_race_hooks.robot_tick(slot, b);
+        if (online) {
+            if (rs.driver == slot_driver_recorded)
+                fade_remote_bike(b);
+            else if (b == player)
+                start_rules(b);
+        }
+        bike_step(b, &state.world);
+        if ((!online || b == player) && check_gates(timing, b, race_gate_state()))
+            update_ranking();
+        if (g_race.ranking_stale)
+            update_ranking();
+    }
+
+    // 8-9. Roost particles fly; the gate drops.
+    if (g_track.particle_pool)
+        roost_move(g_track.particle_pool, ground);
+    start_gate_drop();
+
+    // 10. The clock.
+    const int old = g_race.tick;
+    g_race.tick++;
+    if (online && old % 512 == 510)
+        update_ranking();
+
+    // 11-12. The demo; the time trial's lap end.
+    if (g_race_hooks.demo_record_tick)
+        g_race_hooks.demo_record_tick(false);
+    if (g_race_hooks.demo_read_ahead)
+        g_race_hooks.demo_read_ahead();
+    if (g_race.time_trial && g_race_hooks.time_trial_lap_end)
+        g_race_hooks.time_trial_lap_end(player_laps, ghost_laps);
+}
