@@ -15,6 +15,7 @@
 #include "bike/bike_internal.h"
 #include "bike/contact_internal.h"
 #include "bike/physics.h"
+#include "bike/rider.h"
 #include "track/heightfield.h"
 
 using namespace contact_math;
@@ -57,23 +58,6 @@ vec3 any_perpendicular(vec3 u)
 {
     const vec3 axis = std::fabs(u.x) < 0.9f ? v3(1, 0, 0) : v3(0, 0, 1);
     return unit_or(cross(u, axis), v3(0, 1, 0));
-}
-
-// The frame's lean angle, positive when leaning left: the angle between the
-// frame's up axis and the horizontal side direction, less a right angle.
-float frame_roll(const bike* b)
-{
-    const dReal* r = dBodyGetRotation(b->bodies[body_frame]);
-    // Forward is the frame's -z axis, up its y axis (columns of R).
-    const float fx = (float)-r[2], fz = (float)-r[10];
-    const float ux = (float)r[1], uz = (float)r[9];
-    float sx = -fz, sz = fx;
-    const float len = std::sqrt(sx * sx + sz * sz);
-    if (!(len > 0.0f))
-        return 0.0f;   // pointing straight up or down: no side direction
-    sx /= len;
-    sz /= len;
-    return std::acos(clamp_value(ux * sx + uz * sz, -1.0f, 1.0f)) - PI / 2.0f;
 }
 
 float ground_height(const heightfield* hf, float x, float z, float fallback)
@@ -124,7 +108,7 @@ foot_placement foot_pose(const bike* b, const heightfield* hf)
         const vec3 across = sub(hip_r, hip_l);
         const vec3 forward = body_direction(frame, v3(0, 0, -1));
         const vec3 velocity = from_ode(dBodyGetLinearVel(frame));
-        const float roll = frame_roll(b);
+        const float roll = bike_roll(b);
         const float s = clamp_value(dot(forward, velocity) / 15.0f, 0.0f, 1.0f);
         const float r = clamp_value(std::fabs(roll) * (4.0f / PI), 0.0f, 1.0f);
         const vec3 ahead = scale(forward, (1.25f * s - 0.25f) * r * 2.5f);

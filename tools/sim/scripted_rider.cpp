@@ -9,6 +9,7 @@
 #include "bike/bike.h"
 #include "bike/controls.h"
 #include "bike/physics.h"
+#include "bike/rider.h"
 
 namespace {
 
@@ -95,7 +96,6 @@ frame_state read_frame(const bike* b)
     const dBodyID frame = b->bodies[body_frame];
     const dReal* p = dBodyGetPosition(frame);
     const dReal* v = dBodyGetLinearVel(frame);
-    const dReal* w = dBodyGetAngularVel(frame);
     const dReal* r = dBodyGetRotation(frame);
     s.px = (float)p[0];
     s.py = (float)p[1];
@@ -107,17 +107,8 @@ frame_state read_frame(const bike* b)
     s.fx = (float)-r[2];
     s.fy = (float)-r[6];
     s.fz = (float)-r[10];
-    const float ux = (float)r[1], uz = (float)r[9];
-    float sx = -s.fz, sz = s.fx;
-    const float len = std::sqrt(sx * sx + sz * sz);
-    if (len > 0.0f) {
-        sx /= len;
-        sz /= len;
-        s.roll = std::acos(clampf(ux * sx + uz * sz, -1.0f, 1.0f)) - PI / 2.0f;
-    } else {
-        s.roll = 0.0f;
-    }
-    s.roll_rate = (float)(w[0] * r[2] + w[1] * r[6] + w[2] * r[10]);
+    s.roll = bike_roll(b);
+    s.roll_rate = bike_roll_rate(b);
     s.pitch = std::asin(clampf(s.fy, -1.0f, 1.0f));
     return s;
 }
