@@ -41,7 +41,7 @@ const char* const kUsage =
     "                         [--follow-track] [--cruise MPH] [--laps L]\n"
     "       kessrig-sim bench --bikes N [--ticks T] [--track NAME] [--model NAME] [--spot X,Z,ANGLE]\n"
     "                         [--script FILE] [--do ...] [--no-follow] [--cruise MPH]\n"
-    "                         [--stability N] [--arcade yes|no]\n"
+    "                         [--stability N] [--arcade yes|no] [--hash]\n"
     "\n"
     "  --track NAME      track directory in the game data (default rabbithill), or a path\n"
     "  --bikes N         bikes side by side on the spot (1..160; default 1)\n"
@@ -67,7 +67,10 @@ const char* const kUsage =
     "                    mode when the track has a centre line; --no-follow turns it off\n"
     "  --cruise MPH      the scripted rider's speed on the straights (default 30)\n"
     "  --laps L          ride: stop when every scripted rider has completed L laps\n"
-    "                    (--ticks stays the limit)\n";
+    "                    (--ticks stays the limit)\n"
+    "  --hash            bench: print state_hash=H (16 hex digits), a hash of every\n"
+    "                    bike's bodies at the end, before the last line; the same\n"
+    "                    inputs must give the same hash on every run and build\n";
 
 struct options {
     std::string mode;
@@ -88,6 +91,7 @@ struct options {
     int follow = -1;   // -1: the mode's default, 0 off, 1 on
     float cruise_mph = 30;
     long laps = 0;
+    bool hash = false;
     sim_script script;
     bool have_script = false;
 };
@@ -150,6 +154,10 @@ int parse_options(int argc, char** argv, options* o)
         }
         if (arg == "--follow-track" || arg == "--no-follow") {
             o->follow = arg == "--follow-track" ? 1 : 0;
+            continue;
+        }
+        if (arg == "--hash") {
+            o->hash = true;
             continue;
         }
         if (i + 1 >= argc)
@@ -340,6 +348,8 @@ int run(const options& o)
             printf("contacts=%.1f%% forces=%.1f%% step=%.1f%% step_only_ticks_per_second=%.1f\n",
                    100 * profile.contacts / parts, 100 * profile.forces / parts, 100 * profile.step / parts,
                    profile.step > 0 ? profile.ticks / profile.step : 0.0);
+        if (o.hash)
+            printf("state_hash=%016llx\n", (unsigned long long)sim_world_state_hash(w));
         printf("ticks_per_second=%.1f bikes=%d ticks=%ld\n", wall > 0 ? (double)o.ticks / wall : 0.0, o.bikes,
                o.ticks);
     } else {

@@ -439,3 +439,46 @@ bool sim_bike_finite(const bike* b)
     }
     return std::isfinite(b->engine_speed) && std::isfinite(b->engine_angle);
 }
+
+namespace {
+
+void hash_bytes(uint64_t* h, const void* data, size_t size)
+{
+    const unsigned char* p = (const unsigned char*)data;
+    for (size_t i = 0; i < size; i++) {
+        *h ^= p[i];
+        *h *= 1099511628211ull;
+    }
+}
+
+void hash_reals(uint64_t* h, const dReal* v, int n)
+{
+    for (int i = 0; i < n; i++) {
+        // +0 and -0 differ in their bits, as they should for "bit-identical".
+        const double d = (double)v[i];
+        hash_bytes(h, &d, sizeof d);
+    }
+}
+
+}  // namespace
+
+uint64_t sim_world_state_hash(const sim_world& w)
+{
+    uint64_t h = 14695981039346656037ull;
+    for (const sim_rider& r : w.riders) {
+        const bike* b = r.b;
+        for (int i = 0; i < bike_body_count; i++) {
+            dBodyID body = b->bodies[i];
+            if (!body)
+                continue;
+            hash_reals(&h, dBodyGetPosition(body), 3);
+            hash_reals(&h, dBodyGetQuaternion(body), 4);
+            hash_reals(&h, dBodyGetLinearVel(body), 3);
+            hash_reals(&h, dBodyGetAngularVel(body), 3);
+        }
+        hash_bytes(&h, &b->engine_speed, sizeof b->engine_speed);
+        hash_bytes(&h, &b->engine_angle, sizeof b->engine_angle);
+        hash_bytes(&h, &b->crash_count, sizeof b->crash_count);
+    }
+    return h;
+}

@@ -10,6 +10,7 @@
 // the roost particles fly.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -192,3 +193,10 @@ float sim_frame_roll(const bike* b);
 
 // True when every body of the bike has a finite position and velocity.
 bool sim_bike_finite(const bike* b);
+
+// A 64-bit hash (FNV-1a) of every bike's bodies, in rider order: position,
+// orientation quaternion, linear and angular velocity, bit for bit, then
+// the engine's speed and angle and the crash count. Two runs of the same
+// inputs give the same hash; a change that alters any contact, force or
+// the order they reach the physics step almost surely changes it.
+uint64_t sim_world_state_hash(const sim_world& w);
