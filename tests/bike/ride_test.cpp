@@ -64,7 +64,11 @@ struct Ride : ::testing::Test {
     sim_world w;
     sim_script script;
 
-    void SetUp() override { free_file_index(); }
+    void SetUp() override
+    {
+        free_file_index();
+        build_file_index();  // the collision shapes live in the main archive
+    }
     void TearDown() override
     {
         sim_world_free(&w);
