@@ -1,6 +1,6 @@
-// Small single-precision vector helpers shared by the contact code. Internal
-// to src/bike: the geometry works in floats and converts at the physics
-// engine's calls.
+// Small single-precision vector helpers shared by the contact code, and the
+// pieces of one contact file another one uses. Internal to src/bike: the
+// geometry works in floats and converts at the physics engine's calls.
 #pragma once
 
 #include <ode/ode.h>
@@ -8,6 +8,8 @@
 #include <cmath>
 
 #include "core/vec3.h"
+
+struct heightfield;
 
 namespace contact_math {
 
@@ -73,4 +75,27 @@ inline vec3 transform(const dReal* r, const dReal* p, vec3 v)
     return add(rotate(r, v), from_ode(p));
 }
 
+inline float square(float x)
+{
+    return x * x;
+}
+
+// Quick rejections skip only what the full test could not find touching:
+// they compare against bounding balls with this much to spare, far more
+// than the rounding of single-precision positions near p (a few units in
+// the last place of its coordinates) can move a surface.
+inline float rejection_slack(vec3 p)
+{
+    return 1.0f / 64.0f + (fabsf(p.x) + fabsf(p.y) + fabsf(p.z)) * (1.0f / 262144.0f);
+}
+
 }  // namespace contact_math
+
+// The highest terrain sample any sphere or torus query could read for a
+// body lying inside the box x0..x1, z0..z1 (a cell more on every side, so
+// that the rounding of the query's own cell range cannot reach past it),
+// samples clamped to the grid as every query reads them. Everything the
+// terrain queries test lies at or below it. +infinity when that cannot be
+// said cheaply: no terrain, non-finite input, or a box more than 64 cells
+// wide.
+float terrain_top_in_box(const heightfield* hf, float x0, float z0, float x1, float z1);

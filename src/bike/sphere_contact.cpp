@@ -2,6 +2,7 @@
 // each other (as a contact joint, as penalty forces, or only detected), and
 // a bike's parts against a track object or another bike's part.
 #include <cmath>
+#include <vector>
 
 #include "bike/contact.h"
 #include "bike/contact_internal.h"
@@ -60,6 +61,34 @@ contact_sphere placed(const shape_sphere& s, const dReal* pos, const dReal* rot)
     return {transform(rot, pos, v3(s.x, s.y, s.z)), s.radius, s.friction, s.spring, s.damping};
 }
 
+// Room for one entry per sphere of a shape: on the stack for the few dozen
+// spheres a bike part or a statue has, on the heap past that (a shape file
+// may declare up to SHAPE_MAX_SPHERES).
+template <typename T>
+struct scratch {
+    enum { local_max = 64 };
+    T local[local_max];
+    std::vector<T> heap;
+    T* get(int n)
+    {
+        if (n <= local_max)
+            return local;
+        heap.resize((size_t)n);
+        return heap.data();
+    }
+};
+
+// sphere_sphere_contact would find these two apart: it compares the
+// rounded root of the same squared distance with the sum of the radii, and
+// a squared distance a thousandth over the squared sum keeps that root
+// above the sum whatever the rounding (the floor keeps it so for radii
+// whose square underflows). Spares the root for the many pairs far apart.
+inline bool clearly_apart(const contact_sphere& a, const contact_sphere& b)
+{
+    const float reach = a.radius + b.radius;
+    return length_sq(sub(a.centre, b.centre)) > reach * reach * 1.001f + 1e-30f;
+}
+
 // A unit vector across the axle, for a point lying on the axle itself.
 vec3 across(vec3 a)
 {
@@ -77,10 +106,32 @@ float sphere_contact_stiffness(float k, float depth)
 
 int shape_terrain_contact(const shape* s, dBodyID body, const dReal* pos, const dReal* rot, const heightfield* hf)
 {
+    if (s->sphere_count <= 0)
+        return 0;
+    // Most spheres of a bike ride well above the ground. The highest sample
+    // under the whole shape tells which: a sphere whose bottom is above it
+    // would find every triangle under it too low to reach, so its query is
+    // spared.
+    scratch<vec3> room;
+    vec3* centres = room.get(s->sphere_count);
+    float x0 = INFINITY, z0 = INFINITY, x1 = -INFINITY, z1 = -INFINITY;
+    for (int i = 0; i < s->sphere_count; i++) {
+        const shape_sphere& sp = s->spheres[i];
+        const vec3 c = transform(rot, pos, v3(sp.x, sp.y, sp.z));
+        centres[i] = c;
+        x0 = fminf(x0, c.x - sp.radius);
+        x1 = fmaxf(x1, c.x + sp.radius);
+        z0 = fminf(z0, c.z - sp.radius);
+        z1 = fmaxf(z1, c.z + sp.radius);
+    }
+    const float top = terrain_top_in_box(hf, x0, z0, x1, z1);
+    const float clear = top + rejection_slack(from_ode(pos));
     int touched = 0;
     for (int i = 0; i < s->sphere_count; i++) {
         const shape_sphere& sp = s->spheres[i];
-        const vec3 centre = transform(rot, pos, v3(sp.x, sp.y, sp.z));
+        const vec3 centre = centres[i];
+        if (centre.y - sp.radius > clear)
+            continue;
         terrain_hit hit;
         if (!sphere_heightfield_query(hf, centre, sp.radius, &hit))
             continue;
@@ -95,6 +146,8 @@ int shape_terrain_contact(const shape* s, dBodyID body, const dReal* pos, const 
 bool sphere_sphere_contact(const contact_sphere* a, dBodyID body_a, const contact_sphere* b, dBodyID body_b,
                            contact_mode mode, sphere_contact_info* info)
 {
+    if (clearly_apart(*a, *b))
+        return false;
     const vec3 ab = sub(a->centre, b->centre);
     const float d2 = length_sq(ab);
     const float reach = a->radius + b->radius;
@@ -144,7 +197,23 @@ int bike_object_contact(bike* b, dBodyID object_body, const shape* object_shape,
     if (!object_shape || object_shape->sphere_count <= 0)
         return 0;
     const vec3 object_pos = from_ode(pos);
+    const float slack = rejection_slack(object_pos);
     int bits = 0;
+
+    // The object's spheres, placed once for all the bike's parts (and only
+    // when a part comes within reach of the object).
+    const int count = object_shape->sphere_count;
+    scratch<contact_sphere> object_room;
+    const contact_sphere* object = nullptr;
+    auto object_spheres = [&]() {
+        if (!object) {
+            contact_sphere* placed_spheres = object_room.get(count);
+            for (int j = 0; j < count; j++)
+                placed_spheres[j] = placed(object_shape->spheres[j], pos, rot);
+            object = placed_spheres;
+        }
+        return object;
+    };
 
     // The tyres: a sphere of the section radius on the ring, where the ring
     // comes nearest each object sphere.
@@ -170,12 +239,22 @@ int bike_object_contact(bike* b, dBodyID object_body, const shape* object_shape,
             continue;
         axle = scale(axle, 1.0f / al);
         const contact_mode wheel_mode = (test_flag && wp.body == body_front_wheel) ? contact_mode_test : mode;
+        const contact_sphere* spheres = object_spheres();
         sphere_contact_info deepest = {};
-        for (int i = 0; i < object_shape->sphere_count; i++) {
-            const contact_sphere obj = placed(object_shape->spheres[i], pos, rot);
+        for (int i = 0; i < count; i++) {
+            const contact_sphere& obj = spheres[i];
             const vec3 q = sub(obj.centre, centre);
-            const vec3 radial = add_scaled(q, axle, -dot(q, axle));
+            // The tyre sphere stays on the ring: an object sphere farther
+            // from the wheel's plane, from its centre, or from the ring than
+            // the section and its own radius reach cannot touch it.
+            const float tyre_reach = wc->section_radius + obj.radius + slack;
+            const float h = dot(q, axle);
+            if (fabsf(h) > tyre_reach || length_sq(q) > square(wc->ring_radius + tyre_reach))
+                continue;
+            const vec3 radial = add_scaled(q, axle, -h);
             const float rl = length(radial);
+            if (fabsf(rl - wc->ring_radius) > tyre_reach)
+                continue;
             const vec3 dir = rl > 1e-6f ? scale(radial, 1.0f / rl) : across(axle);
             const contact_sphere tyre = {add_scaled(centre, dir, wc->ring_radius), wc->section_radius,
                                          tyre_friction, tyre_stiffness, tyre_damping};
@@ -205,6 +284,7 @@ int bike_object_contact(bike* b, dBodyID object_body, const shape* object_shape,
                                        {body_fork_lower, part_fork_lower},
                                        {body_swingarm, part_swingarm},
                                        {body_rider, part_rider}};
+    scratch<int> near_room;
     for (const shape_part& p : parts) {
         dBodyID body = b->bodies[p.body];
         const shape* s = b->shapes[p.body];
@@ -212,15 +292,29 @@ int bike_object_contact(bike* b, dBodyID object_body, const shape* object_shape,
             continue;
         const dReal* bpos = dBodyGetPosition(body);
         const dReal* brot = dBodyGetRotation(body);
+        const vec3 part_pos = from_ode(bpos);
         const float reach = s->radius + object_shape->radius;
-        if (!(length_sq(sub(from_ode(bpos), object_pos)) <= reach * reach))
+        if (!(length_sq(sub(part_pos, object_pos)) <= reach * reach))
             continue;
         const bool detect_only = test_flag && (p.body == body_fork_upper || p.body == body_fork_lower);
         const contact_mode part_mode = detect_only ? contact_mode_test : mode;
-        for (int i = 0; i < s->sphere_count; i++) {
+        // Pairs in the order sphere of the part, then sphere of the object;
+        // only object spheres reaching into the part's ball, and only part
+        // spheres reaching into the object's, can touch.
+        const contact_sphere* spheres = object_spheres();
+        int* near = near_room.get(count);
+        int near_count = 0;
+        for (int j = 0; j < count; j++)
+            if (!(length_sq(sub(spheres[j].centre, part_pos)) > square(spheres[j].radius + s->radius + slack)))
+                near[near_count++] = j;
+        for (int i = 0; i < s->sphere_count && near_count > 0; i++) {
             const contact_sphere mine = placed(s->spheres[i], bpos, brot);
-            for (int j = 0; j < object_shape->sphere_count; j++) {
-                const contact_sphere obj = placed(object_shape->spheres[j], pos, rot);
+            if (length_sq(sub(mine.centre, object_pos)) > square(mine.radius + object_shape->radius + slack))
+                continue;
+            for (int k = 0; k < near_count; k++) {
+                const contact_sphere& obj = spheres[near[k]];
+                if (clearly_apart(mine, obj))
+                    continue;
                 if (sphere_sphere_contact(&mine, body, &obj, object_body, part_mode, nullptr))
                     bits |= p.bit;
             }

@@ -445,6 +445,34 @@ bool begin_walk(const heightfield* hf, vec3 centre, float reach, cell_walk* w)
     return true;
 }
 
+// Half the size of the box around a torus along each axis, plus slack: the
+// ring reaches R sqrt(1 - a_k^2) from the centre along axis k, the tyre r
+// beyond it.
+vec3 torus_half_extent(const torus_shape& w, float slack)
+{
+    auto half = [&](float a) { return w.R * sqrtf(fmaxf(1.0f - a * a, 0.0f)) + w.r + slack; };
+    return {half(w.a.x), half(w.a.y), half(w.a.z)};
+}
+
+// Narrows a walk to the cells a body reaching half_x, half_z from the
+// walk's centre overlaps (never wider than it was).
+void narrow_walk(const heightfield* hf, float half_x, float half_z, cell_walk* w)
+{
+    const float s = hf->spacing;
+    const float fi0 = floorf((w->centre.x - half_x) / s), fi1 = ceilf((w->centre.x + half_x) / s);
+    const float fj0 = floorf((w->centre.z - half_z) / s), fj1 = ceilf((w->centre.z + half_z) / s);
+    if (!(fi1 > fi0) || !(fj1 > fj0))
+        return;
+    if ((float)w->i0 < fi0 && fi0 < (float)w->i1)
+        w->i0 = (int)fi0;
+    if ((float)w->i0 < fi1 && fi1 < (float)w->i1)
+        w->i1 = (int)fi1;
+    if ((float)w->j0 < fj0 && fj0 < (float)w->j1)
+        w->j0 = (int)fj0;
+    if ((float)w->j0 < fj1 && fj1 < (float)w->j1)
+        w->j1 = (int)fj1;
+}
+
 // The two triangles of cell (i, j) relative to the walk's centre.
 // A triangle lying wholly more than `below` under the centre cannot reach
 // the body and is left out.
@@ -539,6 +567,14 @@ bool torus_heightfield_query(const heightfield* hf, vec3 centre, vec3 axle, floa
     cell_walk walk;
     if (!begin_walk(hf, centre, reach, &walk))
         return false;
+    // Only the cells and triangles the torus itself can reach: its box is
+    // much narrower than the square of the reach across an upright wheel,
+    // and every contact lies in it (a face or edge contact where the ring or
+    // the tyre around it meets the ground, the sunk wheel's in the cell
+    // under the centre).
+    const vec3 half = torus_half_extent(w, rejection_slack(centre));
+    narrow_walk(hf, half.x, half.z, &walk);
+    const float below = fminf(half.y, reach);
 
     // First the cases that need no search; then the triangle boundaries,
     // only where one could still be deeper than the best so far. Rows, then
@@ -555,7 +591,7 @@ bool torus_heightfield_query(const heightfield* hf, vec3 centre, vec3 axle, floa
     local_triangle tri[2];
     for (int j = walk.j0; j < walk.j1; j++) {
         for (int i = walk.i0; i < walk.i1; i++) {
-            const int n = cell_triangles(hf, walk, i, j, reach, tri);
+            const int n = cell_triangles(hf, walk, i, j, below, tri);
             for (int k = 0; k < n; k++) {
                 const torus_case c = classify(tri[k], w);
                 if (c.resolved) {
@@ -590,7 +626,7 @@ bool torus_heightfield_query(const heightfield* hf, vec3 centre, vec3 axle, floa
     } else {
         for (int j = walk.j0; j < walk.j1; j++) {
             for (int i = walk.i0; i < walk.i1; i++) {
-                const int n = cell_triangles(hf, walk, i, j, reach, tri);
+                const int n = cell_triangles(hf, walk, i, j, below, tri);
                 for (int k = 0; k < n; k++) {
                     const torus_case c = classify(tri[k], w);
                     if (!c.resolved)
@@ -641,4 +677,29 @@ bool sphere_heightfield_query(const heightfield* hf, vec3 centre, float radius, 
     best_hit.point.z += walk.shift_z;
     *out = best_hit;
     return true;
+}
+
+float terrain_top_in_box(const heightfield* hf, float x0, float z0, float x1, float z1)
+{
+    if (!hf || !hf->heights || hf->sample_count < 2 || !(hf->spacing > 0.0f))
+        return INFINITY;
+    enum { max_cells = 64 };
+    const float s = hf->spacing;
+    const float c0 = floorf(x0 / s) - 1.0f, c1 = ceilf(x1 / s) + 1.0f;
+    const float r0 = floorf(z0 / s) - 1.0f, r1 = ceilf(z1 / s) + 1.0f;
+    // Also false for any bound that is not finite.
+    if (!(c1 - c0 <= (float)(max_cells + 2)) || !(r1 - r0 <= (float)(max_cells + 2)))
+        return INFINITY;
+    // Outside the grid the queries read the edge samples.
+    const float last = (float)(hf->sample_count - 1);
+    auto sample_index = [last](float v) { return (int)fminf(fmaxf(v, 0.0f), last); };
+    const int i0 = sample_index(c0), i1 = sample_index(c1);
+    const int j0 = sample_index(r0), j1 = sample_index(r1);
+    float top = -INFINITY;
+    for (int j = j0; j <= j1; j++) {
+        const float* row = hf->heights + (size_t)j * (size_t)hf->sample_count;
+        for (int i = i0; i <= i1; i++)
+            top = row[i] > top ? row[i] : top;
+    }
+    return top;
 }
