@@ -69,6 +69,10 @@ struct rider_strings {
     char wheel_texture[RIDER_TEXTURE_MAX + 1] = {};
 };
 
+// The player's rider until the bike setup says otherwise: the default bike
+// and number.
+rider_strings default_player_strings();
+
 struct race_slot {
     int lineup = lineup_empty;            // the entry this ride was set up with
     uint8_t driver = slot_driver_recorded;
@@ -141,7 +145,7 @@ struct race_state {
     int player_slot = -1;            // the slot holding the local player, -1 none
     vec3 start_position = {0, 0, 0}; // frame body at the reset (false-start rule)
     int false_start_penalty = 0;     // ticks the rider is still held
-    rider_strings player;            // the player's rider and bike (from the bike setup)
+    rider_strings player = default_player_strings();  // from the bike setup
 
     // ---- participants ----
     race_slot slots[RACE_SLOTS];

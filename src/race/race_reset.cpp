@@ -26,6 +26,15 @@ race_network::race_network()
         t = -1;
 }
 
+rider_strings default_player_strings()
+{
+    rider_strings r;
+    snprintf(r.model, sizeof r.model, "yz250f(2017)");
+    snprintf(r.number, sizeof r.number, "999");
+    snprintf(r.name, sizeof r.name, "Rider");
+    return r;
+}
+
 race_state g_race;
 race_hooks g_race_hooks;
 
@@ -167,7 +176,8 @@ bool bring_track(const char* wanted, bool multiplayer)
     if (same && !reload && erosion == g_race.track_erosion)
         return true;
     g_race.net.reload_track = false;
-    track_unload();
+    if (g_track.loaded)
+        track_unload();
     erode_queue_clear(&g_erode_queue);
     if (!track_load(dir))
         return false;
@@ -484,6 +494,7 @@ bool world_reset(const int* lineup, const char* play_demo, bool record_demo, int
 
     // 5-6. The clock and the start.
     g_race.tick = 0;
+    g_race.false_start_penalty = 0;
     g_race.race_minutes_ticks = minutes_ticks > 0 ? minutes_ticks : 0;
     g_race.extra_laps = laps;
     g_race.skill = skill;
