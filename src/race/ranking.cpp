@@ -111,7 +111,7 @@ bool still_counts(int slot)
     if (!g_race.net.connected) {
         // A demo rider whose recording has ended.
         return g_race_hooks.history_has_state &&
-               g_race_hooks.history_has_state(slot, g_race.tick - 10 * k_second, INT_MAX);
+               g_race_hooks.history_has_state(slot, g_race.tick - 10 * k_second + 1, INT_MAX);
     }
     if (slot == g_race.net.race_slot)
         return true;
