@@ -5,6 +5,7 @@
 
 #include "bike/bike.h"
 #include "bike/contact.h"
+#include "bike/contact_internal.h"
 #include "bike/drivetrain.h"
 #include "bike/rider_internal.h"
 #include "bike/shape.h"
@@ -80,11 +81,9 @@ bool joint_force_correction(bike* b, int tick)
     return true;
 }
 
-namespace {
-
-// A ball around the frame's position that holds every shape of the bike.
-float bike_reach(const bike* b, vec3 centre)
+bike_bounds bike_bounds_of(const bike* b)
 {
+    const vec3 centre = body_position(b->bodies[body_frame]);
     float reach = 0.0f;
     for (int i = 0; i < bike_body_count; i++) {
         const shape* s = b->shapes[i];
@@ -101,10 +100,14 @@ float bike_reach(const bike* b, vec3 centre)
         const float r = length(sub(body_position(body), centre)) + wheels[i]->ring_radius + wheels[i]->section_radius;
         reach = r > reach ? r : reach;
     }
-    return reach;
+    return {centre, reach};
 }
 
-}  // namespace
+bool bike_bounds_overlap(const bike_bounds& a, const bike_bounds& b)
+{
+    const float reach = a.reach + b.reach;
+    return length_sq(sub(a.centre, b.centre)) <= reach * reach;
+}
 
 bool bike_bike_contact(bike* a, bike* b, bool online, int tick)
 {
@@ -113,10 +116,10 @@ bool bike_bike_contact(bike* a, bike* b, bool online, int tick)
     if (a == b || a->presence <= 0.25f || (b->presence <= 0.25f && !(online && b->presence == 0.0f)))
         return false;
     // Bikes far apart cannot touch: spare the part-by-part tests.
-    const vec3 ca = body_position(a->bodies[body_frame]), cb = body_position(b->bodies[body_frame]);
-    const float reach = bike_reach(a, ca) + bike_reach(b, cb);
-    if (!(length_sq(sub(ca, cb)) <= reach * reach))
+    const bike_bounds bounds_b = bike_bounds_of(b);
+    if (!bike_bounds_overlap(bike_bounds_of(a), bounds_b))
         return false;
+    const float slack = rejection_slack(bounds_b.centre);
     const contact_mode mode = (a->last_bike_contact_tick == tick || b->last_bike_contact_tick == tick)
                                   ? contact_mode_force
                                   : contact_mode_joint;
@@ -133,6 +136,9 @@ bool bike_bike_contact(bike* a, bike* b, bool online, int tick)
         dBodyID body = a->bodies[p.body];
         const shape* s = a->shapes[p.body];
         if (!body || !s)
+            continue;
+        // A part out of reach of b's ball touches none of b's parts.
+        if (length_sq(sub(body_position(body), bounds_b.centre)) > square(s->radius + bounds_b.reach + slack))
             continue;
         const int bits = bike_object_contact(b, body, s, dBodyGetPosition(body), dBodyGetRotation(body), mode,
                                              online && p.tested_online);

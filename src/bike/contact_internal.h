@@ -9,6 +9,7 @@
 
 #include "core/vec3.h"
 
+struct bike;
 struct heightfield;
 
 namespace contact_math {
@@ -99,3 +100,14 @@ inline float rejection_slack(vec3 p)
 // said cheaply: no terrain, non-finite input, or a box more than 64 cells
 // wide.
 float terrain_top_in_box(const heightfield* hf, float x0, float z0, float x1, float z1);
+
+// A ball around a bike that holds every part of it another bike can touch:
+// every shape and both tyres. Centred on the frame's position.
+struct bike_bounds {
+    vec3 centre;
+    float reach;
+};
+bike_bounds bike_bounds_of(const bike* b);
+// Whether two bikes' balls overlap; bike_bike_contact tests nothing more of
+// bikes whose balls do not.
+bool bike_bounds_overlap(const bike_bounds& a, const bike_bounds& b);

@@ -89,6 +89,17 @@ inline bool clearly_apart(const contact_sphere& a, const contact_sphere& b)
     return length_sq(sub(a.centre, b.centre)) > reach * reach * 1.001f + 1e-30f;
 }
 
+// Widens the box lo..hi to hold the sphere (a sphere that is not a number
+// leaves it as it was).
+inline void grow_box(vec3* lo, vec3* hi, const contact_sphere& s)
+{
+    auto low = [](float a, float b) { return b < a ? b : a; };
+    auto high = [](float a, float b) { return b > a ? b : a; };
+    const vec3 c = s.centre;
+    *lo = {low(lo->x, c.x - s.radius), low(lo->y, c.y - s.radius), low(lo->z, c.z - s.radius)};
+    *hi = {high(hi->x, c.x + s.radius), high(hi->y, c.y + s.radius), high(hi->z, c.z + s.radius)};
+}
+
 // A unit vector across the axle, for a point lying on the axle itself.
 vec3 across(vec3 a)
 {
@@ -284,6 +295,7 @@ int bike_object_contact(bike* b, dBodyID object_body, const shape* object_shape,
                                        {body_fork_lower, part_fork_lower},
                                        {body_swingarm, part_swingarm},
                                        {body_rider, part_rider}};
+    scratch<contact_sphere> mine_room;
     scratch<int> near_room;
     for (const shape_part& p : parts) {
         dBodyID body = b->bodies[p.body];
@@ -292,30 +304,51 @@ int bike_object_contact(bike* b, dBodyID object_body, const shape* object_shape,
             continue;
         const dReal* bpos = dBodyGetPosition(body);
         const dReal* brot = dBodyGetRotation(body);
-        const vec3 part_pos = from_ode(bpos);
         const float reach = s->radius + object_shape->radius;
-        if (!(length_sq(sub(part_pos, object_pos)) <= reach * reach))
+        if (!(length_sq(sub(from_ode(bpos), object_pos)) <= reach * reach))
             continue;
         const bool detect_only = test_flag && (p.body == body_fork_upper || p.body == body_fork_lower);
         const contact_mode part_mode = detect_only ? contact_mode_test : mode;
-        // Pairs in the order sphere of the part, then sphere of the object;
-        // only object spheres reaching into the part's ball, and only part
-        // spheres reaching into the object's, can touch.
+
+        // The part's spheres that reach into the object's ball, found in the
+        // part's own frame before they are placed; the others cannot touch.
+        const dReal d[3] = {pos[0] - bpos[0], pos[1] - bpos[1], pos[2] - bpos[2]};
+        const vec3 object_local = {(float)(brot[0] * d[0] + brot[4] * d[1] + brot[8] * d[2]),
+                                   (float)(brot[1] * d[0] + brot[5] * d[1] + brot[9] * d[2]),
+                                   (float)(brot[2] * d[0] + brot[6] * d[1] + brot[10] * d[2])};
+        contact_sphere* mine = mine_room.get(s->sphere_count);
+        int mine_count = 0;
+        vec3 lo = {INFINITY, INFINITY, INFINITY}, hi = {-INFINITY, -INFINITY, -INFINITY};
+        for (int i = 0; i < s->sphere_count; i++) {
+            const shape_sphere& sp = s->spheres[i];
+            if (length_sq(sub(v3(sp.x, sp.y, sp.z), object_local)) > square(sp.radius + object_shape->radius + slack))
+                continue;
+            const contact_sphere m = placed(sp, bpos, brot);
+            grow_box(&lo, &hi, m);
+            mine[mine_count++] = m;
+        }
+        if (mine_count == 0)
+            continue;
+        // The object's spheres that reach into the box around those.
         const contact_sphere* spheres = object_spheres();
         int* near = near_room.get(count);
         int near_count = 0;
-        for (int j = 0; j < count; j++)
-            if (!(length_sq(sub(spheres[j].centre, part_pos)) > square(spheres[j].radius + s->radius + slack)))
-                near[near_count++] = j;
-        for (int i = 0; i < s->sphere_count && near_count > 0; i++) {
-            const contact_sphere mine = placed(s->spheres[i], bpos, brot);
-            if (length_sq(sub(mine.centre, object_pos)) > square(mine.radius + object_shape->radius + slack))
-                continue;
+        for (int j = 0; j < count; j++) {
+            // Without branches: which spheres are near follows no pattern.
+            const vec3 c = spheres[j].centre;
+            const float e = spheres[j].radius + slack;
+            const bool out = (c.x + e < lo.x) | (c.x - e > hi.x) | (c.y + e < lo.y) | (c.y - e > hi.y) |
+                             (c.z + e < lo.z) | (c.z - e > hi.z);
+            near[near_count] = j;
+            near_count += !out;
+        }
+        // Pairs in the order sphere of the part, then sphere of the object.
+        for (int i = 0; i < mine_count; i++) {
             for (int k = 0; k < near_count; k++) {
                 const contact_sphere& obj = spheres[near[k]];
-                if (clearly_apart(mine, obj))
+                if (clearly_apart(mine[i], obj))
                     continue;
-                if (sphere_sphere_contact(&mine, body, &obj, object_body, part_mode, nullptr))
+                if (sphere_sphere_contact(&mine[i], body, &obj, object_body, part_mode, nullptr))
                     bits |= p.bit;
             }
         }

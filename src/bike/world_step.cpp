@@ -6,6 +6,7 @@
 #include "bike/bike.h"
 #include "bike/bike_step.h"
 #include "bike/contact.h"
+#include "bike/contact_internal.h"
 #include "bike/physics.h"
 #include "track/objects.h"
 #include "track/roost.h"
@@ -68,9 +69,16 @@ void world_collide(world_tick_state* s, world_rider* riders, int count)
             if (riders[i].b && !recorded(riders[i]) && riders[i].b->presence > 0.25f)
                 list[n++] = i;
         sort_by_speed(riders, list, n);
+        // Contacts move no body, so each bike's ball holds for the whole
+        // loop: pairs out of each other's reach are passed over here, as
+        // bike_bike_contact would pass them, without asking again per pair.
+        bike_bounds bounds[WORLD_MAX_RIDERS];
+        for (int i = 0; i < n; i++)
+            bounds[i] = bike_bounds_of(riders[list[i]].b);
         for (int i = 0; i < n; i++)
             for (int j = i + 1; j < n; j++)
-                bike_bike_contact(riders[list[i]].b, riders[list[j]].b, false, w.tick);
+                if (bike_bounds_overlap(bounds[i], bounds[j]))
+                    bike_bike_contact(riders[list[i]].b, riders[list[j]].b, false, w.tick);
         return;
     }
     const int own = s->own_rider;
