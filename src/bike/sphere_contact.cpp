@@ -130,10 +130,10 @@ int shape_terrain_contact(const shape* s, dBodyID body, const dReal* pos, const 
         const shape_sphere& sp = s->spheres[i];
         const vec3 c = transform(rot, pos, v3(sp.x, sp.y, sp.z));
         centres[i] = c;
-        x0 = fminf(x0, c.x - sp.radius);
-        x1 = fmaxf(x1, c.x + sp.radius);
-        z0 = fminf(z0, c.z - sp.radius);
-        z1 = fmaxf(z1, c.z + sp.radius);
+        x0 = c.x - sp.radius < x0 ? c.x - sp.radius : x0;
+        x1 = c.x + sp.radius > x1 ? c.x + sp.radius : x1;
+        z0 = c.z - sp.radius < z0 ? c.z - sp.radius : z0;
+        z1 = c.z + sp.radius > z1 ? c.z + sp.radius : z1;
     }
     const float top = terrain_top_in_box(hf, x0, z0, x1, z1);
     const float clear = top + rejection_slack(from_ode(pos));

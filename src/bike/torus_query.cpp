@@ -295,12 +295,20 @@ torus_case classify(const local_triangle& t, const torus_shape& w)
     return out;
 }
 
-// Depth (and hit) of the ring against the triangle's three edges.
-float boundary_contact(const local_triangle& t, const torus_shape& w, terrain_hit* hit)
+// Depth (and hit) of the ring against the triangle's three edges. An edge
+// that cannot give a depth over `beat` (the deepest contact found so far,
+// or 0) may be left out: the result is then no deeper than beat either, and
+// the caller keeps what it had.
+float boundary_contact(const local_triangle& t, const torus_shape& w, float beat, terrain_hit* hit)
 {
     float best = INFINITY;
     vec3 ground = {0, 0, 0};
     const float reach = w.R + w.r;
+    // The distance an edge must come within to give more than beat, with
+    // room for the search's rounding: its squared distances are sums of
+    // terms up to about R^2, so near the ring they can come out short by a
+    // small multiple of R^2 2^-24, a distance by R 2^-10 at most.
+    const float within = w.r - beat + (1.0f + w.R) * (1.0f / 256.0f);
     for (int k = 0; k < 3; k++) {
         const vec3 A = t.p[k];
         const vec3 B = t.p[k == 2 ? 0 : k + 1];
@@ -309,13 +317,17 @@ float boundary_contact(const local_triangle& t, const torus_shape& w, terrain_hi
         const vec3 e = sub(B, A);
         const float ee = length_sq(e);
         const float s = ee > 0.0f ? fminf(fmaxf(-dot(A, e) / ee, 0.0f), 1.0f) : 0.0f;
-        if (length(add_scaled(A, e, s)) >= reach)
+        const float closest = length(add_scaled(A, e, s));
+        if (closest >= reach || closest >= w.R + within)
             continue;
-        if (fmaxf(length(A), length(B)) <= w.R - w.r)
+        const float farthest = fmaxf(length(A), length(B));
+        if (farthest <= w.R - w.r || farthest <= w.R - within)
             continue;
         // Wholly to one side of the wheel plane, farther than the section.
         const float ha = dot(A, w.a), hb = dot(B, w.a);
         if ((ha >= w.r && hb >= w.r) || (ha <= -w.r && hb <= -w.r))
+            continue;
+        if ((ha >= within && hb >= within) || (ha <= -within && hb <= -within))
             continue;
         vec3 nearest;
         const float d = segment_ring_distance_sq(A, B, w.a, w.R, &nearest);
@@ -484,7 +496,9 @@ int cell_triangles(const heightfield* hf, const cell_walk& w, int i, int j, floa
         p = sub(p, w.centre);
     int n = 0;
     for (int t = 0; t < 6; t += 3) {
-        if (fmaxf(v[t].y, fmaxf(v[t + 1].y, v[t + 2].y)) < -below)
+        // (A vertex that is not a number fails make_triangle either way.)
+        const float top = v[t].y > v[t + 1].y ? v[t].y : v[t + 1].y;
+        if ((top > v[t + 2].y ? top : v[t + 2].y) < -below)
             continue;
         if (make_triangle(v[t], v[t + 1], v[t + 2], &out[n]))
             n++;
@@ -536,7 +550,7 @@ float torus_triangle_test(vec3 centre, vec3 axle, float ring_radius, float secti
     terrain_hit hit = c.hit;
     float depth = c.depth;
     if (!c.resolved)
-        depth = c.depth > 0.0f ? boundary_contact(t, w, &hit) : 0.0f;
+        depth = c.depth > 0.0f ? boundary_contact(t, w, 0.0f, &hit) : 0.0f;
     if (!(depth > 0.0f))
         return depth;
     *out = to_world(hit, centre);
@@ -614,7 +628,7 @@ bool torus_heightfield_query(const heightfield* hf, vec3 centre, vec3 axle, floa
         if (!(bound > best))
             return;
         terrain_hit hit;
-        const float depth = boundary_contact(t, w, &hit);
+        const float depth = boundary_contact(t, w, best, &hit);
         if (depth > best) {
             best = depth;
             best_hit = hit;

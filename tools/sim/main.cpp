@@ -345,9 +345,11 @@ int run(const options& o)
     } else if (bench) {
         const double parts = profile.contacts + profile.forces + profile.step;
         if (parts > 0 && profile.ticks > 0)
-            printf("contacts=%.1f%% forces=%.1f%% step=%.1f%% step_only_ticks_per_second=%.1f\n",
+            printf("contacts=%.1f%% forces=%.1f%% step=%.1f%% step_only_ticks_per_second=%.1f "
+                   "(of contacts: controls=%.1f%% collide=%.1f%% roost=%.1f%%)\n",
                    100 * profile.contacts / parts, 100 * profile.forces / parts, 100 * profile.step / parts,
-                   profile.step > 0 ? profile.ticks / profile.step : 0.0);
+                   profile.step > 0 ? profile.ticks / profile.step : 0.0, 100 * profile.controls / parts,
+                   100 * profile.collide / parts, 100 * profile.roost / parts);
         if (o.hash)
             printf("state_hash=%016llx\n", (unsigned long long)sim_world_state_hash(w));
         printf("ticks_per_second=%.1f bikes=%d ticks=%ld\n", wall > 0 ? (double)o.ticks / wall : 0.0, o.bikes,

@@ -338,7 +338,7 @@ void sim_bike_launch(bike* b, float speed)
 void sim_world_tick(sim_world* w)
 {
     sim_tick_profile* profile = w->profile;
-    clock_type::time_point t0, t1, t2, t3;
+    clock_type::time_point t0, t1, t2, t3, tc0, tc1;
     if (profile)
         t0 = clock_type::now();
     const int count = (int)std::min(w->riders.size(), (size_t)WORLD_MAX_RIDERS);
@@ -365,7 +365,11 @@ void sim_world_tick(sim_world* w)
     s.roost = w->roost.get();
     s.roost_density = w->roost_density;
     s.rng = &g_world_rng;
+    if (profile)
+        tc0 = clock_type::now();
     world_collide(&s, riders, count);
+    if (profile)
+        tc1 = clock_type::now();
     world_throw_roost(&s, riders, count);
     if (profile)
         t1 = clock_type::now();
@@ -383,6 +387,9 @@ void sim_world_tick(sim_world* w)
         profile->contacts += std::chrono::duration<double>((t1 - t0) + (t4 - t3)).count();
         profile->step += std::chrono::duration<double>(t2 - t1).count();
         profile->forces += std::chrono::duration<double>(t3 - t2).count();
+        profile->controls += std::chrono::duration<double>(tc0 - t0).count();
+        profile->collide += std::chrono::duration<double>(tc1 - tc0).count();
+        profile->roost += std::chrono::duration<double>((t1 - tc1) + (t4 - t3)).count();
         profile->ticks++;
     }
 }

@@ -102,6 +102,11 @@ struct sim_tick_profile {
     double forces = 0;    // the bikes' own steps: rider, suspension, drivetrain
     double step = 0;      // the physics step alone (dWorldStep)
     long ticks = 0;
+    // The parts of contacts: the controls (scripted riders), the
+    // collisions alone (ground, statues, bike against bike), the roost.
+    double controls = 0;
+    double collide = 0;
+    double roost = 0;
 };
 
 struct sim_world {
