@@ -15,6 +15,12 @@ struct game_settings {
     double fov = 110.0;
     char server_name[SERVER_NAME_MAX + 1] = "";
     char server_history[SERVER_HISTORY][SERVER_NAME_MAX] = {};
+    // Demos and the time trial.
+    bool record = false;               // "record": "No" / "Yes" ("Record Demo")
+    int demo_backups = 0;              // used clamped to 0..100
+    int playback_mode = 0;             // 0 "Playback Only", 1 "Race Against"
+    bool time_trial_abort = true;      // "Backing Up Aborts Attempt"
+    double ghost_fade_distance = 10.0; // feet, 0..40
 };
 extern game_settings g_settings;
 

@@ -155,7 +155,8 @@ TEST(SimRace, RefusesWhatItCannotDoWithAMessage)
         const char* says;
     } cases[] = {
         {"--robots 2", "auto pilot"},
-        {"--record race.kzdemo", "demos"},
+        {"--record ''", "needs a file name"},
+        {"--erode 101", "--erode"},
         {"--scripted 0", "1 to 160 riders"},
         {"--scripted 100 --robots 61", "1 to 160 riders"},
         {"--scripted 4 --slot 158", "do not fit"},

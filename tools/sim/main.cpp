@@ -8,6 +8,8 @@
 //                                 "ticks_per_second=F bikes=N ticks=T"
 //   kessrig-sim race  [options]   one race to its final results through the
 //                                 game's world reset and world tick
+//   kessrig-sim demo  FILE        plays a demo to its end; the last line is
+//                                 "ticks=T riders=N"
 //
 // With --follow-track (the default of bench mode on a generated track) a
 // scripted rider rides each bike along the track's centre line.
@@ -25,7 +27,9 @@
 #include "bike/bike.h"
 #include "bike/catalogue.h"
 #include "bike/physics.h"
+#include "demo_mode.h"
 #include "files/datafs.h"
+#include "race/demo.h"
 #include "race_mode.h"
 #include "scripted_rider.h"
 #include "sim_world.h"
@@ -142,10 +146,11 @@ int parse_options(int argc, char** argv, options* o)
     if (o->mode == "--help" || o->mode == "-h") {
         fputs(kUsage, stdout);
         fputs(race_usage, stdout);
+        fputs(demo_usage, stdout);
         return 2;
     }
     if (o->mode != "ride" && o->mode != "bench")
-        return fail("unknown mode '" + o->mode + "' (ride, bench or race)\n" + kUsage + race_usage);
+        return fail("unknown mode '" + o->mode + "' (ride, bench, race or demo)\n" + kUsage + race_usage + demo_usage);
     for (int i = 2; i < argc; i++) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -372,9 +377,10 @@ int run(const options& o)
 
 int main(int argc, char** argv)
 {
-    if (argc >= 2 && strcmp(argv[1], "race") == 0) {
+    if (argc >= 2 && (strcmp(argv[1], "race") == 0 || strcmp(argv[1], "demo") == 0)) {
         physics_init();
-        const int status = run_race_command(argc, argv);
+        demo_install_hooks();
+        const int status = strcmp(argv[1], "race") == 0 ? run_race_command(argc, argv) : run_demo_command(argc, argv);
         physics_shutdown();
         return status;
     }

@@ -14,6 +14,7 @@
 #include "bike/catalogue.h"
 #include "bike/physics.h"
 #include "files/datafs.h"
+#include "race/demo.h"
 #include "race/gates.h"
 #include "race/race.h"
 #include "race/results.h"
@@ -25,7 +26,7 @@
 const char* const race_usage =
     "       kessrig-sim race  [--scripted N] [--robots N] [--laps L] [--minutes M] [--seed S]\n"
     "                         [--track NAME] [--slot K] [--cruise MPH] [--max-seconds T]\n"
-    "                         [--date UNIX] [--record FILE]\n";
+    "                         [--date UNIX] [--erode N] [--record FILE]\n";
 
 namespace {
 
@@ -46,7 +47,8 @@ const char* const k_help =
     "  --max-seconds T   give up after T simulated seconds (default: 15 s + 10 min a lap +\n"
     "                    the time limit)\n"
     "  --date UNIX       the date written into the results file (default: now)\n"
-    "  --record FILE     record the race as a demo (needs demo recording)\n";
+    "  --erode N         the wheels dig ruts at N percent of the full rate (0..100; default none)\n"
+    "  --record FILE     record the race as a demo into FILE (a path or a data name)\n";
 
 // The scripted riders wait this long after the gate drops, as a rider
 // reacts, so the gate is down before their front wheels reach it.
@@ -60,6 +62,7 @@ struct race_options {
     long seed = 0;
     std::string track = "rabbithill";
     std::string record;
+    long erode = -1;
     long first_slot = -1;
     float cruise_mph = 30.0f;
     double max_seconds = 0;
@@ -151,6 +154,9 @@ int parse(int argc, char** argv, race_options* o)
             if (!parse_long(value, 0, 4102444800L, &o->date))
                 return fail("--date" + bad);
             o->have_date = true;
+        } else if (arg == "--erode") {
+            if (!parse_long(value, 0, 100, &o->erode))
+                return fail("--erode: expected 0 to 100, got '" + std::string(value) + "'");
         } else if (arg == "--record") {
             if (!*value)
                 return fail("--record needs a file name");
@@ -175,7 +181,7 @@ int parse(int argc, char** argv, race_options* o)
     if (o->robots > 0 && !g_race_hooks.robot_tick)
         return fail("--robots: robot riders need the auto pilot, which this build does not have; use --scripted");
     if (!o->record.empty() && !g_race_hooks.demo_start_recording)
-        return fail("--record: this build cannot record demos yet");
+        return fail("--record: demo recording is not installed");
     return 0;
 }
 
@@ -272,6 +278,10 @@ int run_race(const race_options& o)
     }
 
     snprintf(g_race.settings.track, sizeof g_race.settings.track, "%s", track_dir.c_str());
+    if (o.erode >= 0)
+        g_race.settings.erode_amount = (int)o.erode * 1024;
+    if (!o.record.empty())
+        demo_record_to(o.record.c_str());
     g_race.tick = (int)o.seed;
     const int minutes_ticks = (int)o.minutes * 60 * RACE_TICKS_PER_SECOND;
     if (!world_reset(lineup, nullptr, !o.record.empty(), minutes_ticks, (int)o.laps, 0))
@@ -314,6 +324,16 @@ int run_race(const race_options& o)
         }
     }
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    // The recording ends here, while the bikes still stand where the race
+    // left them.
+    if (!o.record.empty()) {
+        const bool recorded = demo_recording();
+        finish_recording();
+        demo_record_to(nullptr);
+        if (!recorded)
+            return fail("can't record the demo into '" + o.record + "'");
+        printf("demo=%s\n", o.record.c_str());
+    }
 
     print_ranking();
     if (g_race.results_written)
