@@ -20,6 +20,7 @@
 #include "platform/input.h"
 #include "platform/log.h"
 #include "platform/window.h"
+#include "race/demo.h"
 #include "race/race.h"
 #include "track/track.h"
 
@@ -256,11 +257,26 @@ void choose_race_settings()
     g_race.settings.robots_tester = g_options.practice || g_options.debug >= 2;
 }
 
-// The first ride: the lineup of a fresh start (one robot unless a demo is
-// named), no recording, no time limit, 1000 laps, novice robots.
-void first_world_reset()
+// Step 24: a file named on the command line is a demo to play, and its
+// track becomes the track to load. A file that is not a readable demo
+// leaves the configured track and lineup.
+bool open_command_line_demo()
 {
-    const char* demo = g_options.file[0] ? g_options.file : nullptr;
+    if (!g_options.file[0])
+        return false;
+    char track[RACE_TRACK_NAME_MAX + 1];
+    const bool ok = open_demo(g_options.file, track, (int)sizeof track);
+    close_demo();
+    if (ok)
+        snprintf(g_race.settings.track, sizeof g_race.settings.track, "%s", track);
+    return ok;
+}
+
+// The first ride: the lineup of a fresh start (one robot unless a demo is
+// played), no recording, no time limit, 1000 laps, novice robots.
+void first_world_reset(bool play_file)
+{
+    const char* demo = play_file ? g_options.file : nullptr;
     race_default_lineup(g_main.lineup, demo != nullptr);
     if (g_race.settings.track[0])
         world_reset(g_main.lineup, demo, false, 0, 1000, 0);
@@ -335,6 +351,7 @@ int main(int argc, char** argv)
     }
     clear_messages();
     platform_install_hooks();
+    demo_install_hooks();
     g_status_service.draw_status = draw_status;
     g_status_service.drain_input = drain_input;
     g_status_service.close_for_fatal = close_for_fatal;
@@ -369,7 +386,7 @@ int main(int argc, char** argv)
         set_gl_state();
         resolve_fixed_keys();
         physics_init();
-        first_world_reset();
+        first_world_reset(open_command_line_demo());
         frame_loop();
     }
     shutdown();
