@@ -4,6 +4,7 @@
 // writer's refusals; the starting gate as the race drops it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -284,7 +285,7 @@ TEST(generated_models, EveryTrackModelReadsWhole)
     EXPECT_GE(checked, 5);  // the gate, and a tuff block and a bale per track
 }
 
-TEST(generated_models, TheStartingGateRisesInFrontOfTheWheelAndDropsFlat)
+TEST(generated_models, TheStartingGateRaisesABarAboveTheWheelAndDropsItUnderground)
 {
     data_env env;
     read_model m;
@@ -292,36 +293,62 @@ TEST(generated_models, TheStartingGateRisesInFrontOfTheWheelAndDropsFlat)
     ASSERT_TRUE(read_data_model("@startgate.qm", &m, &why)) << why;
     expect_sound(m, "startgate.qm");
     // The race turns a piece about its x axis by 0.589 rad when up, not at
-    // all when down; it stands 3 ft ahead of its start spot, pieces 3.5 ft
-    // apart.
+    // all when down; it stands 3 ft ahead of its start spot (the front tyre
+    // of the bike there about 3.5 ft behind its origin), pieces 3.5 ft apart.
     const double up = 0.58904862, c = std::cos(up), s = std::sin(up);
+    auto raised_y = [&](double y, double z) { return y * c - z * s; };
+    auto raised_z = [&](double y, double z) { return y * s + z * c; };
+
+    // The shape: raised, a row of spheres across the whole width stands
+    // above the front axle (about 1.1 ft up) a few feet ahead; dropped,
+    // every sphere lies deeper than the tyres sink.
+    const shape* sh = shape_load("@startgate.shp");
+    ASSERT_NE(sh, nullptr);
+    ASSERT_GE(sh->sphere_count, 8);
+    double bar_z = 1e9;
+    for (int i = 0; i < sh->sphere_count; i++) {
+        const shape_sphere& sp = sh->spheres[i];
+        EXPECT_LT(sp.y + sp.radius, -0.15) << i;
+        EXPECT_LE(std::fabs(sp.x) + sp.radius, 1.75) << i;
+        bar_z = std::min(bar_z, raised_z(sp.y, sp.z));
+    }
+    EXPECT_LT(bar_z, -2.5);  // clear of the bike waiting behind it
+    EXPECT_GT(bar_z, -4.5);
+    std::vector<const shape_sphere*> bar;
+    for (int i = 0; i < sh->sphere_count; i++) {
+        const shape_sphere& sp = sh->spheres[i];
+        if (raised_z(sp.y, sp.z) < bar_z + 0.1) {
+            EXPECT_GT(raised_y(sp.y, sp.z), 1.4) << i;
+            EXPECT_GE(sp.radius, 0.2f) << i;
+            bar.push_back(&sp);
+        }
+    }
+    std::sort(bar.begin(), bar.end(), [](const shape_sphere* a, const shape_sphere* b) { return a->x < b->x; });
+    ASSERT_GE(bar.size(), 2u);
+    // Edge to edge, with neighbouring pieces' end spheres meeting, and no
+    // gap a tyre could press into.
+    EXPECT_LT(bar.front()->x - bar.front()->radius, -1.7);
+    EXPECT_GT(bar.back()->x + bar.back()->radius, 1.7);
+    for (size_t i = 1; i < bar.size(); i++)
+        EXPECT_LE(bar[i]->x - bar[i - 1]->x, std::min(bar[i]->radius, bar[i - 1]->radius) + 1e-4) << i;
+
+    // The model follows the shape: flat on the ground when down, its top
+    // and front at the bar when up, as wide as the spacing allows.
     double top_down = -1e9, top_up = -1e9, front_up = 1e9, half_width = 0;
     for (const read_part& p : m.parts)
         for (size_t i = 0; i < p.position.size(); i += 3) {
-            double x = p.position[i], y = p.position[i + 1], z = p.position[i + 2];
+            const double x = p.position[i], y = p.position[i + 1], z = p.position[i + 2];
             top_down = std::max(top_down, y);
-            double yu = y * c - z * s, zu = y * s + z * c;
-            top_up = std::max(top_up, yu);
-            front_up = std::min(front_up, zu);
+            top_up = std::max(top_up, raised_y(y, z));
+            front_up = std::min(front_up, raised_z(y, z));
             half_width = std::max(half_width, std::fabs(x));
         }
-    EXPECT_LT(top_down, 0.25);
-    EXPECT_GT(top_up, 0.8);
+    EXPECT_LT(top_down, 0.15);
+    const shape_sphere& mid = *bar[bar.size() / 2];
+    EXPECT_NEAR(top_up, raised_y(mid.y, mid.z), mid.radius);
+    EXPECT_NEAR(front_up, bar_z, mid.radius);
     EXPECT_LT(half_width, 1.75);
-    EXPECT_GT(front_up, -3.0);
-    // Its spheres follow: a low bump when down, a barrier when up.
-    const shape* sh = shape_load("@startgate.shp");
-    ASSERT_NE(sh, nullptr);
-    EXPECT_GE(sh->sphere_count, 8);
-    double sphere_top_down = -1e9, sphere_top_up = -1e9;
-    for (int i = 0; i < sh->sphere_count; i++) {
-        const shape_sphere& sp = sh->spheres[i];
-        sphere_top_down = std::max(sphere_top_down, (double)sp.y + sp.radius);
-        sphere_top_up = std::max(sphere_top_up, sp.y * c - sp.z * s + sp.radius);
-        EXPECT_LE(std::fabs(sp.x) + sp.radius, 1.75);
-    }
-    EXPECT_LT(sphere_top_down, 0.2);
-    EXPECT_GT(sphere_top_up, 0.8);
+    EXPECT_GT(half_width, 1.65);
     shape_cache_clear();
     data_stream* ppm = open_data_file("@startgate.ppm", "rb");
     ASSERT_NE(ppm, nullptr);
