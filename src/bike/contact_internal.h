@@ -92,13 +92,12 @@ inline float rejection_slack(vec3 p)
 
 }  // namespace contact_math
 
-// The highest terrain sample any sphere or torus query could read for a
-// body lying inside the box x0..x1, z0..z1 (a cell more on every side, so
-// that the rounding of the query's own cell range cannot reach past it),
-// samples clamped to the grid as every query reads them. Everything the
-// terrain queries test lies at or below it. +infinity when that cannot be
-// said cheaply: no terrain, non-finite input, or a box more than 64 cells
-// wide.
+// The highest terrain sample under the box x0..x1, z0..z1: of every cell
+// it overlaps, samples clamped to the grid as every query reads them. A
+// sphere or torus query of a body inside the box (the caller widens it by
+// the rounding slack of its positions) tests nothing above it. +infinity
+// when that cannot be said cheaply: no terrain, non-finite input, or a box
+// more than 64 cells wide.
 float terrain_top_in_box(const heightfield* hf, float x0, float z0, float x1, float z1);
 
 // A ball around a bike that holds every part of it another bike can touch:

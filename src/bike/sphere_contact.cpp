@@ -120,9 +120,15 @@ int shape_terrain_contact(const shape* s, dBodyID body, const dReal* pos, const 
     if (s->sphere_count <= 0)
         return 0;
     // Most spheres of a bike ride well above the ground. The highest sample
-    // under the whole shape tells which: a sphere whose bottom is above it
-    // would find every triangle under it too low to reach, so its query is
-    // spared.
+    // under them tells which: a sphere whose bottom is above it would find
+    // every triangle under it too low to reach, so its query is spared.
+    // First the shape's ball as a whole (the rider, the fork, often the
+    // swingarm), before any sphere is placed.
+    const vec3 origin = from_ode(pos);
+    const float slack = rejection_slack(origin);
+    const float r = s->radius + slack;
+    if (origin.y - r > terrain_top_in_box(hf, origin.x - r, origin.z - r, origin.x + r, origin.z + r))
+        return 0;
     scratch<vec3> room;
     vec3* centres = room.get(s->sphere_count);
     float x0 = INFINITY, z0 = INFINITY, x1 = -INFINITY, z1 = -INFINITY;
@@ -135,8 +141,7 @@ int shape_terrain_contact(const shape* s, dBodyID body, const dReal* pos, const 
         z0 = c.z - sp.radius < z0 ? c.z - sp.radius : z0;
         z1 = c.z + sp.radius > z1 ? c.z + sp.radius : z1;
     }
-    const float top = terrain_top_in_box(hf, x0, z0, x1, z1);
-    const float clear = top + rejection_slack(from_ode(pos));
+    const float clear = terrain_top_in_box(hf, x0 - slack, z0 - slack, x1 + slack, z1 + slack) + slack;
     int touched = 0;
     for (int i = 0; i < s->sphere_count; i++) {
         const shape_sphere& sp = s->spheres[i];

@@ -699,10 +699,10 @@ float terrain_top_in_box(const heightfield* hf, float x0, float z0, float x1, fl
         return INFINITY;
     enum { max_cells = 64 };
     const float s = hf->spacing;
-    const float c0 = floorf(x0 / s) - 1.0f, c1 = ceilf(x1 / s) + 1.0f;
-    const float r0 = floorf(z0 / s) - 1.0f, r1 = ceilf(z1 / s) + 1.0f;
+    const float c0 = floorf(x0 / s), c1 = ceilf(x1 / s);
+    const float r0 = floorf(z0 / s), r1 = ceilf(z1 / s);
     // Also false for any bound that is not finite.
-    if (!(c1 - c0 <= (float)(max_cells + 2)) || !(r1 - r0 <= (float)(max_cells + 2)))
+    if (!(c1 - c0 <= (float)max_cells) || !(r1 - r0 <= (float)max_cells))
         return INFINITY;
     // Outside the grid the queries read the edge samples.
     const float last = (float)(hf->sample_count - 1);
