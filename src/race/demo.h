@@ -70,8 +70,9 @@ struct state_history {
 // Inserts a state in tick order. A slot outside 0..159 adds the message
 // "add_state_to_history: slot out of range" and stores nothing; a tick
 // already held is not stored again; a state older than every entry of a
-// full ring is dropped. The newest entry moves on when the state is newer
-// than everything held (the oldest is overwritten when the ring is full).
+// full ring is dropped, and so is one with a negative tick. The newest
+// entry moves on when the state is newer than everything held (the oldest
+// is overwritten when the ring is full).
 void add_state_to_history(int slot, const bike_snapshot& s, int tick);
 // Empties every slot's history (pending counts included).
 void clear_state_histories();

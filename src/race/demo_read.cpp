@@ -179,7 +179,8 @@ int read_first_line(const char* line, long long* values, int max)
 bool read_header(demo_player& p, char* track, int track_size)
 {
     data_stream* s = p.file;
-    char line[1024];
+    // Room for a rider line of the longest strings a rider has.
+    char line[2048];
     if (!read_line(s, line, sizeof line))
         return false;
     long long v[5] = {0, 0, 0, 0, k_default_start_tick};

@@ -64,6 +64,10 @@ void add_state_to_history(int slot, const bike_snapshot& s, int tick)
         add_message("add_state_to_history: slot out of range");
         return;
     }
+    // No tick of a ride is negative, and -1 marks an empty entry: a state
+    // stamped before the start (a broken demo, a stray datagram) is dropped.
+    if (tick < 0)
+        return;
     state_history& h = g_histories[slot];
     // Entries newer than the new state, counted back from the newest.
     int later = 0;

@@ -147,6 +147,77 @@ TEST(SimRace, FourScriptedRidersFinishALapAndTheResultsFileAgrees)
         EXPECT_EQ(a[i], b[i]);
 }
 
+// Runs "kessrig-sim demo FILE" on the build's data.
+sim_run run_demo(const std::string& file, const std::string& home)
+{
+    test::temp_dir dir;
+    const std::string data = test::build_data_dir();
+    const std::string command = "XDG_DATA_HOME='" + home + "' KZ_HOME='" + data + "' '" + data +
+                                "/kessrig-sim' demo '" + file + "' >'" + (dir / "out") + "' 2>'" + (dir / "err") + "'";
+    sim_run r;
+    const int status = std::system(command.c_str());
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = test::read_file(dir / "out");
+    r.err = test::read_file(dir / "err");
+    return r;
+}
+
+// The race numbers of the final ranking, in ranking order.
+std::vector<std::string> ranking_of(const std::string& out)
+{
+    std::vector<std::string> numbers;
+    bool final = false;
+    for (const std::string& line : lines_of(out)) {
+        if (line == "Final Results")
+            final = true;
+        else if (final && line.compare(0, 4, "pos=") == 0)
+            numbers.push_back(field(line, "number"));
+    }
+    return numbers;
+}
+
+TEST(SimRace, ARecordedRaceWithRutsIsTheSameFileTwiceAndPlaysBackToItsRanking)
+{
+    test::temp_dir home1, home2;
+    const std::string args = "--scripted 3 --laps 1 --seed 2 --erode 100 --date 1000000000 --record ";
+    const std::string file1 = home1.path + "/race.kzdemo", file2 = home2.path + "/race.kzdemo";
+    const sim_run first = run_race(args + "'" + file1 + "'", home1.path);
+    ASSERT_EQ(first.status, 0) << first.err << first.out;
+    const sim_run second = run_race(args + "'" + file2 + "'", home2.path);
+    ASSERT_EQ(second.status, 0) << second.err << second.out;
+
+    const std::string demo = test::read_file(file1);
+    ASSERT_GT(demo.size(), 1000u);
+    EXPECT_EQ(demo.compare(0, 5, "KZ06 "), 0);
+    EXPECT_TRUE(demo == test::read_file(file2)) << "the two recordings differ";
+    const std::vector<std::string> raced = ranking_of(first.out);
+    ASSERT_EQ(raced.size(), 3u) << first.out;
+
+    const sim_run played = run_demo(file1, home1.path);
+    ASSERT_EQ(played.status, 0) << played.err << played.out;
+    EXPECT_EQ(ranking_of(played.out), raced) << played.out;
+    // The ruts were recorded and dug again by the playback, to the same
+    // heights.
+    std::string raced_terrain, played_terrain;
+    for (const std::string& line : lines_of(first.out))
+        if (line.compare(0, 16, "terrain_changes=") == 0)
+            raced_terrain = line;
+    for (const std::string& line : lines_of(played.out))
+        if (line.compare(0, 16, "terrain_changes=") == 0)
+            played_terrain = line;
+    ASSERT_FALSE(raced_terrain.empty()) << first.out;
+    EXPECT_GT(atoi(field(raced_terrain, "terrain_changes").c_str()), 100) << raced_terrain;
+    EXPECT_EQ(played_terrain, raced_terrain);
+    const std::vector<std::string> out = lines_of(played.out);
+    ASSERT_FALSE(out.empty());
+    int ticks = 0, riders = 0;
+    ASSERT_EQ(sscanf(out.back().c_str(), "ticks=%d riders=%d", &ticks, &riders), 2) << out.back();
+    EXPECT_EQ(riders, 3);
+    EXPECT_GT(ticks, 60 * 128);
+    // The demo was only read.
+    EXPECT_TRUE(test::read_file(file1) == demo);
+}
+
 TEST(SimRace, RefusesWhatItCannotDoWithAMessage)
 {
     test::temp_dir home;

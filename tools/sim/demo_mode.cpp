@@ -16,6 +16,7 @@
 #include "race/gates.h"
 #include "race/race.h"
 #include "race/results.h"
+#include "sim_world.h"
 #include "track/track.h"
 
 const char* const demo_usage = "       kessrig-sim demo  FILE [--max-seconds T]\n";
@@ -124,6 +125,8 @@ int play(const char* file, double max_seconds)
     // Riders that stopped short of the line no longer hold the results open.
     update_ranking();
     print_ranking();
+    printf("terrain_changes=%d terrain_hash=%016llx\n", g_track.heightfield.modify_count,
+           (unsigned long long)sim_terrain_hash());
     printf("wall_seconds=%.3f\n", wall);
     printf("ticks=%ld riders=%d\n", ticks, riders);
     if (ticks >= limit)

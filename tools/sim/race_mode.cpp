@@ -336,6 +336,8 @@ int run_race(const race_options& o)
     }
 
     print_ranking();
+    printf("terrain_changes=%d terrain_hash=%016llx\n", g_track.heightfield.modify_count,
+           (unsigned long long)sim_terrain_hash());
     if (g_race.results_written)
         printf("results=%sresults.txt\n", data_dir(0) ? data_dir(0) : "");
     else

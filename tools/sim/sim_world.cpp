@@ -21,6 +21,7 @@
 #include "core/messages.h"
 #include "files/datafs.h"
 #include "scripted_rider.h"
+#include "track/track.h"
 #include "race/gates.h"
 #include "scripted_rider.h"
 #include "track/surface.h"
@@ -468,6 +469,15 @@ void hash_reals(uint64_t* h, const dReal* v, int n)
 }
 
 }  // namespace
+
+uint64_t sim_terrain_hash()
+{
+    uint64_t h = 14695981039346656037ull;
+    const heightfield& hf = g_track.heightfield;
+    if (hf.heights)
+        hash_bytes(&h, hf.heights, sizeof(float) * (size_t)hf.sample_count * (size_t)hf.sample_count);
+    return h;
+}
 
 uint64_t sim_world_state_hash(const sim_world& w)
 {

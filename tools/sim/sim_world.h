@@ -205,3 +205,7 @@ bool sim_bike_finite(const bike* b);
 // inputs give the same hash; a change that alters any contact, force or
 // the order they reach the physics step almost surely changes it.
 uint64_t sim_world_state_hash(const sim_world& w);
+
+// A 64-bit hash (FNV-1a) of the loaded track's current heights, bit for
+// bit: two rides that dug the same ruts end with the same hash.
+uint64_t sim_terrain_hash();
