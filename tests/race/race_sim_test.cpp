@@ -20,14 +20,13 @@ struct sim_run {
     std::string out, err, results;
 };
 
-// Runs "kessrig-sim race ARGS" on the build's data with home as its home.
-sim_run run_race(const std::string& args, const std::string& home)
+// Runs "kessrig-sim ARGS" on the build's data with home as its home.
+sim_run run_sim(const std::string& args, const std::string& home)
 {
     test::temp_dir dir;
     const std::string data = test::build_data_dir();
-    const std::string command = "XDG_DATA_HOME='" + home + "' KZ_HOME='" + data + "' '" + data +
-                                "/kessrig-sim' race " + args + " >'" + (dir / "out") + "' 2>'" + (dir / "err") +
-                                "'";
+    const std::string command = "XDG_DATA_HOME='" + home + "' KZ_HOME='" + data + "' '" + data + "/kessrig-sim' " +
+                                args + " >'" + (dir / "out") + "' 2>'" + (dir / "err") + "'";
     sim_run r;
     const int status = std::system(command.c_str());
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -36,6 +35,11 @@ sim_run run_race(const std::string& args, const std::string& home)
     if (test::file_exists(home + "/Kessrig/results.txt"))
         r.results = test::read_file(home + "/Kessrig/results.txt");
     return r;
+}
+
+sim_run run_race(const std::string& args, const std::string& home)
+{
+    return run_sim("race " + args, home);
 }
 
 std::vector<std::string> lines_of(const std::string& text, const char* separator = "\n")
@@ -147,19 +151,18 @@ TEST(SimRace, FourScriptedRidersFinishALapAndTheResultsFileAgrees)
         EXPECT_EQ(a[i], b[i]);
 }
 
-// Runs "kessrig-sim demo FILE" on the build's data.
 sim_run run_demo(const std::string& file, const std::string& home)
 {
-    test::temp_dir dir;
-    const std::string data = test::build_data_dir();
-    const std::string command = "XDG_DATA_HOME='" + home + "' KZ_HOME='" + data + "' '" + data +
-                                "/kessrig-sim' demo '" + file + "' >'" + (dir / "out") + "' 2>'" + (dir / "err") + "'";
-    sim_run r;
-    const int status = std::system(command.c_str());
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = test::read_file(dir / "out");
-    r.err = test::read_file(dir / "err");
-    return r;
+    return run_sim("demo '" + file + "'", home);
+}
+
+// The first line of out that begins with prefix; empty when none does.
+std::string line_starting(const std::string& out, const std::string& prefix)
+{
+    for (const std::string& line : lines_of(out))
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            return line;
+    return "";
 }
 
 // The race numbers of the final ranking, in ranking order.
@@ -198,13 +201,8 @@ TEST(SimRace, ARecordedRaceWithRutsIsTheSameFileTwiceAndPlaysBackToItsRanking)
     EXPECT_EQ(ranking_of(played.out), raced) << played.out;
     // The ruts were recorded and dug again by the playback, to the same
     // heights.
-    std::string raced_terrain, played_terrain;
-    for (const std::string& line : lines_of(first.out))
-        if (line.compare(0, 16, "terrain_changes=") == 0)
-            raced_terrain = line;
-    for (const std::string& line : lines_of(played.out))
-        if (line.compare(0, 16, "terrain_changes=") == 0)
-            played_terrain = line;
+    const std::string raced_terrain = line_starting(first.out, "terrain_changes=");
+    const std::string played_terrain = line_starting(played.out, "terrain_changes=");
     ASSERT_FALSE(raced_terrain.empty()) << first.out;
     EXPECT_GT(atoi(field(raced_terrain, "terrain_changes").c_str()), 100) << raced_terrain;
     EXPECT_EQ(played_terrain, raced_terrain);

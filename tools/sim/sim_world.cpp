@@ -20,11 +20,10 @@
 #include "bike/world_step.h"
 #include "core/messages.h"
 #include "files/datafs.h"
-#include "scripted_rider.h"
-#include "track/track.h"
 #include "race/gates.h"
 #include "scripted_rider.h"
 #include "track/surface.h"
+#include "track/track.h"
 
 namespace {
 
