@@ -147,8 +147,9 @@ int main()
 
     // The whole wheel contact: query, surface curves, the joint and
     // rolling resistance (contacts emptied as a step would).
-    physics_init();
-    dBodyID body = dBodyCreate(physics_world());
+    physics_space space;
+    physics_create(&space);
+    dBodyID body = dBodyCreate(space.world);
     dBodySetLinearVel(body, 20.0, 0.0, -3.0);
     wheel_contact w;
     w.body = body;
@@ -159,15 +160,15 @@ int main()
         dBodySetPosition(body, p.centre.x, p.centre.y, p.centre.z);
         const float d = (float)wheel_ground_contact(&hf, &w, 1.0f);
         if (++made == 64) {
-            physics_clear_contacts();
+            physics_clear_contacts(&space);
             made = 0;
         }
         return d;
     };
     const double wheel_ns = ns_per_call(riding, rounds / 4, wheel, &sink);
-    physics_clear_contacts();
+    physics_clear_contacts(&space);
     dBodyDestroy(body);
-    physics_shutdown();
+    physics_destroy(&space);
     heightfield_free(&hf);
 
     printf("torus_query_riding_ns=%.1f\n", riding_ns);

@@ -38,17 +38,18 @@ int main(int argc, char** argv)
     }
     double total = 0.0;
     int failed = 0;
+    track loaded;
     for (int i = 0; i < count; i++) {
         const std::string dir = g_track_list.dirs[i];
         double best = 1e30, sum = 0.0;
         bool ok = true;
         for (int r = 0; r < rounds && ok; r++) {
             const auto start = clock_type::now();
-            ok = track_load(dir.c_str());
+            ok = track_load(&loaded, dir.c_str(), track_load_flags());
             const double elapsed = seconds_since(start);
             best = std::min(best, elapsed);
             sum += elapsed;
-            track_unload();
+            track_unload(&loaded);
         }
         if (!ok) {
             fprintf(stderr, "track_load_bench: can't load '%s'\n", dir.c_str());

@@ -92,18 +92,20 @@ bool ride(const bench_options& o, int count, ride_figures* out)
 // 40 bikes in the air, far apart: one island each, joints and no contacts.
 double islands_only(int count, int ticks)
 {
+    physics_space space;
     std::vector<bike*> bikes;
     for (int i = 0; i < count; i++) {
-        bike* b = create_bike("450sxf(2018)", i, "1", nullptr, nullptr, nullptr, nullptr);
+        bike* b = create_bike(&space, "450sxf(2018)", i, "1", nullptr, nullptr, nullptr, nullptr);
         translate_bike(b, 20.0f * (float)i, 5000.0f, 0.0f);
         bikes.push_back(b);
     }
     const auto start = clock_type::now();
     for (int t = 0; t < ticks; t++)
-        physics_step();
+        physics_step(&space);
     const double seconds = std::chrono::duration<double>(clock_type::now() - start).count();
     for (bike* b : bikes)
         destroy_bike(b);
+    physics_destroy(&space);
     return seconds > 0 ? ticks / seconds : 0.0;
 }
 
@@ -139,7 +141,6 @@ int main(int argc, char** argv)
     }
     // The index reaches the archives, where the bikes' collision shapes are.
     build_file_index();
-    physics_init();
     int status = 0;
     for (int count : {1, 10, 40}) {
         ride_figures f;
@@ -157,6 +158,6 @@ int main(int argc, char** argv)
     }
     if (status == 0)
         printf("islands_only bikes=40 steps_per_second=%.1f\n", islands_only(40, 256));
-    physics_shutdown();
+    physics_library_shutdown();
     return status;
 }

@@ -47,36 +47,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fwrite(data, 1, size, f);
     fclose(f);
 
-    clear_state_histories();
-    g_race.tick = 0;
-    g_race.time_trial = size > 0 && (data[size - 1] & 1);
+    clear_state_histories(tw);
+    tw->race.tick = 0;
+    tw->race.time_trial = size > 0 && (data[size - 1] & 1);
     char track[RACE_TRACK_NAME_MAX + 1];
-    if (!open_demo(path.c_str(), track, sizeof track))
+    if (!open_demo(tw, path.c_str(), track, sizeof track))
         return 0;
-    const int riders = demo_rider_count();
+    const int riders = demo_rider_count(tw);
     if (riders < 0 || riders > RACE_SLOTS)
         __builtin_trap();
     for (int i = 0; i < riders; i++)
-        demo_assign(i, i < RACE_SLOTS ? i : -1);
+        demo_assign(tw, i, i < RACE_SLOTS ? i : -1);
 
     // Ten simulated seconds in steps of a sixteenth, or until the end.
-    for (int step = 0; step < 160 && !demo_at_end(); step++) {
-        read_demo_ahead();
-        if (g_race.tick < 0)
+    for (int step = 0; step < 160 && !demo_at_end(tw); step++) {
+        read_demo_ahead(tw);
+        if (tw->race.tick < 0)
             __builtin_trap();
         for (int slot = 0; slot < riders && slot < 8; slot++) {
             state_choice c;
-            const bool found = state_at_tick(slot, g_race.tick, demo_version() == 6 ? 5 : 4, &c);
-            const state_history* h = state_history_of(slot);
+            const bool found = state_at_tick(tw, slot, tw->race.tick, demo_version(tw) == 6 ? 5 : 4, &c);
+            const state_history* h = state_history_of(tw, slot);
             if (h && !in_tick_order(*h))
                 __builtin_trap();
             if (found && (!h || h->count == 0 || c.distance < 1))
                 __builtin_trap();
         }
-        if (g_race.tick > INT_MAX - 16)
+        if (tw->race.tick > INT_MAX - 16)
             break;
-        g_race.tick += 8;
+        tw->race.tick += 8;
     }
-    close_demo();
+    close_demo(tw);
     return 0;
 }

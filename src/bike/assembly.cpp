@@ -137,7 +137,7 @@ void frame_vector_to_world(const bike* b, float x, float y, float z, dVector3 ou
 void make_joints(bike* b)
 {
     const bike_params& p = b->params;
-    dWorldID world = physics_world();
+    dWorldID world = b->space->world;
     dBodyID* body = b->bodies;
     const vec3 steer = sub(p.fork_upper_pos, p.fork_lower_pos);
 
@@ -387,14 +387,15 @@ float bike_body_mass_sum(const bike* b)
 
 // ---- life cycle ----
 
-bike* create_bike(const char* model_name, int slot, const char* number_text, const char* rider_texture,
-                  const char* head_texture, const char* bike_texture, const char* wheel_texture)
+bike* create_bike(physics_space* space, const char* model_name, int slot, const char* number_text,
+                  const char* rider_texture, const char* head_texture, const char* bike_texture,
+                  const char* wheel_texture)
 {
     const bike_params* params = find_bike_params(model_name);
-    if (!physics_world())
-        physics_init();
+    physics_create(space);
 
     bike* b = new (mem_alloc_or_die(sizeof(bike))) bike();
+    b->space = space;
     b->params = *params;
     snprintf(b->number_text, sizeof b->number_text, "%.7s", number_text ? number_text : "");
     load_shapes(b);
@@ -402,7 +403,7 @@ bike* create_bike(const char* model_name, int slot, const char* number_text, con
     b->engine_inertia = b->params.engine_inertia;
 
     const bike_params& p = b->params;
-    dWorldID world = physics_world();
+    dWorldID world = space->world;
     for (int i = 0; i < bike_body_count; i++) {
         b->bodies[i] = dBodyCreate(world);
         dBodySetData(b->bodies[i], b);

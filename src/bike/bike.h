@@ -15,6 +15,7 @@
 
 struct shape;
 struct heightfield;
+struct physics_space;
 
 // Body indexes; loops over all bodies use this order.
 enum bike_body_index {
@@ -119,6 +120,7 @@ struct bike {
     bike_params params;
 
     // 2-4. Bodies, joints and their feedback records.
+    physics_space* space = nullptr;  // the world's physics the bodies live in
     dBodyID bodies[bike_body_count] = {};
     dJointID joints[bike_joint_count] = {};
     dJointFeedback joint_feedback[bike_joint_count] = {};
@@ -245,9 +247,9 @@ struct bike {
 };
 
 // Builds a bike of the named model (unknown names fall back, with a message)
-// in its rest pose at the world origin. Texture names may be null. The bike
+// in space (created when it is not yet) in its rest pose at the origin. Texture names may be null. The bike
 // is solid (presence 1). Never null; running out of memory ends the program.
-bike* create_bike(const char* model_name, int slot, const char* number_text,
+bike* create_bike(physics_space* space, const char* model_name, int slot, const char* number_text,
                   const char* rider_texture, const char* head_texture,
                   const char* bike_texture, const char* wheel_texture);
 void destroy_bike(bike* b);

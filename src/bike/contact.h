@@ -173,11 +173,6 @@ int bike_touches_ground(bike* b, const heightfield* hf);
 // crash (tethers, free feet, re-seating).
 void bike_start_crash(bike* b, const heightfield* hf = nullptr);
 
-// Extra crash ticks by crash count (16 entries, 0 unless a race server sets
-// them); clamped to 0..460800. Out-of-range indexes are ignored / read 0.
-enum { CRASH_DELAY_COUNT = 16, CRASH_DELAY_MAX = 460800 };
-void set_crash_delay(int index, int ticks);
-int crash_delay(int index);
 
 // ---- roost -----------------------------------------------------------------------
 

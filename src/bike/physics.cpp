@@ -1,81 +1,102 @@
-// The physics world: created once at start-up, stepped once per tick.
+// The physics of one world: created with the world, stepped once per tick.
 #include "bike/physics.h"
+
+#include <mutex>
 
 #include "core/messages.h"
 
-std::mt19937 g_world_rng;
-
 namespace {
 
-struct physics_state {
-    bool library_ready = false;
-    dWorldID world = nullptr;
-    dJointGroupID contacts = nullptr;
-};
-physics_state g_physics;
+std::once_flag g_library_once;
+bool g_library_ready = false;
 
 }  // namespace
 
-void physics_init()
+void physics_thread_init()
 {
-    if (g_physics.world)
-        return;
-    if (!g_physics.library_ready) {
-        // The library keeps global state of its own, set up here and
-        // released by physics_shutdown.
+    // The engine keeps process-wide state of its own, set up once here and
+    // released by physics_library_shutdown; every thread that creates or
+    // steps a world needs its per-thread data too.
+    std::call_once(g_library_once, [] {
         dInitODE2(0);
-        g_physics.library_ready = true;
+        g_library_ready = true;
+    });
+    thread_local bool thread_ready = false;
+    if (!thread_ready) {
+        dAllocateODEDataForThread(dAllocateMaskAll);
+        thread_ready = true;
     }
-    g_physics.world = dWorldCreate();
-    if (!g_physics.world)
+}
+
+void physics_library_shutdown()
+{
+    if (g_library_ready) {
+        dCloseODE();
+        g_library_ready = false;
+    }
+}
+
+void physics_create(physics_space* s)
+{
+    if (s->world)
+        return;
+    physics_thread_init();
+    s->world = dWorldCreate();
+    if (!s->world)
         fatal_out_of_memory();
     // Gravity in ft/s^2; ERP and CFM stay at the engine's creation defaults
     // (0.2 and 1e-10). Bodies never sleep: a parked bike must still be
     // pushed by a bike that runs into it.
-    dWorldSetGravity(g_physics.world, 0, -32, 0);
-    dWorldSetAutoDisableFlag(g_physics.world, 0);
-    g_physics.contacts = dJointGroupCreate(0);
-    if (!g_physics.contacts)
+    dWorldSetGravity(s->world, 0, -32, 0);
+    dWorldSetAutoDisableFlag(s->world, 0);
+    dWorldSetData(s->world, s);
+    s->contacts = dJointGroupCreate(0);
+    if (!s->contacts)
         fatal_out_of_memory();
 }
 
-void physics_shutdown()
+void physics_destroy(physics_space* s)
 {
-    if (g_physics.contacts) {
-        dJointGroupDestroy(g_physics.contacts);
-        g_physics.contacts = nullptr;
+    if (s->contacts) {
+        dJointGroupDestroy(s->contacts);
+        s->contacts = nullptr;
     }
-    if (g_physics.world) {
-        dWorldDestroy(g_physics.world);
-        g_physics.world = nullptr;
-    }
-    if (g_physics.library_ready) {
-        dCloseODE();
-        g_physics.library_ready = false;
+    if (s->world) {
+        dWorldDestroy(s->world);
+        s->world = nullptr;
     }
 }
 
-void physics_step()
+void physics_step(physics_space* s)
 {
-    if (!g_physics.world)
+    if (!s->world)
         return;
     // The exact (big-matrix) stepper: the iterative one changes results.
-    dWorldStep(g_physics.world, physics_tick);
-    dJointGroupEmpty(g_physics.contacts);
+    dWorldStep(s->world, physics_tick);
+    dJointGroupEmpty(s->contacts);
 }
 
-dWorldID physics_world()
+void physics_clear_contacts(physics_space* s)
 {
-    return g_physics.world;
+    if (s && s->contacts)
+        dJointGroupEmpty(s->contacts);
 }
 
-dJointGroupID physics_contact_group()
+physics_space* physics_space_of(dBodyID body)
 {
-    return g_physics.contacts;
+    return body ? (physics_space*)dWorldGetData(dBodyGetWorld(body)) : nullptr;
 }
 
-void physics_clear_contacts()
+void set_crash_delay(physics_space* s, int index, int ticks)
 {
-    if (g_physics.contacts)
-        dJointGroupEmpty(g_physics.contacts);
+    if (index < 0 || index >= CRASH_DELAY_COUNT)
+        return;
+    s->crash_delay[index] = ticks < 0 ? 0 : (ticks > CRASH_DELAY_MAX ? CRASH_DELAY_MAX : ticks);
+}
+
+int crash_delay(const physics_space* s, int index)
+{
+    if (index < 0 || index >= CRASH_DELAY_COUNT)
+        return 0;
+    return s->crash_delay[index];
 }

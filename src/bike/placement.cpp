@@ -29,6 +29,6 @@ float place_bike_at_start(bike* b, const heightfield* hf, float x, float z, floa
         height += 0.25f;
     }
     // The probing created contacts (and possibly a crash); none may act.
-    physics_clear_contacts();
+    physics_clear_contacts(b->space);
     return height;
 }

@@ -59,7 +59,8 @@ float ground_height(const bike_world* w, float x, float z)
 
 void soft_contact(dBodyID a, dBodyID b, vec3 point, vec3 normal, float depth, float k, float c)
 {
-    if (!physics_world() || a == b || !(k * physics_tick + c > 0.0f))
+    physics_space* space = physics_space_of(a);
+    if (!space || a == b || !(k * physics_tick + c > 0.0f))
         return;
     // A contact at exactly no depth pushes nothing this step, and as a row of
     // the solver it can be exactly degenerate (a body sitting exactly at its
@@ -82,7 +83,7 @@ void soft_contact(dBodyID a, dBodyID b, vec3 point, vec3 normal, float depth, fl
     contact.geom.normal[1] = normal.y;
     contact.geom.normal[2] = normal.z;
     contact.geom.depth = depth;
-    dJointID j = dJointCreateContact(physics_world(), physics_contact_group(), &contact);
+    dJointID j = dJointCreateContact(space->world, space->contacts, &contact);
     dJointAttach(j, a, b);
 }
 
@@ -101,9 +102,10 @@ void tether(dBodyID a, vec3 local_a, dBodyID b, vec3 local_b, float length)
 
 void world_angular_motor(dBodyID body, vec3 axis, float speed, float max_torque)
 {
-    if (!physics_world() || !body || !(max_torque > 0.0f) || !finite(axis) || !std::isfinite(speed))
+    physics_space* space = physics_space_of(body);
+    if (!space || !(max_torque > 0.0f) || !finite(axis) || !std::isfinite(speed))
         return;
-    dJointID j = dJointCreateAMotor(physics_world(), physics_contact_group());
+    dJointID j = dJointCreateAMotor(space->world, space->contacts);
     dJointAttach(j, body, nullptr);
     dJointSetAMotorMode(j, dAMotorUser);
     dJointSetAMotorNumAxes(j, 1);

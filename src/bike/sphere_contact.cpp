@@ -27,7 +27,8 @@ constexpr float max_penalty_force = 1000.0f;
 
 void create_contact(dBodyID a, dBodyID b, vec3 point, vec3 normal, float depth, float mu, float k, float c)
 {
-    if (!physics_world() || (a == b))
+    physics_space* space = physics_space_of(a);
+    if (!space || (a == b))
         return;
     float erp, cfm;
     contact_soft_params(k, c, &erp, &cfm);
@@ -43,7 +44,7 @@ void create_contact(dBodyID a, dBodyID b, vec3 point, vec3 normal, float depth, 
     contact.geom.normal[1] = normal.y;
     contact.geom.normal[2] = normal.z;
     contact.geom.depth = depth;
-    dJointID j = dJointCreateContact(physics_world(), physics_contact_group(), &contact);
+    dJointID j = dJointCreateContact(space->world, space->contacts, &contact);
     dJointAttach(j, a, b);
 }
 

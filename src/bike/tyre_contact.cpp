@@ -18,9 +18,6 @@ namespace {
 
 constexpr float pi = 3.14159265358979f;
 
-// Extra ticks of a crash by crash count; set by a race server.
-int g_crash_delay[CRASH_DELAY_COUNT] = {};
-
 // The surface under a point; a terrain without a surface table (tests,
 // tools) rides on the default surface.
 const surface_type* surface_under(const heightfield* hf, vec3 p)
@@ -194,8 +191,8 @@ int wheel_ground_contact(const heightfield* hf, wheel_contact* w, float friction
     contact.geom.normal[1] = hit.normal.y;
     contact.geom.normal[2] = hit.normal.z;
     contact.geom.depth = hit.depth;
-    if (physics_world()) {
-        dJointID j = dJointCreateContact(physics_world(), physics_contact_group(), &contact);
+    if (physics_space* space = physics_space_of(w->body)) {
+        dJointID j = dJointCreateContact(space->world, space->contacts, &contact);
         dJointAttach(j, w->body, nullptr);
         dJointSetFeedback(j, &w->feedback);
     }
@@ -276,20 +273,6 @@ void bike_start_crash(bike* b, const heightfield* hf)
     b->lean = 0.0f;
     int index = b->crash_count;
     index = index < 0 ? 0 : (index > CRASH_DELAY_COUNT - 1 ? CRASH_DELAY_COUNT - 1 : index);
-    b->crash_timer = 512 + g_crash_delay[index];
+    b->crash_timer = 512 + crash_delay(b->space, index);
     b->crash_count++;
-}
-
-void set_crash_delay(int index, int ticks)
-{
-    if (index < 0 || index >= CRASH_DELAY_COUNT)
-        return;
-    g_crash_delay[index] = ticks < 0 ? 0 : (ticks > CRASH_DELAY_MAX ? CRASH_DELAY_MAX : ticks);
-}
-
-int crash_delay(int index)
-{
-    if (index < 0 || index >= CRASH_DELAY_COUNT)
-        return 0;
-    return g_crash_delay[index];
 }

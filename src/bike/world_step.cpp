@@ -104,11 +104,11 @@ void world_collide(world_tick_state* s, world_rider* riders, int count)
 
 void world_throw_roost(world_tick_state* s, world_rider* riders, int count)
 {
-    if (!s->roost || !s->world.ground || count <= 0)
+    if (!s->roost || !s->world.ground || !s->rng || count <= 0)
         return;
     if (count > WORLD_MAX_RIDERS)
         count = WORLD_MAX_RIDERS;
-    std::mt19937* rng = s->rng ? s->rng : &g_world_rng;
+    std::mt19937* rng = s->rng;
     const int tick = s->world.tick;
     const int first = ((tick % count) + count) % count;
     for (int l = 0; l < count; l++) {
@@ -131,14 +131,4 @@ void world_bike_steps(world_tick_state* s, world_rider* riders, int count)
             fade_remote_bike(b);
         bike_step(b, &s->world);
     }
-}
-
-void world_step(world_tick_state* s, world_rider* riders, int count)
-{
-    world_collide(s, riders, count);
-    world_throw_roost(s, riders, count);
-    physics_step();
-    world_bike_steps(s, riders, count);
-    if (s->roost && s->world.ground)
-        roost_move(s->roost, s->world.ground);
 }

@@ -2,10 +2,10 @@
 // own it: contacts with the ground and the track objects, contacts between
 // bikes, roost, the physics step, and each bike's own step.
 //
-// The race rules run the tick of a ride around these phases (recorded
-// states before the contacts, erosion after the step, robots and start
-// rules before the bike steps, gate tests after them); the headless runner
-// and the tests call world_step, which runs the phases in order.
+// The world tick (race/world.h) runs these phases with the rest of a ride
+// around them: recorded states before the contacts, the physics step and
+// erosion after them, robots and start rules before the bike steps, gate
+// tests after them.
 //
 // Forces and motor commands set by the bike steps act in the next tick's
 // physics step; contacts made by world_collide act in this tick's.
@@ -44,7 +44,7 @@ struct world_tick_state {
     track_objects* objects = nullptr;   // statues the bikes hit; null: none
     roost_pool* roost = nullptr;        // null: no roost thrown
     int roost_density = 1000;           // the "roost_density" setting, 0..1000
-    std::mt19937* rng = nullptr;        // the world's generator (roost draws from it)
+    std::mt19937* rng = nullptr;        // the world's generator (roost draws from it); null: no roost
     bool online = false;                // multiplayer: only the own bike collides
     bool warm_up = false;               // online without a race slot: no bike-to-bike contacts
     int own_rider = -1;                 // online: index of the own bike in the array
@@ -65,8 +65,3 @@ void world_throw_roost(world_tick_state* s, world_rider* riders, int count);
 // Step 6: every bike's own step (remote bikes online fade toward ghosts
 // first). Commands must have been set before.
 void world_bike_steps(world_tick_state* s, world_rider* riders, int count);
-
-// The whole tick for a world without race rules: collide, roost, physics
-// step, bike steps, then the roost particles fly. Does not advance the
-// tick (the caller owns it).
-void world_step(world_tick_state* s, world_rider* riders, int count);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bike/catalogue.h"
 #include "bike/physics.h"
 #include "core/command_line.h"
 #include "core/frame_timing.h"
@@ -22,6 +23,7 @@
 #include "platform/window.h"
 #include "race/demo.h"
 #include "race/race.h"
+#include "race/world.h"
 #include "track/track.h"
 
 namespace {
@@ -39,6 +41,7 @@ struct main_state {
     frame_timer timer;
     double now = 0.0;  // clock at the end of the frame's timing step
     int lineup[RACE_SLOTS] = {};  // what the next world reset lines up
+    world* w = nullptr;           // the one world the game runs
 };
 main_state g_main;
 
@@ -231,9 +234,10 @@ void handle_event(void*, const input_event& e)
 // With a menu over his own bike the player is not riding: the world waits.
 bool world_stands_still()
 {
+    const race_state& race = g_main.w->race;
     const int watched = g_game.watched_slot;
-    return g_game.menu >= 0 && !g_race.net.connected && watched >= 0 && watched < RACE_SLOTS &&
-           g_race.slots[watched].b && g_race.slots[watched].driver == slot_driver_local;
+    return g_game.menu >= 0 && !race.net.connected && watched >= 0 && watched < RACE_SLOTS &&
+           race.slots[watched].b && race.slots[watched].driver == slot_driver_local;
 }
 
 void run_tick(void*, double instant)
@@ -241,34 +245,51 @@ void run_tick(void*, double instant)
     take_tick_events(instant, g_main.now, handle_event, nullptr);
     if (world_stands_still())
         return;
-    if (!g_game.paused && g_game.track_loaded)
-        world_tick();
+    if (!g_game.paused && g_game.track_loaded) {
+        // The rules' visibility in a warm-up follows what the camera shows.
+        g_main.w->race.watched_slot = g_game.watched_slot;
+        world_tick(g_main.w);
+    }
 }
 
 // The race settings of this run: the selected track and the options that
 // change a ride.
-void choose_race_settings()
+void choose_race_settings(race_settings* r)
 {
     const char* track = g_options.track[0] ? g_options.track : g_settings.track;
-    snprintf(g_race.settings.track, sizeof g_race.settings.track, "%s", track);
-    g_race.settings.erode_amount = g_options.erode_amount;
+    snprintf(r->track, sizeof r->track, "%s", track);
+    r->erode_amount = g_options.erode_amount;
     if (g_options.roost_frequency >= 0)
-        g_race.settings.roost_frequency = g_options.roost_frequency;
-    g_race.settings.robots_tester = g_options.practice || g_options.debug >= 2;
+        r->roost_frequency = g_options.roost_frequency;
+    r->robots_tester = g_options.practice || g_options.debug >= 2;
 }
 
-// Step 24: a file named on the command line is a demo to play, and its
-// track becomes the track to load. A file that is not a readable demo
+// The settings of the game's world from the configuration and the command
+// line.
+world_settings game_world_settings()
+{
+    world_settings s;
+    s.load.verbose = g_options.debug;
+    s.load.editor = g_options.editor;
+    s.ghost_fade_distance = g_settings.ghost_fade_distance;
+    s.demo_backups = g_settings.demo_backups;
+    s.accurate_skip = g_options.accurate_skip;
+    s.player_setup = &g_bike_setup;
+    return s;
+}
+
+// A file named on the command line is a demo to play, and its track
+// becomes the track to load. A file that is not a readable demo
 // leaves the configured track and lineup.
 bool open_command_line_demo()
 {
     if (!g_options.file[0])
         return false;
     char track[RACE_TRACK_NAME_MAX + 1];
-    const bool ok = open_demo(g_options.file, track, (int)sizeof track);
-    close_demo();
+    const bool ok = open_demo(g_main.w, g_options.file, track, (int)sizeof track);
+    close_demo(g_main.w);
     if (ok)
-        snprintf(g_race.settings.track, sizeof g_race.settings.track, "%s", track);
+        snprintf(g_main.w->race.settings.track, sizeof g_main.w->race.settings.track, "%s", track);
     return ok;
 }
 
@@ -278,8 +299,11 @@ void first_world_reset(bool play_file)
 {
     const char* demo = play_file ? g_options.file : nullptr;
     race_default_lineup(g_main.lineup, demo != nullptr);
-    if (g_race.settings.track[0])
-        world_reset(g_main.lineup, demo, false, 0, 1000, 0);
+    race_state& race = g_main.w->race;
+    if (race.settings.track[0]) {
+        g_game.track_loaded = world_reset(g_main.w, g_main.lineup, demo, false, 0, 1000, 0);
+        g_game.watched_slot = race.watched_slot;
+    }
 }
 
 // Draws one frame; false when the window has gone.
@@ -320,8 +344,10 @@ void frame_loop()
 
 void shutdown()
 {
-    race_shutdown();
-    physics_shutdown();
+    world_destroy(g_main.w);
+    g_main.w = nullptr;
+    g_game.track_loaded = false;
+    physics_library_shutdown();
     status("Freeing memory (1)");
     status("Closing input devices");
     status("Closing audio");
@@ -351,7 +377,6 @@ int main(int argc, char** argv)
     }
     clear_messages();
     platform_install_hooks();
-    demo_install_hooks();
     g_status_service.draw_status = draw_status;
     g_status_service.drain_input = drain_input;
     g_status_service.close_for_fatal = close_for_fatal;
@@ -379,13 +404,13 @@ int main(int argc, char** argv)
         g_main.window = nullptr;
         return 1;
     }
-    choose_race_settings();
+    g_main.w = world_create(game_world_settings());
+    choose_race_settings(&g_main.w->race.settings);
 
     if (wait_for_window()) {
         log_gl_strings();
         set_gl_state();
         resolve_fixed_keys();
-        physics_init();
         first_world_reset(open_command_line_demo());
         frame_loop();
     }

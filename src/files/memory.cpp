@@ -225,6 +225,6 @@ void set_working_set()
         return;
     }
     log_printf("Setting working set range to %u - %u\n", (unsigned)minimum, (unsigned)maximum);
-    // Linux has no working-set request: the range is only reported.
-    log_printf("Working set update failed\n");
+    // Linux has no working-set request: the range is only reported, and
+    // nothing failed.
 }

@@ -1,5 +1,4 @@
-// The demo module's place in the ride: the race hooks it fills, and
-// playing a demo from the "Playback Race" menu.
+// Playing a demo from the "Playback Race" menu.
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -15,11 +14,6 @@
 namespace {
 
 const char* const k_default_demo = "@demos/default.kzdemo";
-
-void start_recording_hook()
-{
-    start_recording();
-}
 
 // Where a data name or path lies on disk, for telling whether two names
 // are one file. False when it does not exist.
@@ -50,24 +44,6 @@ bool is_default_demo(const char* file)
 
 }  // namespace
 
-void demo_install_hooks()
-{
-    g_race_hooks.history_clear = clear_state_histories;
-    g_race_hooks.history_pose = history_pose;
-    g_race_hooks.history_has_state = history_has_state;
-    g_race_hooks.demo_open = open_demo;
-    g_race_hooks.demo_close = close_demo;
-    g_race_hooks.demo_rider_count = demo_rider_count;
-    g_race_hooks.demo_rider = demo_rider;
-    g_race_hooks.demo_assign = demo_assign;
-    g_race_hooks.demo_start_recording = start_recording_hook;
-    g_race_hooks.demo_finish_recording = finish_recording;
-    g_race_hooks.demo_record_tick = record_tick;
-    g_race_hooks.demo_read_ahead = read_demo_ahead;
-    g_race_hooks.time_trial_restart = time_trial_restart;
-    g_race_hooks.time_trial_lap_end = time_trial_lap_end;
-}
-
 void demo_playback_lineup(int mode, const int* gate_choices, int* out)
 {
     race_default_lineup(out, true);
@@ -83,7 +59,7 @@ void demo_playback_lineup(int mode, const int* gate_choices, int* out)
     out[slot] = lineup_player;
 }
 
-bool play_demo_race(const char* file, int mode, bool record, int skill, const int* gate_choices)
+bool play_demo_race(world* w, const char* file, int mode, bool record, int skill, const int* gate_choices)
 {
     int lineup[RACE_SLOTS];
     demo_playback_lineup(mode, gate_choices, lineup);
@@ -92,5 +68,5 @@ bool play_demo_race(const char* file, int mode, bool record, int skill, const in
         add_message("Can't record and play from same file - recording disabled");
         recording = false;
     }
-    return world_reset(lineup, file, recording, 0, 10, skill);
+    return world_reset(w, lineup, file, recording, 0, 10, skill);
 }

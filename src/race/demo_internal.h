@@ -7,6 +7,7 @@
 
 #include "bike/snapshot.h"
 #include "race/demo.h"
+#include "race/world.h"
 
 struct data_stream;
 
@@ -32,7 +33,6 @@ struct demo_player {
     bool silent[RACE_SLOTS] = {};
     demo_player();
 };
-extern demo_player g_demo_player;
 
 // The recording in progress.
 struct demo_recorder {
@@ -45,15 +45,23 @@ struct demo_recorder {
     char new_name[DEMO_FILE_NAME_MAX + 1] = {};  // from "namedemo"
     char target[DEMO_FILE_NAME_MAX + 1] = {};    // demo_record_to; empty: the default
 };
-extern demo_recorder g_demo_recorder;
 
-// The terrain snapshots of the loaded track are measured over (computed
-// once per load; history_clear forgets it).
-const snapshot_terrain& demo_terrain();
-void demo_forget_terrain();
+// The per-slot state histories of a world, with the terrain measure their
+// snapshots are taken over (computed once per load; clearing forgets it).
+struct history_set {
+    state_history slots[RACE_SLOTS];
+    snapshot_terrain terrain;
+    const heightfield* terrain_hf = nullptr;
+    const float* terrain_heights = nullptr;
+    bool terrain_valid = false;
+};
+
+// The terrain snapshots of the loaded track are measured over.
+const snapshot_terrain& demo_terrain(world* w);
+void demo_forget_terrain(world* w);
 
 // The snapshot format of the demo played (4 for version 4, else 5).
-int demo_snapshot_format();
+int demo_snapshot_format(const world* w);
 
 inline void put_u32(uint8_t* p, uint32_t v)
 {
@@ -69,7 +77,7 @@ inline uint32_t get_u32(const uint8_t* p)
 }
 
 // The slot's entries count as written.
-void demo_clear_pending(int slot);
+void demo_clear_pending(world* w, int slot);
 
 // Frees one slot's bike and engine sound; the slot keeps no rider.
-void demo_free_slot(int slot);
+void demo_free_slot(world* w, int slot);

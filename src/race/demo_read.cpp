@@ -23,8 +23,6 @@
 #include "track/erosion.h"
 #include "track/track.h"
 
-demo_player g_demo_player;
-
 demo_player::demo_player()
 {
     for (int& s : slot_of)
@@ -176,7 +174,7 @@ int read_first_line(const char* line, long long* values, int max)
     return n;
 }
 
-bool read_header(demo_player& p, char* track, int track_size)
+bool read_header(world* w, demo_player& p, char* track, int track_size)
 {
     data_stream* s = p.file;
     // Room for a rider line of the longest strings a rider has.
@@ -218,10 +216,10 @@ bool read_header(demo_player& p, char* track, int track_size)
             p.strings[i] = r;
     }
 
-    g_race.race_minutes_ticks = v[2] > 0 ? (int)v[2] : 0;
+    w->race.race_minutes_ticks = v[2] > 0 ? (int)v[2] : 0;
     if (numbers >= 4)
-        g_race.extra_laps = v[3] > 0 ? (int)v[3] : 0;
-    g_race.start_tick = (int)v[4];
+        w->race.extra_laps = v[3] > 0 ? (int)v[3] : 0;
+    w->race.start_tick = (int)v[4];
     p.data_start = s->position;
     p.next_offset = p.data_start;
     return true;
@@ -229,16 +227,16 @@ bool read_header(demo_player& p, char* track, int track_size)
 
 // ---- version 6 -----------------------------------------------------------------------
 
-void store_state(int slot, long long tick, const bike_snapshot& s)
+void store_state(world* w, int slot, long long tick, const bike_snapshot& s)
 {
     if (slot < 0 || tick < INT_MIN || tick > INT_MAX)
         return;
-    add_state_to_history(slot, s, (int)tick);
+    add_state_to_history(w, slot, s, (int)tick);
 }
 
 // The payload of a block whose head was read. False when the file ends
 // inside what had to be read.
-bool read_payload(demo_player& p, int type, uint32_t length, long long start)
+bool read_payload(world* w, demo_player& p, int type, uint32_t length, long long start)
 {
     data_stream* s = p.file;
     switch (type) {
@@ -256,7 +254,7 @@ bool read_payload(demo_player& p, int type, uint32_t length, long long start)
                 continue;
             bike_snapshot snapshot;
             memcpy(snapshot.bytes, entry + 5, BIKE_SNAPSHOT_SIZE);
-            store_state(slot, (long long)(int32_t)get_u32(entry + 1) + p.tick_offset, snapshot);
+            store_state(w, slot, (long long)(int32_t)get_u32(entry + 1) + p.tick_offset, snapshot);
         }
         return true;
     }
@@ -278,7 +276,7 @@ bool read_payload(demo_player& p, int type, uint32_t length, long long start)
         text[length] = 0;
         int amount = 0;
         if (sscanf(text, "erode %d", &amount) == 1)
-            g_race.erosion_amount = amount;
+            w->race.erosion_amount = amount;
         return true;
     }
     case demo_block_terrain: {
@@ -288,8 +286,8 @@ bool read_payload(demo_player& p, int type, uint32_t length, long long start)
         if (!read_exact(s, message, length))
             return false;
         // Ground once dug stays dug: a rewind does not dig it twice.
-        if (start >= p.terrain_done && g_track.loaded)
-            erode_message_enqueue(&g_erode_queue, message, (int)length, g_track.heightfield.extent);
+        if (start >= p.terrain_done && w->track.loaded)
+            erode_message_enqueue(w->erosion, message, (int)length, w->track.heightfield.extent);
         const long long end = start + DEMO_BLOCK_HEAD + (long long)length;
         if (end > p.terrain_done)
             p.terrain_done = end;
@@ -300,10 +298,10 @@ bool read_payload(demo_player& p, int type, uint32_t length, long long start)
     }
 }
 
-void read_blocks(demo_player& p)
+void read_blocks(world* w, demo_player& p)
 {
     for (int blocks = 0; blocks < DEMO_BLOCKS_PER_READ && !p.at_end; blocks++) {
-        if (p.next_block_tick != LLONG_MIN && (long long)g_race.tick < p.next_block_tick - DEMO_READ_AHEAD)
+        if (p.next_block_tick != LLONG_MIN && (long long)w->race.tick < p.next_block_tick - DEMO_READ_AHEAD)
             break;
         const long long start = p.next_offset;
         uint8_t head[DEMO_BLOCK_HEAD];
@@ -316,15 +314,15 @@ void read_blocks(demo_player& p)
         const int type = head[8];
         if (type == demo_block_states && p.first_block_tick < 0) {
             p.first_block_tick = block_tick;
-            if (g_race.time_trial) {
+            if (w->race.time_trial) {
                 // The ghost runs relative to the lap being ridden.
-                p.tick_offset = (long long)g_race.tick - block_tick;
+                p.tick_offset = (long long)w->race.tick - block_tick;
             } else {
-                g_race.tick = block_tick < 0 ? 0 : (int)block_tick;
-                p.tick_offset = (long long)g_race.tick - block_tick;
+                w->race.tick = block_tick < 0 ? 0 : (int)block_tick;
+                p.tick_offset = (long long)w->race.tick - block_tick;
             }
         }
-        if (!read_payload(p, type, length, start)) {
+        if (!read_payload(w, p, type, length, start)) {
             p.at_end = true;
             break;
         }
@@ -369,12 +367,12 @@ void walk_back(demo_player& p, long long c)
 
 // ---- versions 4 and 5 -----------------------------------------------------------------
 
-void read_records(demo_player& p)
+void read_records(world* w, demo_player& p)
 {
     const int size = record_size(p.version);
     if (p.next_unread_tick < 0)
-        p.next_unread_tick = g_race.tick < 0 ? 0 : g_race.tick;  // the first record is the current tick's
-    const long long until = (long long)g_race.tick + 7;
+        p.next_unread_tick = w->race.tick < 0 ? 0 : w->race.tick;  // the first record is the current tick's
+    const long long until = (long long)w->race.tick + 7;
     if (p.riders == 0) {
         if (p.next_unread_tick <= until)
             p.next_unread_tick = until + 1;
@@ -392,7 +390,7 @@ void read_records(demo_player& p)
                 p.at_end = true;
                 break;
             }
-            store_state(slot, p.next_unread_tick, record);
+            store_state(w, slot, p.next_unread_tick, record);
         }
         if (!p.at_end)
             p.next_unread_tick++;
@@ -400,9 +398,9 @@ void read_records(demo_player& p)
 }
 
 // A bike's gates passed after tick c are taken back.
-void rewind_gates(long long c)
+void rewind_gates(world* w, long long c)
 {
-    for (race_slot& s : g_race.slots) {
+    for (race_slot& s : w->race.slots) {
         bike* b = s.b;
         if (!b)
             continue;
@@ -419,12 +417,12 @@ void rewind_gates(long long c)
 
 // ---- the interface -------------------------------------------------------------------------
 
-bool open_demo_stream(data_stream* s, const char* name, char* track, int track_size)
+bool open_demo_stream(world* w, data_stream* s, const char* name, char* track, int track_size)
 {
-    close_demo();
+    close_demo(w);
     if (!s)
         return false;
-    demo_player& p = g_demo_player;
+    demo_player& p = (*w->player);
     p.file = s;
     snprintf(p.name, sizeof p.name, "%s", name ? name : "");
     char scratch[RACE_TRACK_NAME_MAX + 1];
@@ -432,17 +430,17 @@ bool open_demo_stream(data_stream* s, const char* name, char* track, int track_s
         track = scratch;
         track_size = (int)sizeof scratch;
     }
-    if (!read_header(p, track, track_size)) {
+    if (!read_header(w, p, track, track_size)) {
         log_printf("Can't play demo '%s'\n", p.name);
-        close_demo();
+        close_demo(w);
         return false;
     }
     return true;
 }
 
-bool open_demo(const char* file, char* track, int track_size)
+bool open_demo(world* w, const char* file, char* track, int track_size)
 {
-    close_demo();
+    close_demo(w);
     if (!file || !file[0])
         return false;
     data_stream* s = open_data_file(file, "rb");
@@ -450,49 +448,49 @@ bool open_demo(const char* file, char* track, int track_size)
         log_printf("Can't open demo '%s'\n", file);
         return false;
     }
-    return open_demo_stream(s, file, track, track_size);
+    return open_demo_stream(w, s, file, track, track_size);
 }
 
-void close_demo()
+void close_demo(world* w)
 {
-    demo_player& p = g_demo_player;
+    demo_player& p = (*w->player);
     if (p.file)
         close_data_file(p.file);
     reset_player(p);
 }
 
-bool demo_playing()
+bool demo_playing(const world* w)
 {
-    return g_demo_player.file != nullptr;
+    return (*w->player).file != nullptr;
 }
 
-int demo_version()
+int demo_version(const world* w)
 {
-    return g_demo_player.file ? g_demo_player.version : 0;
+    return (*w->player).file ? (*w->player).version : 0;
 }
 
-int demo_snapshot_format()
+int demo_snapshot_format(const world* w)
 {
-    return g_demo_player.file && g_demo_player.version == 4 ? 4 : 5;
+    return (*w->player).file && (*w->player).version == 4 ? 4 : 5;
 }
 
-int demo_rider_count()
+int demo_rider_count(const world* w)
 {
-    return g_demo_player.file ? g_demo_player.riders : 0;
+    return (*w->player).file ? (*w->player).riders : 0;
 }
 
-bool demo_rider(int index, rider_strings* out)
+bool demo_rider(const world* w, int index, rider_strings* out)
 {
-    const demo_player& p = g_demo_player;
+    const demo_player& p = (*w->player);
     if (!p.file || index < 0 || index >= p.riders || index >= RACE_SLOTS)
         return false;
     *out = p.strings[index];
     return true;
 }
 
-void demo_assign(int index, int slot)
+void demo_assign(world* w, int index, int slot)
 {
-    demo_player& p = g_demo_player;
+    demo_player& p = (*w->player);
     if (index < 0 || index >= RACE_SLOTS || slot < -1 || slot >= RACE_SLOTS)
         return;
     p.slot_of[index] = slot;
@@ -500,47 +498,47 @@ void demo_assign(int index, int slot)
         p.silent[slot] = false;
 }
 
-bool demo_at_end()
+bool demo_at_end(const world* w)
 {
-    return !g_demo_player.file || g_demo_player.at_end;
+    return !(*w->player).file || (*w->player).at_end;
 }
 
-bool demo_slot_silent(int slot)
+bool demo_slot_silent(const world* w, int slot)
 {
-    return slot >= 0 && slot < RACE_SLOTS && g_demo_player.file && g_demo_player.silent[slot];
+    return slot >= 0 && slot < RACE_SLOTS && (*w->player).file && (*w->player).silent[slot];
 }
 
-void read_demo_ahead()
+void read_demo_ahead(world* w)
 {
-    demo_player& p = g_demo_player;
+    demo_player& p = (*w->player);
     if (!p.file)
         return;
     if (p.version == 6)
-        read_blocks(p);
+        read_blocks(w, p);
     else
-        read_records(p);
+        read_records(w, p);
 }
 
-bool seek_demo(int seconds)
+bool seek_demo(world* w, int seconds)
 {
-    demo_player& p = g_demo_player;
-    if (!p.file || demo_recording() || !g_track.loaded)
+    demo_player& p = (*w->player);
+    if (!p.file || demo_recording(w) || !w->track.loaded)
         return false;
-    for (const race_slot& s : g_race.slots)
+    for (const race_slot& s : w->race.slots)
         if (s.b && s.driver != slot_driver_recorded)
             return false;
     const long long ticks = (long long)seconds * RACE_TICKS_PER_SECOND;
-    if (seconds > 0 && (p.version == 6 || g_options.accurate_skip)) {
+    if (seconds > 0 && (p.version == 6 || w->settings.accurate_skip)) {
         // Ride the second through; nothing needs the roost meanwhile.
-        const long long target = (long long)g_race.tick + ticks;
-        const int roost = g_race.settings.roost_frequency;
-        g_race.settings.roost_frequency = 0;
-        while ((long long)g_race.tick < target && g_track.loaded)
-            world_tick();
-        g_race.settings.roost_frequency = roost;
+        const long long target = (long long)w->race.tick + ticks;
+        const int roost = w->race.settings.roost_frequency;
+        w->race.settings.roost_frequency = 0;
+        while ((long long)w->race.tick < target && w->track.loaded)
+            world_tick(w);
+        w->race.settings.roost_frequency = roost;
         return true;
     }
-    long long c = (long long)g_race.tick + ticks - 1;
+    long long c = (long long)w->race.tick + ticks - 1;
     c = c < 0 ? 0 : (c > INT_MAX ? INT_MAX : c);
     if (p.version == 6) {
         walk_back(p, c);
@@ -552,14 +550,14 @@ bool seek_demo(int seconds)
         p.at_end = !reposition(p, position);
         p.next_unread_tick = c;
     }
-    if (c < g_race.tick) {
-        rewind_gates(c);
-        g_race.results_final = false;
-        update_ranking();
+    if (c < w->race.tick) {
+        rewind_gates(w, c);
+        w->race.results_final = false;
+        update_ranking(w);
     }
-    g_race.tick = (int)c;
-    clear_state_histories();
-    read_demo_ahead();
-    world_tick();
+    w->race.tick = (int)c;
+    clear_state_histories(w);
+    read_demo_ahead(w);
+    world_tick(w);
     return true;
 }

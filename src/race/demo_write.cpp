@@ -17,84 +17,82 @@
 #include "track/erosion.h"
 #include "track/track.h"
 
-demo_recorder g_demo_recorder;
-
 namespace {
 
 const char* const k_default_demo = "@demos/default.kzdemo";
 
 // Which riders a recording holds: offline the player and the robots; in a
 // multiplayer race every bike; beside one (warm-up) the others and robots.
-bool is_recorded(int slot)
+bool is_recorded(world* w, int slot)
 {
-    const race_slot& s = g_race.slots[slot];
+    const race_slot& s = w->race.slots[slot];
     if (!s.b)
         return false;
-    if (!g_race.net.connected)
+    if (!w->race.net.connected)
         return s.driver == slot_driver_local || s.driver == slot_driver_robot;
-    if (race_warm_up())
+    if (race_warm_up(w))
         return s.driver != slot_driver_local;
     return true;
 }
 
 // Bikes whose state the recorder takes itself (the network feeds the
 // histories of the others).
-bool is_live(int slot)
+bool is_live(world* w, int slot)
 {
-    const race_slot& s = g_race.slots[slot];
+    const race_slot& s = w->race.slots[slot];
     return s.b && (s.driver == slot_driver_local || s.driver == slot_driver_robot);
 }
 
-void stop_after_failure()
+void stop_after_failure(world* w)
 {
-    demo_recorder& r = g_demo_recorder;
+    demo_recorder& r = (*w->recorder);
     log_printf("Demo write failed, recording stopped\n");
     close_data_file(r.file);
     r.file = nullptr;
     if (r.own_outlet) {
-        g_erosion_outlet.send = nullptr;
+        w->erosion->outlet = erosion_outlet();
         r.own_outlet = false;
     }
 }
 
-bool write_bytes(const void* data, size_t n)
+bool write_bytes(world* w, const void* data, size_t n)
 {
-    demo_recorder& r = g_demo_recorder;
+    demo_recorder& r = (*w->recorder);
     if (!r.file)
         return false;
     if (n > 0 && stream_write(r.file, data, n) != n) {
-        stop_after_failure();
+        stop_after_failure(w);
         return false;
     }
     return true;
 }
 
-bool write_head(uint32_t length, int tick, int type)
+bool write_head(world* w, uint32_t length, int tick, int type)
 {
     uint8_t head[DEMO_BLOCK_HEAD];
-    put_u32(head, length ^ g_demo_recorder.last_length);
+    put_u32(head, length ^ (*w->recorder).last_length);
     put_u32(head + 4, (uint32_t)tick);
     head[8] = (uint8_t)type;
-    if (!write_bytes(head, sizeof head))
+    if (!write_bytes(w, head, sizeof head))
         return false;
-    g_demo_recorder.last_length = length;
+    (*w->recorder).last_length = length;
     return true;
 }
 
 // One states block of every recorded rider's entries not written yet,
 // oldest first, riders in header order.
-void write_states()
+void write_states(world* w)
 {
-    demo_recorder& r = g_demo_recorder;
+    demo_recorder& r = (*w->recorder);
     long long entries = 0;
     for (int i = 0; i < r.count; i++)
-        entries += state_history_of(r.slots[i])->pending;
+        entries += state_history_of(w, r.slots[i])->pending;
     if (entries == 0 || !r.file)
         return;
-    if (!write_head((uint32_t)(entries * DEMO_STATE_ENTRY), g_race.tick, demo_block_states))
+    if (!write_head(w, (uint32_t)(entries * DEMO_STATE_ENTRY), w->race.tick, demo_block_states))
         return;
     for (int i = 0; i < r.count; i++) {
-        const state_history* h = state_history_of(r.slots[i]);
+        const state_history* h = state_history_of(w, r.slots[i]);
         const int pending = h->pending < h->count ? h->pending : h->count;
         for (int k = pending - 1; k >= 0; k--) {
             const history_entry& e = h->entries[(h->newest - k + STATE_HISTORY_SIZE) % STATE_HISTORY_SIZE];
@@ -102,45 +100,46 @@ void write_states()
             entry[0] = (uint8_t)i;
             put_u32(entry + 1, (uint32_t)e.tick);
             memcpy(entry + 5, e.snapshot.bytes, BIKE_SNAPSHOT_SIZE);
-            if (!write_bytes(entry, sizeof entry))
+            if (!write_bytes(w, entry, sizeof entry))
                 return;
         }
     }
     for (int i = 0; i < r.count; i++)
-        demo_clear_pending(r.slots[i]);
+        demo_clear_pending(w, r.slots[i]);
     if (r.file && stream_flush(r.file) != 0)
-        stop_after_failure();
+        stop_after_failure(w);
 }
 
 // The riders' snapshots at the present tick.
-void take_states(bool unless_held)
+void take_states(world* w, bool unless_held)
 {
-    demo_recorder& r = g_demo_recorder;
-    const snapshot_terrain& terrain = demo_terrain();
+    demo_recorder& r = (*w->recorder);
+    const snapshot_terrain& terrain = demo_terrain(w);
     for (int i = 0; i < r.count; i++) {
         const int slot = r.slots[i];
-        if (!is_live(slot))
+        if (!is_live(w, slot))
             continue;
-        if (unless_held && history_newest_tick(slot) == g_race.tick)
+        if (unless_held && history_newest_tick(w, slot) == w->race.tick)
             continue;
         bike_snapshot s;
-        encode_bike_snapshot(g_race.slots[slot].b, terrain, &s);
-        add_state_to_history(slot, s, g_race.tick);
+        encode_bike_snapshot(w->race.slots[slot].b, terrain, &s);
+        add_state_to_history(w, slot, s, w->race.tick);
     }
 }
 
 // Offline the ruts our own wheels dig go into the recording too, so that a
 // replay rides over the same ground; they still reach the queue at once.
-void record_erosion(const uint8_t* message, int length)
+void record_erosion(void* context, const uint8_t* message, int length)
 {
+    world* w = static_cast<world*>(context);
     if (length > 0)
-        write_demo_block(demo_block_terrain, message, (uint32_t)length);
-    erode_message_enqueue(&g_erode_queue, message, length, g_track.heightfield.extent);
+        write_demo_block(w, demo_block_terrain, message, (uint32_t)length);
+    erode_message_enqueue(w->erosion, message, length, w->track.heightfield.extent);
 }
 
-void rotate_backups()
+void rotate_backups(world* w)
 {
-    int n = g_settings.demo_backups;
+    int n = w->settings.demo_backups;
     n = n < 0 ? 0 : (n > DEMO_BACKUPS_MAX ? DEMO_BACKUPS_MAX : n);
     char from[64], to[64];
     for (int k = n - 2; k >= 0; k--) {
@@ -154,7 +153,7 @@ void rotate_backups()
 
 // A header string: line breaks would end its line early, and in the first
 // line of a rider a '|' would start the next field.
-void put_string(const char* text, bool piped)
+void put_string(world* w, const char* text, bool piped)
 {
     for (const char* p = text; *p; p++) {
         char c = *p;
@@ -162,29 +161,29 @@ void put_string(const char* text, bool piped)
             c = ' ';
         else if (piped && c == '|')
             c = '_';
-        stream_putc(g_demo_recorder.file, (unsigned char)c);
+        stream_putc((*w->recorder).file, (unsigned char)c);
     }
 }
 
-bool write_header()
+bool write_header(world* w)
 {
-    demo_recorder& r = g_demo_recorder;
-    stream_printf(r.file, "KZ%02d %d %d %d %d\n", DEMO_VERSION, r.count, g_race.race_minutes_ticks, g_race.extra_laps,
-                  g_race.start_tick);
-    put_string(g_track.dir, false);
+    demo_recorder& r = (*w->recorder);
+    stream_printf(r.file, "KZ%02d %d %d %d %d\n", DEMO_VERSION, r.count, w->race.race_minutes_ticks, w->race.extra_laps,
+                  w->race.start_tick);
+    put_string(w, w->track.dir, false);
     stream_putc(r.file, '\n');
     for (int i = 0; i < r.count; i++) {
-        const rider_strings& s = g_race.slots[r.slots[i]].rider;
+        const rider_strings& s = w->race.slots[r.slots[i]].rider;
         const char* piped[5] = {s.model, s.rider_texture, s.bike_texture, s.wheel_texture, s.head_texture};
         for (int k = 0; k < 5; k++) {
             if (k > 0)
                 stream_putc(r.file, '|');
-            put_string(piped[k], true);
+            put_string(w, piped[k], true);
         }
         stream_putc(r.file, '\n');
-        put_string(s.number, false);
+        put_string(w, s.number, false);
         stream_putc(r.file, '\n');
-        put_string(s.name, false);
+        put_string(w, s.name, false);
         stream_puts(r.file, "\n\n");
     }
     return stream_flush(r.file) == 0 && !ferror(r.file->file);
@@ -198,29 +197,29 @@ bool ends_with(const char* text, const char* tail)
 
 }  // namespace
 
-bool demo_recording()
+bool demo_recording(const world* w)
 {
-    return g_demo_recorder.file != nullptr;
+    return (*w->recorder).file != nullptr;
 }
 
-void demo_record_to(const char* name)
+void demo_record_to(world* w, const char* name)
 {
-    snprintf(g_demo_recorder.target, sizeof g_demo_recorder.target, "%s", name ? name : "");
+    snprintf((*w->recorder).target, sizeof (*w->recorder).target, "%s", name ? name : "");
 }
 
-bool start_recording()
+bool start_recording(world* w)
 {
-    demo_recorder& r = g_demo_recorder;
+    demo_recorder& r = (*w->recorder);
     if (r.file)
-        finish_recording();
-    r.time_trial = g_race.time_trial;
+        finish_recording(w);
+    r.time_trial = w->race.time_trial;
     char name[DEMO_FILE_NAME_MAX + 1];
     if (r.time_trial) {
-        snprintf(name, sizeof name, "@%s/lastlap.kzdemo", g_track.dir);
+        snprintf(name, sizeof name, "@%s/lastlap.kzdemo", w->track.dir);
     } else if (r.target[0]) {
         snprintf(name, sizeof name, "%.1000s", r.target);
     } else {
-        rotate_backups();
+        rotate_backups(w);
         snprintf(name, sizeof name, "%s", k_default_demo);
     }
     r.file = open_data_file(name, "wb");
@@ -230,46 +229,47 @@ bool start_recording()
     }
     r.count = 0;
     for (int slot = 0; slot < RACE_SLOTS; slot++)
-        if (is_recorded(slot))
+        if (is_recorded(w, slot))
             r.slots[r.count++] = slot;
     // What the histories held before counts as written.
     for (int i = 0; i < r.count; i++)
-        demo_clear_pending(r.slots[i]);
+        demo_clear_pending(w, r.slots[i]);
     r.last_length = 0;
-    if (!write_header()) {
-        stop_after_failure();
+    if (!write_header(w)) {
+        stop_after_failure(w);
         return false;
     }
     // The network client records the server's erosion itself; a time
     // trial's ghost must not dig its ruts a second time.
-    if (!r.time_trial && !g_race.net.connected && !g_erosion_outlet.send) {
-        g_erosion_outlet.send = record_erosion;
+    if (!r.time_trial && !w->race.net.connected && !w->erosion->outlet.send) {
+        w->erosion->outlet.send = record_erosion;
+        w->erosion->outlet.context = w;
         r.own_outlet = true;
-        if (g_race.erosion_amount > 0) {
+        if (w->race.erosion_amount > 0) {
             char command[32];
-            const int n = snprintf(command, sizeof command, "erode %d", g_race.erosion_amount);
-            write_demo_block(demo_block_command, command, (uint32_t)n);
+            const int n = snprintf(command, sizeof command, "erode %d", w->race.erosion_amount);
+            write_demo_block(w, demo_block_command, command, (uint32_t)n);
         }
     }
     return true;
 }
 
-void finish_recording()
+void finish_recording(world* w)
 {
-    demo_recorder& r = g_demo_recorder;
+    demo_recorder& r = (*w->recorder);
     if (!r.file)
         return;
     // The states since the last block: a ride's end is not lost to the
     // 16-tick rhythm (bikes already freed are simply not asked).
-    take_states(true);
-    write_states();
+    take_states(w, true);
+    write_states(w);
     if (r.file) {
         close_data_file(r.file);
         r.file = nullptr;
     }
     if (r.own_outlet) {
-        if (g_erosion_outlet.send == record_erosion)
-            g_erosion_outlet.send = nullptr;
+        if (w->erosion->outlet.send == record_erosion)
+            w->erosion->outlet = erosion_outlet();
         r.own_outlet = false;
     }
     if (r.new_name[0] && !r.time_trial && !r.target[0]) {
@@ -281,29 +281,29 @@ void finish_recording()
     r.new_name[0] = 0;
 }
 
-void record_tick(bool force)
+void record_tick(world* w, bool force)
 {
-    if (!g_demo_recorder.file)
+    if (!(*w->recorder).file)
         return;
-    const int tick = g_race.tick;
+    const int tick = w->race.tick;
     if (force || tick % 4 == 0)
-        take_states(false);
+        take_states(w, false);
     if (force || tick % 16 == 0)
-        write_states();
+        write_states(w);
 }
 
-bool write_demo_block(int type, const void* payload, uint32_t length)
+bool write_demo_block(world* w, int type, const void* payload, uint32_t length)
 {
-    if (!g_demo_recorder.file || type == demo_block_states || type < 0 || type > 255)
+    if (!(*w->recorder).file || type == demo_block_states || type < 0 || type > 255)
         return false;
     if (length > 0 && !payload)
         return false;
-    return write_head(length, g_race.tick, type) && write_bytes(payload, length);
+    return write_head(w, length, w->race.tick, type) && write_bytes(w, payload, length);
 }
 
-void namedemo_command(const char* args)
+void namedemo_command(world* w, const char* args)
 {
-    demo_recorder& r = g_demo_recorder;
+    demo_recorder& r = (*w->recorder);
     if (!r.file || r.time_trial) {
         add_message("Not currently recording a demo");
         return;

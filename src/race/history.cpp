@@ -10,8 +10,6 @@
 
 namespace {
 
-state_history g_histories[RACE_SLOTS];
-
 int ring(int i)
 {
     return ((i % STATE_HISTORY_SIZE) + STATE_HISTORY_SIZE) % STATE_HISTORY_SIZE;
@@ -30,35 +28,29 @@ int tick_distance(int a, int b)
     return d > INT_MAX ? INT_MAX : (int)d;
 }
 
-struct terrain_cache {
-    snapshot_terrain terrain;
-    const heightfield* hf = nullptr;
-    const float* heights = nullptr;
-    bool valid = false;
-};
-terrain_cache g_terrain;
 
 }  // namespace
 
-const snapshot_terrain& demo_terrain()
+const snapshot_terrain& demo_terrain(world* w)
 {
-    const heightfield* hf = &g_track.heightfield;
+    const heightfield* hf = &w->track.heightfield;
     const float* heights = hf->loaded_heights ? hf->loaded_heights : hf->heights;
-    if (!g_terrain.valid || g_terrain.hf != hf || g_terrain.heights != heights) {
-        g_terrain.terrain = snapshot_terrain_of(hf);
-        g_terrain.hf = hf;
-        g_terrain.heights = heights;
-        g_terrain.valid = true;
+    history_set& h = *w->histories;
+    if (!h.terrain_valid || h.terrain_hf != hf || h.terrain_heights != heights) {
+        h.terrain = snapshot_terrain_of(hf);
+        h.terrain_hf = hf;
+        h.terrain_heights = heights;
+        h.terrain_valid = true;
     }
-    return g_terrain.terrain;
+    return h.terrain;
 }
 
-void demo_forget_terrain()
+void demo_forget_terrain(world* w)
 {
-    g_terrain.valid = false;
+    w->histories->terrain_valid = false;
 }
 
-void add_state_to_history(int slot, const bike_snapshot& s, int tick)
+void add_state_to_history(world* w, int slot, const bike_snapshot& s, int tick)
 {
     if (slot < 0 || slot >= RACE_SLOTS) {
         add_message("add_state_to_history: slot out of range");
@@ -68,7 +60,7 @@ void add_state_to_history(int slot, const bike_snapshot& s, int tick)
     // stamped before the start (a broken demo, a stray datagram) is dropped.
     if (tick < 0)
         return;
-    state_history& h = g_histories[slot];
+    state_history& h = w->histories->slots[slot];
     // Entries newer than the new state, counted back from the newest.
     int later = 0;
     while (later < h.count && back(h, later).tick > tick)
@@ -91,29 +83,29 @@ void add_state_to_history(int slot, const bike_snapshot& s, int tick)
         h.pending++;
 }
 
-void clear_state_histories()
+void clear_state_histories(world* w)
 {
-    for (state_history& h : g_histories)
+    for (state_history& h : w->histories->slots)
         h = state_history();
-    demo_forget_terrain();
+    demo_forget_terrain(w);
 }
 
-void demo_clear_pending(int slot)
+void demo_clear_pending(world* w, int slot)
 {
     if (slot >= 0 && slot < RACE_SLOTS)
-        g_histories[slot].pending = 0;
+        w->histories->slots[slot].pending = 0;
 }
 
-const state_history* state_history_of(int slot)
+const state_history* state_history_of(const world* w, int slot)
 {
-    return slot >= 0 && slot < RACE_SLOTS ? &g_histories[slot] : nullptr;
+    return slot >= 0 && slot < RACE_SLOTS ? &w->histories->slots[slot] : nullptr;
 }
 
-bool state_at_tick(int slot, int t, int format, state_choice* out)
+bool state_at_tick(const world* w, int slot, int t, int format, state_choice* out)
 {
     if (slot < 0 || slot >= RACE_SLOTS)
         return false;
-    const state_history& h = g_histories[slot];
+    const state_history& h = w->histories->slots[slot];
     if (h.count == 0)
         return false;
     if (t < 0)
@@ -158,11 +150,11 @@ bool state_at_tick(int slot, int t, int format, state_choice* out)
     return true;
 }
 
-bool history_has_state(int slot, int from, int to)
+bool history_has_state(const world* w, int slot, int from, int to)
 {
     if (slot < 0 || slot >= RACE_SLOTS)
         return false;
-    const state_history& h = g_histories[slot];
+    const state_history& h = w->histories->slots[slot];
     for (int k = 0; k < h.count; k++) {
         const int t = back(h, k).tick;
         if (t >= from && t <= to)
@@ -173,21 +165,21 @@ bool history_has_state(int slot, int from, int to)
     return false;
 }
 
-int history_newest_tick(int slot)
+int history_newest_tick(const world* w, int slot)
 {
-    if (slot < 0 || slot >= RACE_SLOTS || g_histories[slot].count == 0)
+    if (slot < 0 || slot >= RACE_SLOTS || w->histories->slots[slot].count == 0)
         return INT_MIN;
-    return back(g_histories[slot], 0).tick;
+    return back(w->histories->slots[slot], 0).tick;
 }
 
-void history_pose(int slot, int t)
+void history_pose(world* w, int slot, int t)
 {
-    if (slot < 0 || slot >= RACE_SLOTS || !g_race.slots[slot].b)
+    if (slot < 0 || slot >= RACE_SLOTS || !w->race.slots[slot].b)
         return;
     state_choice c;
-    const int format = demo_snapshot_format();
-    if (!state_at_tick(slot, t, format, &c))
+    const int format = demo_snapshot_format(w);
+    if (!state_at_tick(w, slot, t, format, &c))
         return;
-    apply_bike_snapshot(g_race.slots[slot].b, c.current, c.earlier, c.later, c.distance < 1 ? 1 : c.distance,
-                        format, demo_terrain());
+    apply_bike_snapshot(w->race.slots[slot].b, c.current, c.earlier, c.later, c.distance < 1 ? 1 : c.distance,
+                        format, demo_terrain(w));
 }

@@ -5,15 +5,14 @@
 // laps, the ranking with its final results and the penalty for cutting the
 // track, and which riders are shown (and collide) in a multiplayer race.
 //
-// A ride lives in g_race from a successful world_reset until the next one or
-// race_shutdown. Everything here runs on the main thread, reads no clock
-// inside a tick and draws randomness only from g_world_rng, so a replay of
-// the same inputs gives the same race.
+// A ride lives in its world's race_state from a successful world_reset until
+// the next one or race_shutdown. Nothing here reads a clock inside a tick or
+// draws randomness but from the world's generator, so a replay of the same
+// inputs gives the same race.
 //
-// Modules that are not part of every build (demo recording and playback,
-// the robots' auto pilot and racing lines, engine sound) reach the ride
-// through g_race_hooks; a hook left empty leaves its step out. The network
-// client drives a multiplayer ride through g_race.net and the lineup it
+// The robots' auto pilot and the engine sound live in layers above and
+// reach the ride through the world's hooks (world.h). The network client
+// drives a multiplayer ride through race_state::net and the lineup it
 // passes to world_reset.
 #pragma once
 
@@ -23,6 +22,7 @@
 #include "race/gates.h"
 
 struct bike;
+struct world;
 
 enum {
     RACE_SLOTS = 160,              // participant slots
@@ -55,7 +55,7 @@ enum lineup_code {
 enum slot_driver : uint8_t {
     slot_driver_local = 0,     // the player's controls (set before each world tick)
     slot_driver_recorded = 1,  // posed from the slot's state history (demo playback, network)
-    slot_driver_robot = 2,     // the auto pilot (g_race_hooks.robot_tick), idle without one
+    slot_driver_robot = 2,     // the auto pilot (the world's robot hooks), idle without one
 };
 
 // The strings that dress a rider; empty texture names mean the model's own.
@@ -118,7 +118,7 @@ struct race_network {
 
 struct race_state {
     // ---- the clock of the ride ----
-    int tick = 0;                    // world ticks since the reset; the next reset seeds g_world_rng with it
+    int tick = 0;                    // world ticks since the reset; the next reset seeds the generator with it
     int start_tick = 0;              // the tick the gate drops
 
     // ---- race length ----
@@ -143,6 +143,10 @@ struct race_state {
 
     // ---- the local player ----
     int player_slot = -1;            // the slot holding the local player, -1 none
+    // The slot whose rider is shown: a reset proposes the player, else the
+    // first rider, else the leader; the game may watch another and writes
+    // it here (a warm-up shows the own bike only while it is watched).
+    int watched_slot = 0;
     vec3 start_position = {0, 0, 0}; // frame body at the reset (false-start rule)
     int false_start_penalty = 0;     // ticks the rider is still held
     rider_strings player = default_player_strings();  // from the bike setup
@@ -160,60 +164,7 @@ struct race_state {
     int track_erosion = -1;          // erode_amount the loaded track was loaded with
     bool ranking_stale = false;      // a rider finished outside the gate test
 };
-extern race_state g_race;
 
-// What other modules do for the ride. Every entry may be left empty.
-struct race_hooks {
-    // ---- the robots ----
-    // The auto pilot's commands for a robot's bike, once per world tick
-    // after the physics step and before the bike's own step.
-    void (*robot_tick)(int slot, bike* b) = nullptr;
-    // A robot's personality by name ("kestrel", "osprey", "merlin", "tester").
-    void (*robot_personality)(bike* b, const char* name) = nullptr;
-    // Racing lines: saved (learn mode) and emptied at a reset, read for the
-    // skill, every section's best marked unknown.
-    void (*lines_save)() = nullptr;
-    void (*lines_load)(int skill) = nullptr;
-    void (*lines_reset_bests)() = nullptr;
-
-    // ---- state histories (demo playback and the network) ----
-    void (*history_clear)() = nullptr;
-    // Poses the slot's bike from its history at tick t (nothing when empty).
-    void (*history_pose)(int slot, int t) = nullptr;
-    // True when the slot's history holds a state with a tick in [from, to].
-    bool (*history_has_state)(int slot, int from, int to) = nullptr;
-
-    // ---- demos ----
-    // Playback: open a demo (reading its header; it may override
-    // g_race.race_minutes_ticks, extra_laps and start_tick) and name its
-    // track directory; false when it cannot be played.
-    bool (*demo_open)(const char* file, char* track, int track_size) = nullptr;
-    void (*demo_close)() = nullptr;
-    int (*demo_rider_count)() = nullptr;
-    // The strings of the demo's rider index; false when there is none.
-    bool (*demo_rider)(int index, rider_strings* out) = nullptr;
-    // The demo's rider index rides in slot (it feeds that slot's history).
-    void (*demo_assign)(int index, int slot) = nullptr;
-    // Recording.
-    void (*demo_start_recording)() = nullptr;
-    void (*demo_finish_recording)() = nullptr;
-    void (*demo_record_tick)(bool force) = nullptr;
-    void (*demo_read_ahead)() = nullptr;
-    // Time trial: put the player at its restart place after a reset, and
-    // the lap end test after every tick with the lap counts of slot 0 (the
-    // player) and slot 1 (the ghost, -1 when absent) from before the tick.
-    void (*time_trial_restart)() = nullptr;
-    void (*time_trial_lap_end)(int player_laps, int ghost_laps) = nullptr;
-
-    // ---- sound ----
-    void (*engine_sound_create)(int slot, bike* b) = nullptr;
-    void (*engine_sound_free)(int slot) = nullptr;
-
-    // ---- the results file ----
-    // The date written into "@results.txt" (Unix time); null: the clock.
-    long (*results_date)() = nullptr;
-};
-extern race_hooks g_race_hooks;
 
 // ---- the robot roster --------------------------------------------------------------
 
@@ -231,78 +182,66 @@ const robot_roster_entry* robot_roster();
 // unless a demo is to be played. out holds RACE_SLOTS entries.
 void race_default_lineup(int* out, bool playing_demo);
 
-// Sets up a ride: frees the previous riders, loads the track when it
-// changed, creates a bike for every occupied slot of lineup (RACE_SLOTS
-// entries; null: a time trial with the player alone) at the starting gate
-// and chooses the start tick. play_demo names a demo to play (null: none);
-// record_demo starts a recording. minutes_ticks is the time limit (0: laps
-// only), laps the laps (or the laps after the time limit), skill the robots'.
-// Needs the physics world. Returns false, with no bikes and no track, when
-// the track cannot be loaded.
-bool world_reset(const int* lineup, const char* play_demo, bool record_demo, int minutes_ticks, int laps,
-                 int skill);
-
-// One tick of the ride; does nothing while no track is loaded.
-void world_tick();
+// world_reset and world_tick are in world.h.
 
 // Recomputes the ranking, the race length, the results and the points
 // series (skipped once the results are final). Run after a reset, whenever
 // a bike passes a gate, and by the demo and network code after they change
 // gate progress.
-void update_ranking();
+void update_ranking(world* w);
 
 // Whether the slot's bike is drawn and heard: no bike, a ghost, or a rider
 // hidden by the multiplayer off-course rule is not.
-bool is_visible(int slot);
+bool is_visible(const world* w, int slot);
 
 // True when the slot exists and its bike is driven by recorded data.
-bool race_slot_recorded(int slot);
+bool race_slot_recorded(const world* w, int slot);
 // True while connected without a race slot of our own.
-bool race_warm_up();
+bool race_warm_up(const world* w);
 
 // Where slot-number n stands at the start: on the gate pieces (piece
 // n mod pieces, row n div pieces behind it) or, without pieces, side by side
 // across the middle of the terrain. x, z in feet; angle the facing.
-void race_start_spot(int n, float* x, float* z, float* angle);
+void race_start_spot(const world* w, int n, float* x, float* z, float* angle);
 
 // Puts a bike on a start spot: the nearest terrain sample's height, raised
 // in steps of 0.25 ft until the bike touches neither the ground nor a track
 // object. Returns the height used.
-float race_place_bike(bike* b, float x, float z, float angle);
+float race_place_bike(world* w, bike* b, float x, float z, float angle);
 
 // The starting gate of one tick (the world tick's own step, exposed so the
 // rule can be tested alone): pieces are up before the start, drop after it
 // unless a bike touched them this tick, and stop changing 10 s after it.
-void start_gate_drop();
+void start_gate_drop(world* w);
 // Every piece up (drop 1), or down when the start is more than 10 s past
 // (a time trial), with the statues turned to match.
-void raise_start_gate();
+void raise_start_gate(world* w);
 
 // ---- rules exposed for the heads-up display, the network and the tests ----
 
 // Mean time (ticks) of the ranked riders over race gates a..b, each rider
 // counted when it rode the section cleanly; 60 s when none did.
-int section_average(int a, int b);
+int section_average(const world* w, int a, int b);
 // The cutting penalty (ticks) a bike has earned so far: for every gate
 // reached after skipped ones, how much faster than the field's average plus
 // one second it was over that stretch.
-int cutting_penalty(const bike* b);
+int cutting_penalty(const world* w, const bike* b);
 // Whether the bike was off course between race gate j - 1 and j (the
 // multiplayer ghost rule).
-bool off_course_at(const bike* b, int j);
+bool off_course_at(const world* w, const bike* b, int j);
 
 // The rule the rider step asks about a rider lying beside his bike at the
 // end of a race: marks him finished when the leader is through the final
-// gate and he has completed a lap since. race is &g_race.
-bool race_finish_fallen_rider(void* race, bike* b);
+// gate and he has completed a lap since. context is the world.
+bool race_finish_fallen_rider(void* context, bike* b);
 
 // The series event being raced is scored with the current ranking (at a
 // reset before the results are final, and at shutdown).
-void race_score_series();
+void race_score_series(world* w);
 
 // Frees every slot's bike (and engine sound).
-void race_free_bikes();
+void race_free_bikes(world* w);
 // End of the run: scores a series event in progress, saves the racing
 // lines, frees the bikes, closes the demos and unloads the track. The
 // physics world is the caller's.
-void race_shutdown();
+void race_shutdown(world* w);

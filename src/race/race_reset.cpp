@@ -10,11 +10,11 @@
 #include "bike/contact.h"
 #include "bike/physics.h"
 #include "bike/snapshot.h"
-#include "core/game.h"
 #include "core/messages.h"
 #include "files/memory.h"
 #include "platform/log.h"
 #include "race/race.h"
+#include "race/demo.h"
 #include "race/race_internal.h"
 #include "race/series.h"
 #include "track/erosion.h"
@@ -34,9 +34,6 @@ rider_strings default_player_strings()
     snprintf(r.name, sizeof r.name, "Rider");
     return r;
 }
-
-race_state g_race;
-race_hooks g_race_hooks;
 
 namespace {
 
@@ -90,7 +87,9 @@ const char* text_or_null(const char* text)
 
 // Roster entries already given a slot in this reset.
 struct robot_picker {
+    const int* order;  // the race's shuffled roster
     bool used[ROBOT_ROSTER_SIZE] = {};
+    explicit robot_picker(const int* robot_order) : order(robot_order) {}
 
     // The next roster entry in shuffled order whose model contains
     // pattern (null: any); entries already taken are passed over until
@@ -99,7 +98,7 @@ struct robot_picker {
     {
         for (int pass = 0; pass < 2; pass++) {
             for (int k = 0; k < ROBOT_ROSTER_SIZE; k++) {
-                const int i = g_race.robot_order[k];
+                const int i = order[k];
                 if (pass == 0 && used[i])
                     continue;
                 if (pattern && !strstr(k_roster.entries[i].model, pattern))
@@ -167,45 +166,45 @@ const char* resolve_track(const char* name)
     return listed >= 0 ? g_track_list.dirs[listed] : name;
 }
 
-bool bring_track(const char* wanted, bool multiplayer)
+bool bring_track(world* w, const char* wanted, bool multiplayer)
 {
     const char* dir = resolve_track(wanted);
-    const int erosion = g_race.erosion_amount;
-    const bool same = g_track.loaded && strcmp(g_track.dir, dir) == 0;
-    const bool reload = multiplayer && g_race.net.reload_track;
-    if (same && !reload && erosion == g_race.track_erosion)
+    const int erosion = w->race.erosion_amount;
+    const bool same = w->track.loaded && strcmp(w->track.dir, dir) == 0;
+    const bool reload = multiplayer && w->race.net.reload_track;
+    if (same && !reload && erosion == w->race.track_erosion)
         return true;
-    g_race.net.reload_track = false;
-    if (g_track.loaded)
-        track_unload();
-    erode_queue_clear(&g_erode_queue);
-    if (!track_load(dir))
+    w->race.net.reload_track = false;
+    if (w->track.loaded)
+        track_unload(&w->track);
+    erode_queue_clear(w->erosion);
+    if (!track_load(&w->track, dir, w->settings.load))
         return false;
-    g_race.track_erosion = erosion;
+    w->race.track_erosion = erosion;
     // Online only the erosion stream may change the ground, so every
     // client keeps the same terrain.
     if (multiplayer)
-        g_track.heightfield.frozen = 1;
+        w->track.heightfield.frozen = 1;
     return true;
 }
 
 // ---- the bikes ------------------------------------------------------------------------
 
-void free_slot_bike(int slot)
+void free_slot_bike(world* w, int slot)
 {
-    race_slot& s = g_race.slots[slot];
-    if (g_race_hooks.engine_sound_free)
-        g_race_hooks.engine_sound_free(slot);
+    race_slot& s = w->race.slots[slot];
+    if (w->sound.destroy)
+        w->sound.destroy(w->sound.context, slot);
     if (s.b) {
         destroy_bike(s.b);
         s.b = nullptr;
     }
 }
 
-bool object_touches(bike* b, float reach)
+bool object_touches(world* w, bike* b, float reach)
 {
-    track_objects* objects = &g_track.objects;
-    const heightfield* hf = &g_track.heightfield;
+    track_objects* objects = &w->track.objects;
+    const heightfield* hf = &w->track.heightfield;
     const vec3 at = bike_frame_position(b);
     const int count = statues_near(objects, hf, at.x, at.z, reach);
     for (int k = 0; k < count; k++) {
@@ -222,23 +221,23 @@ bool object_touches(bike* b, float reach)
 }
 
 // The start spot of the rider in slot `slot` of a multiplayer lineup.
-void multiplayer_spot(int slot, int* remote_placed, float* x, float* z, float* angle)
+void multiplayer_spot(world* w, int slot, int* remote_placed, float* x, float* z, float* angle)
 {
-    const int pieces = g_track.timing_gates.piece_count;
-    const int own = g_race.net.race_slot;
-    const race_slot& s = g_race.slots[slot];
+    const int pieces = w->track.timing_gates.piece_count;
+    const int own = w->race.net.race_slot;
+    const race_slot& s = w->race.slots[slot];
     if (s.driver == slot_driver_local) {
         if (own >= RACE_SLOTS) {
             // Riding beside the race: at the first piece, or the centre.
             if (pieces > 0) {
-                race_start_spot(0, x, z, angle);
+                race_start_spot(w, 0, x, z, angle);
             } else {
-                *x = *z = 0.5f * g_track.heightfield.extent;
+                *x = *z = 0.5f * w->track.heightfield.extent;
                 *angle = 0.0f;
             }
             return;
         }
-        race_start_spot(own, x, z, angle);
+        race_start_spot(w, own, x, z, angle);
         return;
     }
     if (s.lineup == lineup_remote) {
@@ -247,34 +246,34 @@ void multiplayer_spot(int slot, int* remote_placed, float* x, float* z, float* a
         if (own < RACE_SLOTS && n >= own)
             n++;
         (*remote_placed)++;
-        race_start_spot(n, x, z, angle);
+        race_start_spot(w, n, x, z, angle);
         return;
     }
-    race_start_spot(slot, x, z, angle);
+    race_start_spot(w, slot, x, z, angle);
 }
 
 // Creates, dresses and places the bike of one slot.
-void create_slot_bike(int slot, const char* personality, float x, float z, float angle)
+void create_slot_bike(world* w, int slot, const char* personality, float x, float z, float angle)
 {
-    race_slot& s = g_race.slots[slot];
+    race_slot& s = w->race.slots[slot];
     rider_strings& r = s.rider;
     char model[sizeof r.model];
     copy_text(model, sizeof model, bike_alias(r.model));
     memcpy(r.model, model, sizeof model);
-    bike* b = create_bike(r.model, slot, r.number, text_or_null(r.rider_texture), text_or_null(r.head_texture),
+    bike* b = create_bike(&w->physics, r.model, slot, r.number, text_or_null(r.rider_texture), text_or_null(r.head_texture),
                           text_or_null(r.bike_texture), text_or_null(r.wheel_texture));
     if (!b) {
         s.driver = slot_driver_recorded;
         return;
     }
     s.b = b;
-    if (g_race_hooks.engine_sound_create)
-        g_race_hooks.engine_sound_create(slot, b);
-    race_place_bike(b, x, z, angle);
+    if (w->sound.create)
+        w->sound.create(w->sound.context, slot, b);
+    race_place_bike(w, b, x, z, angle);
     switch (s.driver) {
     case slot_driver_local:
-        g_race.start_position = bike_frame_position(b);
-        g_race.false_start_penalty = 0;
+        w->race.start_position = bike_frame_position(b);
+        w->race.false_start_penalty = 0;
         set_bike_solid(b);
         break;
     case slot_driver_recorded:
@@ -282,39 +281,38 @@ void create_slot_bike(int slot, const char* personality, float x, float z, float
         break;
     default:
         set_bike_solid(b);
-        if (g_race_hooks.robot_personality)
-            g_race_hooks.robot_personality(b, g_race.settings.robots_tester ? "tester" : personality);
+        if (w->robots.personality)
+            w->robots.personality(w->robots.context, b, w->race.settings.robots_tester ? "tester" : personality);
         break;
     }
 }
 
 // Step 12 of the reset: a bike for every slot with a rider.
-void load_bikes(bool multiplayer, bool playing)
+void load_bikes(world* w, bool multiplayer, bool playing)
 {
     loading_begin("Loading bikes");
-    robot_picker picker;
-    int demo_rider = 0;
-    const int demo_riders = playing && g_race_hooks.demo_rider_count ? g_race_hooks.demo_rider_count() : 0;
+    robot_picker picker(w->race.robot_order);
+    int next_demo_rider = 0;
+    const int demo_riders = playing ? demo_rider_count(w) : 0;
     int remote_placed = 0;
     for (int slot = 0; slot < RACE_SLOTS; slot++) {
         loading_tick("Loading bikes");
-        race_slot& s = g_race.slots[slot];
+        race_slot& s = w->race.slots[slot];
         const int code = s.lineup;
         const char* personality = nullptr;
         if (code == lineup_empty) {
             // While a demo plays, empty slots take its riders in file order.
-            if (demo_rider >= demo_riders)
+            if (next_demo_rider >= demo_riders)
                 continue;
             rider_strings strings;
-            const int index = demo_rider++;
-            if (!g_race_hooks.demo_rider || !g_race_hooks.demo_rider(index, &strings))
+            const int index = next_demo_rider++;
+            if (!demo_rider(w, index, &strings))
                 continue;
             s.rider = strings;
             s.driver = slot_driver_recorded;
-            if (g_race_hooks.demo_assign)
-                g_race_hooks.demo_assign(index, slot);
+            demo_assign(w, index, slot);
         } else if (code == lineup_player) {
-            s.rider = g_race.player;
+            s.rider = w->race.player;
             s.driver = slot_driver_local;
         } else if (code == lineup_remote) {
             // The network client gave the strings before the reset.
@@ -325,57 +323,57 @@ void load_bikes(bool multiplayer, bool playing)
         }
         float x, z, angle;
         if (multiplayer)
-            multiplayer_spot(slot, &remote_placed, &x, &z, &angle);
+            multiplayer_spot(w, slot, &remote_placed, &x, &z, &angle);
         else
-            race_start_spot(slot, &x, &z, &angle);
-        create_slot_bike(slot, personality, x, z, angle);
+            race_start_spot(w, slot, &x, &z, &angle);
+        create_slot_bike(w, slot, personality, x, z, angle);
     }
     loading_done("Loading bikes");
 }
 
 // Step 10: the watched slot, one robot when nobody rides, one player.
-void settle_lineup(bool playing)
+void settle_lineup(world* w, bool playing)
 {
     int watched = -1;
     for (int slot = 0; slot < RACE_SLOTS && watched < 0; slot++)
-        if (g_race.slots[slot].lineup != lineup_empty)
+        if (w->race.slots[slot].lineup != lineup_empty)
             watched = slot;
     if (watched < 0) {
         watched = 0;
         if (!playing)
-            g_race.slots[0].lineup = lineup_robot;
+            w->race.slots[0].lineup = lineup_robot;
     }
-    g_race.player_slot = -1;
+    w->race.player_slot = -1;
     for (int slot = 0; slot < RACE_SLOTS; slot++) {
-        race_slot& s = g_race.slots[slot];
+        race_slot& s = w->race.slots[slot];
         if (s.lineup != lineup_player)
             continue;
-        if (g_race.player_slot < 0) {
-            g_race.player_slot = slot;
+        if (w->race.player_slot < 0) {
+            w->race.player_slot = slot;
             watched = slot;
         } else {
             s.lineup = lineup_empty;
         }
     }
-    g_game.watched_slot = watched;
+    w->race.watched_slot = watched;
 }
 
-void shuffle_robots()
+void shuffle_robots(world* w)
 {
     for (int i = 0; i < ROBOT_ROSTER_SIZE; i++)
-        g_race.robot_order[i] = i;
+        w->race.robot_order[i] = i;
     for (int j = ROBOT_ROSTER_SIZE - 1; j >= 1; j--) {
-        const uint32_t r = g_world_rng();
+        const uint32_t r = w->physics.rng();
         const int k = (int)((r / 65536u) % (uint32_t)j);
-        const int t = g_race.robot_order[j];
-        g_race.robot_order[j] = g_race.robot_order[k];
-        g_race.robot_order[k] = t;
+        const int t = w->race.robot_order[j];
+        w->race.robot_order[j] = w->race.robot_order[k];
+        w->race.robot_order[k] = t;
     }
 }
 
-void empty_contacts()
+void empty_contacts(world* w)
 {
-    physics_clear_contacts();
+    physics_clear_contacts(&w->physics);
 }
 
 }  // namespace
@@ -395,20 +393,20 @@ void race_default_lineup(int* out, bool playing_demo)
         out[0] = lineup_robot;
 }
 
-bool race_warm_up()
+bool race_warm_up(const world* w)
 {
-    return g_race.net.connected && g_race.net.race_slot >= RACE_SLOTS;
+    return w->race.net.connected && w->race.net.race_slot >= RACE_SLOTS;
 }
 
-bool race_slot_recorded(int slot)
+bool race_slot_recorded(const world* w, int slot)
 {
-    return slot >= 0 && slot < RACE_SLOTS && g_race.slots[slot].b &&
-           g_race.slots[slot].driver == slot_driver_recorded;
+    return slot >= 0 && slot < RACE_SLOTS && w->race.slots[slot].b &&
+           w->race.slots[slot].driver == slot_driver_recorded;
 }
 
-void race_start_spot(int n, float* x, float* z, float* angle)
+void race_start_spot(const world* w, int n, float* x, float* z, float* angle)
 {
-    const track_timing& t = g_track.timing_gates;
+    const track_timing& t = w->track.timing_gates;
     if (n < 0)
         n = 0;
     if (t.piece_count > 0) {
@@ -420,15 +418,15 @@ void race_start_spot(int n, float* x, float* z, float* angle)
         *angle = p.angle;
         return;
     }
-    const float size = g_track.heightfield.extent;
+    const float size = w->track.heightfield.extent;
     *x = 0.5f * size + (float)n * 5.0f;
     *z = 0.5f * size;
     *angle = 0.0f;
 }
 
-float race_place_bike(bike* b, float x, float z, float angle)
+float race_place_bike(world* w, bike* b, float x, float z, float angle)
 {
-    const heightfield* hf = &g_track.heightfield;
+    const heightfield* hf = &w->track.heightfield;
     float height = 0.0f;
     if (hf->heights && std::isfinite(x) && std::isfinite(z)) {
         // The nearest sample, clamped to the field.
@@ -443,186 +441,179 @@ float race_place_bike(bike* b, float x, float z, float angle)
     // it only went up).
     height = place_bike_at_start(b, hf, x, z, angle, height);
     // 256 ft above the ground clears anything a track stands there.
-    for (int i = 0; i < 1024 && object_touches(b, 12.0f); i++)
+    for (int i = 0; i < 1024 && object_touches(w, b, 12.0f); i++)
         height = place_bike_at_start(b, hf, x, z, angle, height + 0.25f);
     // The probing may have left a wheel's object contact behind.
     b->front_contact.depth = 0.0f;
     b->rear_contact.depth = 0.0f;
-    physics_clear_contacts();
+    physics_clear_contacts(&w->physics);
     return height;
 }
 
-void race_free_bikes()
+void race_free_bikes(world* w)
 {
     log_printf("Deallocating bikes\n");
     for (int slot = 0; slot < RACE_SLOTS; slot++)
-        free_slot_bike(slot);
+        free_slot_bike(w, slot);
     log_printf("Finished deallocating bikes\n");
 }
 
 // ---- the reset ------------------------------------------------------------------------
 
-bool world_reset(const int* lineup, const char* play_demo, bool record_demo, int minutes_ticks, int laps,
+bool world_reset(world* w, const int* lineup, const char* play_demo, bool record_demo, int minutes_ticks, int laps,
                  int skill)
 {
-    const bool multiplayer = g_race.net.connected;
+    const bool multiplayer = w->race.net.connected;
 
     // 1. The event being raced counts as it stands.
-    race_score_series();
+    race_score_series(w);
     loading_status("Resetting...");
     log_printf("Resetting\n");
     take_loading_delay(nullptr, nullptr, 0);
 
     // 2. The robots' order, from the generator seeded with the tick.
-    g_world_rng.seed((uint32_t)g_race.tick);
-    shuffle_robots();
+    w->physics.rng.seed((uint32_t)w->race.tick);
+    shuffle_robots(w);
 
     // 3. Racing lines learnt on the old track; the demo being watched.
     loading_begin("Remembering lines");
-    if (g_track.loaded && g_race_hooks.lines_save)
-        g_race_hooks.lines_save();
-    if (g_race_hooks.demo_close)
-        g_race_hooks.demo_close();
+    if (w->track.loaded && w->robots.lines_save)
+        w->robots.lines_save(w->robots.context);
+    close_demo(w);
     loading_done("Remembering lines");
 
     // 4. The old riders.
-    if (g_race_hooks.demo_finish_recording)
-        g_race_hooks.demo_finish_recording();
+    finish_recording(w);
     loading_status("Cleaning up");
-    race_free_bikes();
+    race_free_bikes(w);
     loading_done("Cleaning up");
 
     // 5-6. The clock and the start.
-    g_race.tick = 0;
-    g_race.false_start_penalty = 0;
-    g_race.race_minutes_ticks = minutes_ticks > 0 ? minutes_ticks : 0;
-    g_race.extra_laps = laps;
-    g_race.skill = skill;
+    w->race.tick = 0;
+    w->race.false_start_penalty = 0;
+    w->race.race_minutes_ticks = minutes_ticks > 0 ? minutes_ticks : 0;
+    w->race.extra_laps = laps;
+    w->race.skill = skill;
     if (multiplayer) {
-        g_race.erosion_amount = -1;
-        g_race.start_tick = g_race.net.start_tick;
+        w->race.erosion_amount = -1;
+        w->race.start_tick = w->race.net.start_tick;
     } else {
-        g_race.erosion_amount = g_race.settings.erode_amount;
-        const double u = (double)(g_world_rng() & 0x7fffffffu) * (1.0 / 2147483648.0);
-        g_race.start_tick = (int)((13.0 + 2.0 * u) * RACE_TICKS_PER_SECOND);
+        w->race.erosion_amount = w->race.settings.erode_amount;
+        const double u = (double)(w->physics.rng() & 0x7fffffffu) * (1.0 / 2147483648.0);
+        w->race.start_tick = (int)((13.0 + 2.0 * u) * RACE_TICKS_PER_SECOND);
     }
 
     // 7. What the last ride left in the slots.
-    g_race.time_trial = lineup == nullptr;
+    w->race.time_trial = lineup == nullptr;
     if (!multiplayer) {
-        for (race_slot& s : g_race.slots)
+        for (race_slot& s : w->race.slots)
             s.rider = rider_strings();
-        for (int& t : g_race.net.update_tick)
+        for (int& t : w->race.net.update_tick)
             t = -1;
-        g_race.net.race_slot = RACE_SLOTS;
+        w->race.net.race_slot = RACE_SLOTS;
     }
-    if (g_race_hooks.history_clear)
-        g_race_hooks.history_clear();
+    clear_state_histories(w);
 
     // 8. The track.
     bool playing = false;
     char demo_track[RACE_TRACK_NAME_MAX + 1] = {};
-    if (play_demo && g_race_hooks.demo_open)
-        playing = g_race_hooks.demo_open(play_demo, demo_track, (int)sizeof demo_track);
-    const char* wanted = playing ? demo_track : (multiplayer ? g_race.net.track : g_race.settings.track);
-    if (!bring_track(wanted, multiplayer)) {
-        g_game.track_loaded = false;
-        g_race.ranking_count = 0;
-        g_race.results_count = 0;
+    if (play_demo)
+        playing = open_demo(w, play_demo, demo_track, (int)sizeof demo_track);
+    const char* wanted = playing ? demo_track : (multiplayer ? w->race.net.track : w->race.settings.track);
+    if (!bring_track(w, wanted, multiplayer)) {
+        w->race.ranking_count = 0;
+        w->race.results_count = 0;
         return false;
     }
-    g_game.track_loaded = true;
 
     // 9. The lineup.
-    if (g_race.time_trial) {
-        g_race.last_lap_time = 0;
-        g_race.best_lap_time = 0;
+    if (w->race.time_trial) {
+        w->race.last_lap_time = 0;
+        w->race.best_lap_time = 0;
         for (int slot = 0; slot < RACE_SLOTS; slot++)
-            g_race.slots[slot].lineup = slot == 0 ? lineup_player : lineup_empty;
-        g_race.tick = TIME_TRIAL_START_TICK;
+            w->race.slots[slot].lineup = slot == 0 ? lineup_player : lineup_empty;
+        w->race.tick = TIME_TRIAL_START_TICK;
     } else {
         for (int slot = 0; slot < RACE_SLOTS; slot++)
-            g_race.slots[slot].lineup = lineup[slot];
+            w->race.slots[slot].lineup = lineup[slot];
     }
-    for (race_slot& s : g_race.slots)
+    for (race_slot& s : w->race.slots)
         s.driver = slot_driver_recorded;
 
     // 10. Who is watched.
-    settle_lineup(playing);
+    settle_lineup(w, playing);
 
     // 11. The lines the robots choose from.
     loading_status("Analyzing lines");
-    if (g_race_hooks.lines_load)
-        g_race_hooks.lines_load(skill);
+    if (w->robots.lines_load)
+        w->robots.lines_load(w->robots.context, skill);
 
     // 12. The bikes.
-    load_bikes(multiplayer, playing);
+    load_bikes(w, multiplayer, playing);
 
     // 13. Fresh histories; a new recording.
-    if (g_race_hooks.history_clear)
-        g_race_hooks.history_clear();
-    if (record_demo && g_race_hooks.demo_start_recording)
-        g_race_hooks.demo_start_recording();
+    clear_state_histories(w);
+    if (record_demo)
+        start_recording(w);
 
     // 14. Roost, line bests, texture memory.
-    if (g_track.particle_pool)
-        roost_pool_reset(g_track.particle_pool);
-    if (g_race_hooks.lines_reset_bests)
-        g_race_hooks.lines_reset_bests();
+    if (w->track.particle_pool)
+        roost_pool_reset(w->track.particle_pool);
+    if (w->robots.lines_reset_bests)
+        w->robots.lines_reset_bests(w->robots.context);
     const unsigned long texture_bytes = g_track_hooks.texture_memory ? g_track_hooks.texture_memory() : 0;
     add_message("%d MB texture memory used\n", (int)(texture_bytes / (1024ul * 1024ul)));
 
     // 15. The race length.
-    if (g_race.race_minutes_ticks > 0) {
-        g_race.race_laps = RACE_LAPS_UNDECIDED;
-        g_race.half_laps = RACE_LAPS_UNDECIDED;
+    if (w->race.race_minutes_ticks > 0) {
+        w->race.race_laps = RACE_LAPS_UNDECIDED;
+        w->race.half_laps = RACE_LAPS_UNDECIDED;
     } else {
-        g_race.race_laps = g_race.extra_laps;
-        g_race.half_laps = (g_race.extra_laps + 1) / 2;
+        w->race.race_laps = w->race.extra_laps;
+        w->race.half_laps = (w->race.extra_laps + 1) / 2;
     }
 
     // 16. The gate; the time trial's restart place.
-    raise_start_gate();
-    if (g_race.time_trial && g_race_hooks.time_trial_restart)
-        g_race_hooks.time_trial_restart();
+    raise_start_gate(w);
+    if (w->race.time_trial)
+        time_trial_restart(w);
 
     // 17. The first ranking, the watched bike, the player's setup.
     double delay = 0;
     char delay_text[80];
     take_loading_delay(&delay, delay_text, (int)sizeof delay_text);
     log_printf("Max loading delay was %f (%s)\n", delay, delay_text);
-    if (g_race_hooks.demo_record_tick)
-        g_race_hooks.demo_record_tick(true);
-    if (g_race_hooks.demo_read_ahead)
-        g_race_hooks.demo_read_ahead();
-    g_race.results_final = false;
-    g_race.results_written = false;
-    g_race.results_count = 0;
-    g_race.ranking_stale = false;
-    update_ranking();
-    const int watched = g_game.watched_slot;
-    if ((watched < 0 || watched >= RACE_SLOTS || !g_race.slots[watched].b) && g_race.ranking_count > 0)
-        g_game.watched_slot = g_race.ranking[0].slot;
-    empty_contacts();
-    const int w = g_game.watched_slot;
-    if (w >= 0 && w < RACE_SLOTS && g_race.slots[w].b && g_race.slots[w].driver == slot_driver_local)
-        apply_bike_setup(g_race.slots[w].b, &g_bike_setup, false);
+    record_tick(w, true);
+    read_demo_ahead(w);
+    w->race.results_final = false;
+    w->race.results_written = false;
+    w->race.results_count = 0;
+    w->race.ranking_stale = false;
+    update_ranking(w);
+    const int watched = w->race.watched_slot;
+    if ((watched < 0 || watched >= RACE_SLOTS || !w->race.slots[watched].b) && w->race.ranking_count > 0)
+        w->race.watched_slot = w->race.ranking[0].slot;
+    empty_contacts(w);
+    const int shown = w->race.watched_slot;
+    if (shown >= 0 && shown < RACE_SLOTS && w->race.slots[shown].b &&
+        w->race.slots[shown].driver == slot_driver_local) {
+        const bike_setup defaults;
+        apply_bike_setup(w->race.slots[shown].b, w->settings.player_setup ? w->settings.player_setup : &defaults,
+                         false);
+    }
     set_working_set();
     return true;
 }
 
-void race_shutdown()
+void race_shutdown(world* w)
 {
-    race_score_series();
-    if (g_track.loaded && g_race_hooks.lines_save)
-        g_race_hooks.lines_save();
-    race_free_bikes();
-    if (g_race_hooks.demo_close)
-        g_race_hooks.demo_close();
-    if (g_race_hooks.demo_finish_recording)
-        g_race_hooks.demo_finish_recording();
-    track_unload();
-    g_game.track_loaded = false;
-    g_race.ranking_count = 0;
-    g_race.results_count = 0;
+    race_score_series(w);
+    if (w->track.loaded && w->robots.lines_save)
+        w->robots.lines_save(w->robots.context);
+    race_free_bikes(w);
+    close_demo(w);
+    finish_recording(w);
+    track_unload(&w->track);
+    w->race.ranking_count = 0;
+    w->race.results_count = 0;
 }

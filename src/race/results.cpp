@@ -35,9 +35,9 @@ void results_time_text(int ticks, char* out, int size)
     snprintf(out, (size_t)size, "%3d:%02d.%03d", m, s, ms);
 }
 
-bool write_results(const result_race* race, const result_rider* ranking, int count)
+bool write_results(const char* file, const result_race* race, const result_rider* ranking, int count)
 {
-    data_stream* s = open_data_file("@results.txt", "wb");
+    data_stream* s = open_data_file(file, "wb");
     if (!s)
         return false;
     stream_printf(s, "Time=%.2f|Laps=%d|Track=%s|Date=%ld\r\n", (double)race->time_limit_ticks / 128.0,

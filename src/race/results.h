@@ -28,10 +28,10 @@ struct result_race {
     int normal_lap_gates = 0;       // entries of the normal lap sequence
 };
 
-// Writes "@results.txt" (into the home directory) from the penalised
-// ranking, best first. False, with nothing reported, when the file cannot
+// Writes the results file (a data name such as "@results.txt", which goes
+// into the home directory, or a path) from the penalised ranking, best first. False, with nothing reported, when the file cannot
 // be created or written.
-bool write_results(const result_race* race, const result_rider* ranking, int count);
+bool write_results(const char* file, const result_race* race, const result_rider* ranking, int count);
 
 // "%3d:%02d.%03d" of a tick count (minutes, seconds, milliseconds
 // truncated); negative counts are shown as 0. size >= 16.

@@ -19,9 +19,9 @@
 
 namespace {
 
-void track_file(char* out, size_t size, const char* file)
+void track_file(const world* w, char* out, size_t size, const char* file)
 {
-    snprintf(out, size, "@%s/%s", g_track.dir, file);
+    snprintf(out, size, "@%s/%s", w->track.dir, file);
 }
 
 bool file_exists(const char* name)
@@ -63,23 +63,23 @@ bool copy_file(const char* from, const char* to)
     return ok;
 }
 
-gate_race gate_state()
+gate_race gate_state(const world* w)
 {
     gate_race r;
-    r.tick = g_race.tick;
-    r.start_tick = g_race.start_tick;
-    r.race_laps = g_race.race_laps;
-    if (g_race.ranking_count > 0) {
-        r.leader = g_race.slots[g_race.ranking[0].slot].b;
-        r.leader_progress = g_race.ranking[0].progress;
+    r.tick = w->race.tick;
+    r.start_tick = w->race.start_tick;
+    r.race_laps = w->race.race_laps;
+    if (w->race.ranking_count > 0) {
+        r.leader = w->race.slots[w->race.ranking[0].slot].b;
+        r.leader_progress = w->race.ranking[0].progress;
     }
     return r;
 }
 
-void empty_other_slots()
+void empty_other_slots(world* w)
 {
     for (int slot = 1; slot < RACE_SLOTS; slot++)
-        demo_free_slot(slot);
+        demo_free_slot(w, slot);
 }
 
 // The lap just completed in seconds: from race gate F - 1 to F + N - 1,
@@ -95,24 +95,24 @@ double completed_lap_time(const track_timing* t, const bike* b)
 }
 
 // The ghost's riders as recorded bikes in slots 1, 2, ...
-void load_ghost(const char* fastlap)
+void load_ghost(world* w, const char* fastlap)
 {
     char track[RACE_TRACK_NAME_MAX + 1];
-    if (!open_demo(fastlap, track, (int)sizeof track))
+    if (!open_demo(w, fastlap, track, (int)sizeof track))
         return;
-    const track_timing* t = &g_track.timing_gates;
+    const track_timing* t = &w->track.timing_gates;
     const int progress = t->first_count > 1 ? t->first_count - 1 : 0;
-    const int riders = demo_rider_count();
+    const int riders = demo_rider_count(w);
     for (int i = 0; i < riders && i + 1 < RACE_SLOTS; i++) {
         const int slot = i + 1;
-        race_slot& s = g_race.slots[slot];
-        if (!demo_rider(i, &s.rider))
+        race_slot& s = w->race.slots[slot];
+        if (!demo_rider(w, i, &s.rider))
             continue;
         char model[sizeof s.rider.model];
         snprintf(model, sizeof model, "%s", bike_alias(s.rider.model));
         memcpy(s.rider.model, model, sizeof model);
         const rider_strings& r = s.rider;
-        bike* b = create_bike(r.model, slot, r.number, r.rider_texture[0] ? r.rider_texture : nullptr,
+        bike* b = create_bike(&w->physics, r.model, slot, r.number, r.rider_texture[0] ? r.rider_texture : nullptr,
                               r.head_texture[0] ? r.head_texture : nullptr,
                               r.bike_texture[0] ? r.bike_texture : nullptr,
                               r.wheel_texture[0] ? r.wheel_texture : nullptr);
@@ -120,23 +120,23 @@ void load_ghost(const char* fastlap)
         if (!b)
             continue;
         s.b = b;
-        if (g_race_hooks.engine_sound_create)
-            g_race_hooks.engine_sound_create(slot, b);
+        if (w->sound.create)
+            w->sound.create(w->sound.context, slot, b);
         apply_playback_tuning(b);
         set_gate_progress(b, progress);
-        demo_assign(i, slot);
+        demo_assign(w, i, slot);
     }
 }
 
 }  // namespace
 
-void demo_free_slot(int slot)
+void demo_free_slot(world* w, int slot)
 {
     if (slot < 0 || slot >= RACE_SLOTS)
         return;
-    race_slot& s = g_race.slots[slot];
-    if (g_race_hooks.engine_sound_free)
-        g_race_hooks.engine_sound_free(slot);
+    race_slot& s = w->race.slots[slot];
+    if (w->sound.destroy)
+        w->sound.destroy(w->sound.context, slot);
     if (s.b) {
         destroy_bike(s.b);
         s.b = nullptr;
@@ -145,74 +145,74 @@ void demo_free_slot(int slot)
     s.rider = rider_strings();
 }
 
-void time_trial_restart()
+void time_trial_restart(world* w)
 {
-    close_demo();
-    finish_recording();
-    empty_other_slots();
-    clear_state_histories();
-    bike* b = g_race.slots[0].b;
-    const track_timing* t = &g_track.timing_gates;
+    close_demo(w);
+    finish_recording(w);
+    empty_other_slots(w);
+    clear_state_histories(w);
+    bike* b = w->race.slots[0].b;
+    const track_timing* t = &w->track.timing_gates;
     if (b && timing_active(t)) {
         const int k = t->first_count > 3 ? t->first_count - 3 : 0;
         const timing_gate& g = t->checkpoints[race_gate_checkpoint(t, k)];
-        race_place_bike(b, g.position.x, g.position.z, atan2f(-g.direction.x, -g.direction.z));
+        race_place_bike(w, b, g.position.x, g.position.z, atan2f(-g.direction.x, -g.direction.z));
         set_gate_progress(b, k);
     }
-    g_race.last_lap_time = 0;
-    update_ranking();
+    w->race.last_lap_time = 0;
+    update_ranking(w);
 }
 
-void time_trial_lap_end(int player_laps, int ghost_laps)
+void time_trial_lap_end(world* w, int player_laps, int ghost_laps)
 {
     (void)ghost_laps;  // the ghost's gates, not its laps, decide
-    bike* player = g_race.slots[0].b;
-    const track_timing* t = &g_track.timing_gates;
-    if (!g_race.time_trial || !player || player_laps < 0 || lap_count(t, player->gate_progress) == player_laps)
+    bike* player = w->race.slots[0].b;
+    const track_timing* t = &w->track.timing_gates;
+    if (!w->race.time_trial || !player || player_laps < 0 || lap_count(t, player->gate_progress) == player_laps)
         return;
 
     // 1-2. Where the player and the ghost stand; the lap's files close.
     const int player_gates = player->gate_progress;
-    const int ghost_gates = g_race.slots[1].b ? g_race.slots[1].b->gate_progress : -1;
-    close_demo();
-    finish_recording();
-    empty_other_slots();
-    clear_state_histories();
+    const int ghost_gates = w->race.slots[1].b ? w->race.slots[1].b->gate_progress : -1;
+    close_demo(w);
+    finish_recording(w);
+    empty_other_slots(w);
+    clear_state_histories(w);
 
     // 3. The lap's time; the best.
     double lap = 0.0;
     if (timing_active(t)) {
         lap = completed_lap_time(t, player);
-        g_race.last_lap_time = lap;
-        if (lap > 0.0 && (g_race.best_lap_time <= 0.0 || lap < g_race.best_lap_time))
-            g_race.best_lap_time = lap;
+        w->race.last_lap_time = lap;
+        if (lap > 0.0 && (w->race.best_lap_time <= 0.0 || lap < w->race.best_lap_time))
+            w->race.best_lap_time = lap;
     }
 
     // 4. A lap that beat the ghost (or the first one) becomes the ghost.
     char lastlap[RACE_TRACK_NAME_MAX + 32], fastlap[RACE_TRACK_NAME_MAX + 32];
-    track_file(lastlap, sizeof lastlap, "lastlap.kzdemo");
-    track_file(fastlap, sizeof fastlap, "fastlap.kzdemo");
+    track_file(w, lastlap, sizeof lastlap, "lastlap.kzdemo");
+    track_file(w, fastlap, sizeof fastlap, "fastlap.kzdemo");
     if (!file_exists(fastlap) || (ghost_gates < player_gates && lap > 0.0))
         copy_file(lastlap, fastlap);
 
     // 5. The ghost rides the next lap.
-    load_ghost(fastlap);
+    load_ghost(w, fastlap);
 
     // 6. The player's lap starts at the lap line.
     const int progress = t->first_count > 1 ? t->first_count - 1 : 0;
     set_gate_progress(player, progress);
-    check_gates(t, player, gate_state());
+    check_gates(t, player, gate_state(w));
 
     // 7. The next lap is recorded from here.
-    start_recording();
-    record_tick(true);
-    update_ranking();
+    start_recording(w);
+    record_tick(w, true);
+    update_ranking(w);
     // The ghost's first states, so it stands where it starts from the
     // next tick on.
-    read_demo_ahead();
+    read_demo_ahead(w);
     for (int slot = 1; slot < RACE_SLOTS; slot++)
-        if (race_slot_recorded(slot))
-            history_pose(slot, g_race.tick);
+        if (race_slot_recorded(w, slot))
+            history_pose(w, slot, w->race.tick);
 }
 
 float ghost_fade(float distance, float fade_distance)
@@ -224,20 +224,20 @@ float ghost_fade(float distance, float fade_distance)
     return f < 0.0f ? 0.0f : (f > 1.0f ? 1.0f : (f == f ? f : 0.0f));
 }
 
-float bike_fade(int slot)
+float bike_fade(const world* w, int slot)
 {
-    if (slot < 0 || slot >= RACE_SLOTS || !g_race.slots[slot].b || !is_visible(slot))
+    if (slot < 0 || slot >= RACE_SLOTS || !w->race.slots[slot].b || !is_visible(w, slot))
         return 0.0f;
-    const race_slot& s = g_race.slots[slot];
-    if (g_race.net.connected || s.driver != slot_driver_recorded)
+    const race_slot& s = w->race.slots[slot];
+    if (w->race.net.connected || s.driver != slot_driver_recorded)
         return 1.0f;
     for (int live = 0; live < RACE_SLOTS; live++) {
-        const race_slot& l = g_race.slots[live];
+        const race_slot& l = w->race.slots[live];
         if (!l.b || l.driver == slot_driver_recorded)
             continue;
         const vec3 a = bike_frame_position(s.b), b = bike_frame_position(l.b);
         const float dx = a.x - b.x, dy = a.y - b.y, dz = a.z - b.z;
-        return ghost_fade(sqrtf(dx * dx + dy * dy + dz * dz), (float)g_settings.ghost_fade_distance);
+        return ghost_fade(sqrtf(dx * dx + dy * dy + dz * dz), (float)w->settings.ghost_fade_distance);
     }
     return 1.0f;
 }

@@ -10,8 +10,6 @@
 #include "track/heightfield.h"
 #include "track/surface.h"
 
-erode_queue g_erode_queue;
-erosion_outlet g_erosion_outlet;
 erosion_hooks g_erosion_hooks;
 
 namespace {
@@ -50,13 +48,13 @@ void clear_pending(erode_trail* t)
 }
 
 // Turns the pending samples into the trail's next point.
-void emit_pending(erode_trail* t, const heightfield* hf, int now)
+void emit_pending(erode_queue* q, erode_trail* t, const heightfield* hf, int now)
 {
     const int n = t->pending_samples;
     if (n <= 0)
         return;
     if (t->point_count >= ERODE_TRAIL_POINTS) {
-        erosion_deliver(t, ERODE_TRAIL_POINTS, hf);
+        erosion_deliver(q, t, ERODE_TRAIL_POINTS, hf);
         t->point_count = 0;
     }
     const int b = t->point_count;
@@ -86,7 +84,7 @@ void emit_pending(erode_trail* t, const heightfield* hf, int now)
             t->delta_min_z = min_z;
             t->delta_max_x = max_x;
             t->delta_max_z = max_z;
-            erosion_deliver(t, b, hf);
+            erosion_deliver(q, t, b, hf);
             t->delta_min_x = t->delta_min_z = t->delta_max_x = t->delta_max_z = 0;
             t->points[0] = t->points[b];
             t->point_count = 1;
@@ -142,7 +140,7 @@ bool erosion_wheel_sample(const wheel_contact* w, vec3 body_velocity, const erod
     return true;
 }
 
-void erosion_trail_add(erode_trail* t, const erode_point& sample, const heightfield* hf, int now)
+void erosion_trail_add(erode_queue* q, erode_trail* t, const erode_point& sample, const heightfield* hf, int now)
 {
     float d = 0;
     if (t->pending_samples > 0) {
@@ -162,7 +160,7 @@ void erosion_trail_add(erode_trail* t, const erode_point& sample, const heightfi
     }
     const bool full = t->pending_samples >= k_pending_max;
     const float carried = t->travelled + d - k_point_spacing;
-    emit_pending(t, hf, now);
+    emit_pending(q, t, hf, now);
     t->sum_x = sample.x;
     t->sum_z = sample.z;
     t->sum_dir_x = sample.dir_x;
@@ -174,17 +172,17 @@ void erosion_trail_add(erode_trail* t, const erode_point& sample, const heightfi
     t->travelled = (full || !(carried < k_point_spacing)) ? 0.0f : carried;
 }
 
-void erosion_trail_idle(erode_trail* t, const heightfield* hf, int now)
+void erosion_trail_idle(erode_queue* q, erode_trail* t, const heightfield* hf, int now)
 {
     if (t->point_count < 1 || !((long long)now > (long long)t->last_emit_tick + k_idle_ticks))
         return;
-    emit_pending(t, hf, now);
+    emit_pending(q, t, hf, now);
     if (t->point_count >= 1)
-        erosion_deliver(t, t->point_count, hf);
+        erosion_deliver(q, t, t->point_count, hf);
     *t = erode_trail{};
 }
 
-void erosion_sample_wheel(erode_trail* t, const wheel_contact* w, const heightfield* hf, int now)
+void erosion_sample_wheel(erode_queue* q, erode_trail* t, const wheel_contact* w, const heightfield* hf, int now)
 {
     erode_point sample;
     bool have = false;
@@ -194,18 +192,18 @@ void erosion_sample_wheel(erode_trail* t, const wheel_contact* w, const heightfi
         have = erosion_wheel_sample(w, velocity, params_at(hf, w->point.x, w->point.z), &sample);
     }
     if (have)
-        erosion_trail_add(t, sample, hf, now);
+        erosion_trail_add(q, t, sample, hf, now);
     else
-        erosion_trail_idle(t, hf, now);
+        erosion_trail_idle(q, t, hf, now);
 }
 
-void erosion_sample_bike(bike* b, const heightfield* hf, int now)
+void erosion_sample_bike(erode_queue* q, bike* b, const heightfield* hf, int now)
 {
-    erosion_sample_wheel(&b->front_trail, &b->front_contact, hf, now);
-    erosion_sample_wheel(&b->rear_trail, &b->rear_contact, hf, now);
+    erosion_sample_wheel(q, &b->front_trail, &b->front_contact, hf, now);
+    erosion_sample_wheel(q, &b->rear_trail, &b->rear_contact, hf, now);
 }
 
-void erosion_deliver(const erode_trail* t, int count, const heightfield* hf)
+void erosion_deliver(erode_queue* q, const erode_trail* t, int count, const heightfield* hf)
 {
     if (count <= 0 || !hf)
         return;
@@ -216,10 +214,10 @@ void erosion_deliver(const erode_trail* t, int count, const heightfield* hf)
                                           t->delta_max_z, hf->extent, message);
     if (length <= 0)
         return;
-    if (g_erosion_outlet.send)
-        g_erosion_outlet.send(message, length);
+    if (q->outlet.send)
+        q->outlet.send(q->outlet.context, message, length);
     else
-        erode_message_enqueue(&g_erode_queue, message, length, hf->extent);
+        erode_message_enqueue(q, message, length, hf->extent);
 }
 
 // ---- the queue -------------------------------------------------------------------
@@ -247,16 +245,16 @@ void erode_queue_clear(erode_queue* q)
 
 // ---- the world tick ----------------------------------------------------------------
 
-void erosion_world_step(heightfield* hf, bike* const* bikes, int bike_count, int now, int erosion_rate,
+void erosion_world_step(erode_queue* q, heightfield* hf, bike* const* bikes, int bike_count, int now, int erosion_rate,
                         const vec3* local_rider)
 {
     if (!hf || !hf->heights || erosion_rate <= 0)
         return;
     for (int i = 0; i < bike_count; i++)
         if (bikes[i])
-            erosion_sample_bike(bikes[i], hf, now);
+            erosion_sample_bike(q, bikes[i], hf, now);
     const int frozen = hf->frozen;
     hf->frozen = 0;
-    erosion_apply(&g_erode_queue, hf, now, erosion_rate, local_rider);
+    erosion_apply(q, hf, now, erosion_rate, local_rider);
     hf->frozen = frozen;
 }

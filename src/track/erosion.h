@@ -46,29 +46,31 @@ enum {
     ERODE_DEFER_TICKS = 256,                    // longest wait near the rider
 };
 
-// The program's ring of points waiting to be applied. One lives for the
-// whole run (g_erode_queue); tests may keep their own.
+// Where finished batches go. With no send function (offline, and headless
+// tools) they are unpacked into the queue at once; the network client sets
+// it while connected so its batches travel by way of the server, and a demo
+// recording to copy them into the file. context goes back to send.
+struct erosion_outlet {
+    void (*send)(void* context, const uint8_t* message, int length) = nullptr;
+    void* context = nullptr;
+};
+
+// A world's ring of points waiting to be applied, with the outlet its
+// bikes' batches go to.
 struct erode_queue {
     erode_point points[ERODE_QUEUE_SIZE];
     int queue_count = 0;
     int queue_head = 0;                  // index of the oldest point
     int defer_deadline = INT_MAX;        // tick by which a held point goes
-    bool full_reported = false;          // "Erode queue full!" said this run
+    bool full_reported = false;          // "Erode queue full!" said for this queue
+    erosion_outlet outlet;
 };
-extern erode_queue g_erode_queue;
-
-// Where finished batches go. With no send function (offline, and headless
-// tools) they are unpacked into g_erode_queue at once; the network client
-// sets it while connected so its batches travel by way of the server.
-struct erosion_outlet {
-    void (*send)(const uint8_t* message, int length) = nullptr;
-};
-extern erosion_outlet g_erosion_outlet;
 
 // The terrain renderer's refresh marking: samples col0..col1 x row0..row1
 // (inclusive, inside the grid) changed. Left empty headless.
 struct erosion_hooks {
-    void (*mark_dirty)(heightfield* hf, int col0, int row0, int col1, int row1) = nullptr;
+    void (*mark_dirty)(void* context, heightfield* hf, int col0, int row0, int col1, int row1) = nullptr;
+    void* context = nullptr;
 };
 extern erosion_hooks g_erosion_hooks;
 
@@ -77,12 +79,12 @@ extern erosion_hooks g_erosion_hooks;
 // The erosion step of one world tick, after the physics step: the wheels of
 // the given bikes (the caller leaves out bikes driven by recorded data, and
 // every bike during a multiplayer warm-up) are sampled front then rear in
-// the order given, then g_erode_queue is applied to hf with the rate
+// the order given, their batches delivered through q, then q is applied to hf with the rate
 // (1024 nominal). Nothing at all happens with a rate of 0 or less. The
 // terrain's frozen flag is lifted for the application and restored.
 // local_rider: the frame position of the rider this program controls, or
 // null (no deferral).
-void erosion_world_step(heightfield* hf, bike* const* bikes, int bike_count, int now, int erosion_rate,
+void erosion_world_step(erode_queue* q, heightfield* hf, bike* const* bikes, int bike_count, int now, int erosion_rate,
                         const vec3* local_rider);
 
 // ---- sampling ------------------------------------------------------------------
@@ -91,9 +93,9 @@ void erosion_world_step(heightfield* hf, bike* const* bikes, int bike_count, int
 // speed and the contact joint's force from the last physics step into a
 // sample on trail t (erosion_trail_add), or, without one, lets the trail
 // idle (erosion_trail_idle).
-void erosion_sample_wheel(erode_trail* t, const wheel_contact* w, const heightfield* hf, int now);
+void erosion_sample_wheel(erode_queue* q, erode_trail* t, const wheel_contact* w, const heightfield* hf, int now);
 // Both wheels of a bike, front then rear.
-void erosion_sample_bike(bike* b, const heightfield* hf, int now);
+void erosion_sample_bike(erode_queue* q, bike* b, const heightfield* hf, int now);
 
 // The sample of a touching wheel whose body moves with body_velocity over
 // ground p: position (contact x, z) and the horizontal contact force scaled
@@ -104,15 +106,15 @@ bool erosion_wheel_sample(const wheel_contact* w, vec3 body_velocity, const erod
 // samples span half a foot of travel or sixteen samples are pending; a
 // batch is delivered when it holds 64 points or its steps span more than
 // 64 ft (the last point then starts the next batch).
-void erosion_trail_add(erode_trail* t, const erode_point& sample, const heightfield* hf, int now);
+void erosion_trail_add(erode_queue* q, erode_trail* t, const erode_point& sample, const heightfield* hf, int now);
 // A tick without a sample: when the trail holds points and the last was
 // emitted more than 64 ticks ago, the pending point is emitted, the batch
 // delivered and the trail cleared.
-void erosion_trail_idle(erode_trail* t, const heightfield* hf, int now);
+void erosion_trail_idle(erode_queue* q, erode_trail* t, const heightfield* hf, int now);
 
 // Delivers points 0..count - 1 of a trail with its step ranges: through
-// g_erosion_outlet, or straight into g_erode_queue. count 0 does nothing.
-void erosion_deliver(const erode_trail* t, int count, const heightfield* hf);
+// the queue's outlet, or straight into the queue. count 0 does nothing.
+void erosion_deliver(erode_queue* q, const erode_trail* t, int count, const heightfield* hf);
 
 // ---- messages -------------------------------------------------------------------
 
@@ -145,7 +147,7 @@ float erode_dirbyte_value(uint8_t b);
 // ---- the queue ----------------------------------------------------------------------
 
 // Appends one point. A full queue drops it and reports "Erode queue full!"
-// (once per queue, which for g_erode_queue is once per run); false then.
+// (once per queue); false then.
 bool erode_queue_push(erode_queue* q, const erode_point& p);
 // Empties the queue (count and head 0, no deadline); the once-only report
 // stays spent. For track unloads and loads.

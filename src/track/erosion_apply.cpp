@@ -75,7 +75,7 @@ void mark_changed(heightfield* hf, const brush& b)
         c1 = c1 > last ? last : c1;
         r1 = r1 > last ? last : r1;
         if (c0 <= c1 && r0 <= r1)
-            g_erosion_hooks.mark_dirty(hf, c0, r0, c1, r1);
+            g_erosion_hooks.mark_dirty(g_erosion_hooks.context, hf, c0, r0, c1, r1);
     }
     hf->modify_count++;
 }

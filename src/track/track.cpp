@@ -13,7 +13,6 @@
 #include <strings.h>
 #include <vector>
 
-#include "core/command_line.h"
 #include "core/messages.h"
 #include "core/services.h"
 #include "files/datafs.h"
@@ -22,7 +21,6 @@
 #include "track/surface.h"
 
 track_list g_track_list;
-track g_track;
 track_hooks g_track_hooks;
 
 namespace {
@@ -151,11 +149,6 @@ char* owned_copy(const std::string& text)
 
 // ---- load and unload ------------------------------------------------------------
 
-struct load_session {
-    bool editor_active = false;  // editor_begin ran for the loaded track
-};
-load_session g_session;
-
 void log_texture_memory(int verbose, const char* when)
 {
     if (!verbose)
@@ -164,57 +157,57 @@ void log_texture_memory(int verbose, const char* when)
     log_printf("%lu bytes texture memory used after %s\n", bytes, when);
 }
 
-void free_particles()
+void free_particles(track* t)
 {
-    if (g_track.particle_pool) {
-        g_track.particle_pool->~roost_pool();
-        mem_free(g_track.particle_pool);
+    if (t->particle_pool) {
+        t->particle_pool->~roost_pool();
+        mem_free(t->particle_pool);
     }
-    g_track.particle_pool = nullptr;
-    g_track.particle_sprites = -1;
+    t->particle_pool = nullptr;
+    t->particle_sprites = -1;
 }
 
-// Releases everything of g_track and leaves it empty.
-void release_track()
+// Releases everything of the track and leaves it empty.
+void release_track(track* t)
 {
-    if (g_session.editor_active && g_track_hooks.editor_end)
+    if (t->editor_active && g_track_hooks.editor_end)
         g_track_hooks.editor_end();
-    g_session.editor_active = false;
-    timing_gates_clear(&g_track.timing_gates);
-    track_objects_free(&g_track.objects);
-    heightfield_free(&g_track.heightfield);
-    lighting_reset(&g_track.lighting);
-    cameras_free(&g_track.cameras);
-    free_particles();
-    g_track.map_texture = 0;
-    memset(g_track.digest, 0, sizeof g_track.digest);
-    g_track.fixed_sprites = g_track.fixed_statues = 0;
-    g_track.dir[0] = 0;
-    g_track.loaded = false;
+    t->editor_active = false;
+    timing_gates_clear(&t->timing_gates);
+    track_objects_free(&t->objects);
+    heightfield_free(&t->heightfield);
+    lighting_reset(&t->lighting);
+    cameras_free(&t->cameras);
+    free_particles(t);
+    t->map_texture = 0;
+    memset(t->digest, 0, sizeof t->digest);
+    t->fixed_sprites = t->fixed_statues = 0;
+    t->dir[0] = 0;
+    t->loaded = false;
 }
 
 // The roost particles, each owning a sprite of its own at the origin, size
 // 1 and no texture.
-void create_particles()
+void create_particles(track* t)
 {
     void* memory = mem_alloc(sizeof(roost_pool));
     if (!memory)
         fatal_out_of_memory();
-    g_track.particle_pool = new (memory) roost_pool();
-    roost_pool_reset(g_track.particle_pool);
+    t->particle_pool = new (memory) roost_pool();
+    roost_pool_reset(t->particle_pool);
     for (int i = 0; i < ROOST_POOL_SIZE; i++) {
-        const int index = sprite_add(&g_track.objects.sprites, 0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 0);
+        const int index = sprite_add(&t->objects.sprites, 0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 0);
         if (i == 0)
-            g_track.particle_sprites = index;
+            t->particle_sprites = index;
     }
 }
 
 // Each distinct texture file of the statues (the start gate pieces among
 // them) once, in statue order.
-void digest_statue_textures(sha1_ctx* digest)
+void digest_statue_textures(const track* t, sha1_ctx* digest)
 {
     std::set<std::string> seen;
-    const statue_list& statues = g_track.objects.statues;
+    const statue_list& statues = t->objects.statues;
     for (int i = 0; i < statues.count; i++) {
         const char* name = statues.items[i].texture_name;
         if (!name)
@@ -358,15 +351,7 @@ const char* track_display_name(const char* dir)
 
 // ---- load and unload ------------------------------------------------------------
 
-bool track_load(const char* name)
-{
-    track_load_flags flags;
-    flags.verbose = g_options.debug;
-    flags.editor = g_options.editor;
-    return track_load_with(name, flags);
-}
-
-bool track_load_with(const char* name, const track_load_flags& flags)
+bool track_load(track* t, const char* name, const track_load_flags& flags)
 {
     // name may be the loaded track's own directory: take it before the
     // unloading clears it.
@@ -375,16 +360,16 @@ bool track_load_with(const char* name, const track_load_flags& flags)
     const bool usable = *dir && strlen(dir) <= TRACK_DIR_MAX;
     char wanted[TRACK_DIR_MAX + 1];
     snprintf(wanted, sizeof wanted, "%s", usable ? dir : "");
-    if (g_track.loaded)
-        track_unload();
-    release_track();
+    if (t->loaded)
+        track_unload(t);
+    release_track(t);
     if (!usable) {
         log_printf("Can't load track '%.200s': bad track name\n", name ? name : "");
         return false;
     }
-    memcpy(g_track.dir, wanted, sizeof wanted);
+    memcpy(t->dir, wanted, sizeof wanted);
     char data_dir[TRACK_DIR_MAX + 2];
-    snprintf(data_dir, sizeof data_dir, "@%s", g_track.dir);
+    snprintf(data_dir, sizeof data_dir, "@%s", t->dir);
     const int verbose = flags.verbose;
 
     sha1_ctx digest;
@@ -398,14 +383,14 @@ bool track_load_with(const char* name, const track_load_flags& flags)
     if (verbose)
         log_printf("Loading '%s'\n", data_dir);
 
-    lighting_load(&g_track.lighting, data_dir, loading_tick);
+    lighting_load(&t->lighting, data_dir, loading_tick);
 
-    heightfield* hf = &g_track.heightfield;
+    heightfield* hf = &t->heightfield;
     bool ground = heightfield_load_ground(hf, data_dir, verbose);
     if (ground && g_track_hooks.terrain_setup)
         ground = g_track_hooks.terrain_setup(hf);
     if (!ground) {
-        release_track();
+        release_track(t);
         return false;
     }
     decals_load(hf, data_dir, &g_track_hooks.objects);
@@ -414,58 +399,58 @@ bool track_load_with(const char* name, const track_load_flags& flags)
     // The gate pieces are the first statues of the track.
     digest_track_file(&digest, data_dir, "timing_gates", nullptr);
     gate_object_target target;
-    target.objects = &g_track.objects;
+    target.objects = &t->objects;
     target.hf = hf;
     target.options = &g_track_hooks.objects;
-    load_timing_gates(&g_track.timing_gates, data_dir, &target, verbose);
+    load_timing_gates(&t->timing_gates, data_dir, &target, verbose);
 
-    create_particles();
+    create_particles(t);
 
     loading_begin("Loading flaggers");
-    flaggers_load(&g_track.objects, hf, data_dir, g_track.timing_gates.checkpoint_count);
+    flaggers_load(&t->objects, hf, data_dir, t->timing_gates.checkpoint_count);
     loading_done("Loading flaggers");
     log_texture_memory(verbose, "flagger creation");
 
     char name_buffer[PATH_SIZE];
-    g_track.fixed_sprites = g_track.objects.sprites.count;
+    t->fixed_sprites = t->objects.sprites.count;
     if (track_file(name_buffer, data_dir, "billboards") && data_exists(name_buffer)) {
         loading_begin("Loading billboards");
-        billboards_load(&g_track.objects, hf, data_dir, loading_tick);
+        billboards_load(&t->objects, hf, data_dir, loading_tick);
         loading_done("Loading billboards");
         log_texture_memory(verbose, "billboard creation");
     }
 
-    g_track.fixed_statues = g_track.objects.statues.count;
+    t->fixed_statues = t->objects.statues.count;
     digest_track_file(&digest, data_dir, "statues", nullptr);
     if (track_file(name_buffer, data_dir, "statues") && data_exists(name_buffer)) {
         loading_begin("Loading statues");
-        statues_load(&g_track.objects, hf, data_dir, &g_track_hooks.objects, loading_tick);
+        statues_load(&t->objects, hf, data_dir, &g_track_hooks.objects, loading_tick);
         loading_done("Loading statues");
     }
 
     loading_begin("Loading map");
     log_texture_memory(verbose, "statue creation");
     if (track_file(name_buffer, data_dir, "map.png") && data_exists(name_buffer))
-        g_track.map_texture = texture_load(name_buffer, 0);
+        t->map_texture = texture_load(name_buffer, 0);
     loading_done("Loading map");
 
-    statue_bins_build(&g_track.objects, hf);
+    statue_bins_build(&t->objects, hf);
     if (flags.editor && g_track_hooks.editor_begin) {
         g_track_hooks.editor_begin();
-        g_session.editor_active = true;
+        t->editor_active = true;
     }
 
-    digest_statue_textures(&digest);
-    sha1_digest(&digest, SHA1_DIGEST_SIZE, g_track.digest);
+    digest_statue_textures(t, &digest);
+    sha1_digest(&digest, SHA1_DIGEST_SIZE, t->digest);
 
-    cameras_load(&g_track.cameras, hf, data_dir, verbose);
-    g_track.loaded = true;
+    cameras_load(&t->cameras, hf, data_dir, verbose);
+    t->loaded = true;
     return true;
 }
 
-void track_unload()
+void track_unload(track* t)
 {
     log_printf("Deallocating track\n");
-    release_track();
+    release_track(t);
     log_printf("Finished deallocating track\n");
 }

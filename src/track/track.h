@@ -3,7 +3,7 @@
 // the digest that identifies a track between players, and the unloading.
 //
 // A track is a directory of data files: file F of track D is the data name
-// "@D/F". One track is loaded at a time (g_track); it lives until the next
+// "@D/F". Each world holds one loaded track; it lives until the next
 // track_unload.
 #pragma once
 
@@ -71,8 +71,8 @@ struct track {
     // (start gate pieces, particles, flaggers): the editor keeps them fixed.
     int fixed_sprites = 0;
     int fixed_statues = 0;
+    bool editor_active = false;  // editor_begin ran for this track
 };
-extern track g_track;
 
 // What the layers above add to a track load (left empty headless).
 struct track_hooks {
@@ -90,21 +90,20 @@ struct track_hooks {
 extern track_hooks g_track_hooks;
 
 // How a load runs: the log level (0, 1 "--debug", 2) and whether the
-// editor is enabled. track_load takes them from the command-line options.
+// editor is enabled (the game passes its command-line options).
 struct track_load_flags {
     int verbose = 0;
     bool editor = false;
 };
 
 // Loads the track whose display name (in g_track_list) or directory is
-// name into g_track, unloading the track loaded before. Missing optional
+// name into t, unloading the track loaded before. Missing optional
 // files are skipped; a ground that cannot be loaded reports the terrain
 // loader's messages, leaves no track loaded and returns false.
-bool track_load(const char* name);
-bool track_load_with(const char* name, const track_load_flags& flags);
+bool track_load(track* t, const char* name, const track_load_flags& flags);
 // Frees everything of the loaded track; logs "Deallocating track\n" and
 // "Finished deallocating track\n". Safe when none is loaded.
-void track_unload();
+void track_unload(track* t);
 
 // ---- the loading screen -----------------------------------------------------------
 // Every loader reports its progress through these; the screen is drawn by

@@ -31,8 +31,8 @@ vec3 position(const bike* b, int body)
 }
 
 struct BikeAssembly : ::testing::Test {
-    static void SetUpTestSuite() { physics_init(); }
-    static void TearDownTestSuite() { physics_shutdown(); }
+    static void SetUpTestSuite() { test::physics(); }
+    static void TearDownTestSuite() { test::physics_reset(); }
     test::temp_dir home;
     test::scoped_env xdg{"XDG_DATA_HOME", home.path.c_str()};
     test::scoped_env kz{"KZ_HOME", test::build_data_dir().c_str()};
@@ -42,12 +42,12 @@ struct BikeAssembly : ::testing::Test {
         free_file_index();
         build_file_index();
         clear_messages();
-        b = create_bike("crf250(2018)", 7, "123456789", nullptr, nullptr, nullptr, nullptr);
+        b = create_bike(test::physics(), "crf250(2018)", 7, "123456789", nullptr, nullptr, nullptr, nullptr);
     }
     void TearDown() override
     {
         destroy_bike(b);
-        physics_clear_contacts();
+        physics_clear_contacts(test::physics());
         free_file_index();
     }
 };
@@ -207,7 +207,7 @@ TEST_F(BikeAssembly, RotateAndTranslate)
     // on the frame and the fork in its slider.
     for (dBodyID body : b->bodies)
         dBodySetLinearVel(body, 0, 0, 0);
-    physics_step();
+    physics_step(test::physics());
     EXPECT_NEAR(dJointGetSliderPosition(b->joints[joint_fork_slider]), 0, 1e-3);
     const vec3 rider = bike_rider_position(b);
     EXPECT_NEAR(rider.x - bike_frame_position(b).x, b->params.rider_pos.z - b->params.frame_pos.z, 1e-2);
@@ -266,12 +266,12 @@ TEST_F(BikeAssembly, FallsUnderGravityInTheWorld)
     // Free fall with no ground: after 64 ticks (0.5 s) every body moves at
     // 16 ft/s down, and the bike holds together.
     for (int i = 0; i < 64; i++)
-        physics_step();
+        physics_step(test::physics());
     for (int i = 0; i < bike_body_count; i++)
         EXPECT_NEAR(dBodyGetLinearVel(b->bodies[i])[1], -16.0, 1e-4) << i;
     const vec3 frame = bike_frame_position(b);
     EXPECT_NEAR(frame.y, b->params.frame_pos.y - 0.5 * 32 * 0.25 - 16 * 0.0078125 / 2, 0.02);
-    EXPECT_EQ(dWorldGetAutoDisableFlag(physics_world()), 0);
+    EXPECT_EQ(dWorldGetAutoDisableFlag(test::physics()->world), 0);
 }
 
 TEST(BikeHelpers, VariantModelNames)
@@ -408,7 +408,7 @@ TEST_F(ArtServices, ModelsLoadWithTheirGroupsTexture)
     art.models.insert("@rider_plate-fox.qm");
     art.models.insert("@rider_body_fp-fox.qm");
     art.texture_text[id_of(p->bike_texture)] = "[numberbackground:0,0,1][numberforeground:1,1,0]";
-    b = create_bike("yz125", 1, "42", "@rider_body-fox-blue.png", nullptr, nullptr, nullptr);
+    b = create_bike(test::physics(), "yz125", 1, "42", "@rider_body-fox-blue.png", nullptr, nullptr, nullptr);
     EXPECT_TRUE(messages().empty()) << messages()[0];
     EXPECT_EQ(b->textures[texture_rider].colour, id_of("@rider_body-fox-blue.png"));
     EXPECT_EQ(b->textures[texture_rider].normal, id_of("@rider_body-fox-blue.png") + 1000);
@@ -437,7 +437,7 @@ TEST_F(ArtServices, AGroupFallsBackToItsDefaultTextureWhole)
     art.textures.insert("@skins/rider_body-fox-blue.png");
     art.models.insert("@rider_body-fox.qm");
     // A bike texture that cannot be loaded at all.
-    b = create_bike("yz125", 1, "7", "@skins/rider_body-fox-blue.png", nullptr, "@nowhere.png", nullptr);
+    b = create_bike(test::physics(), "yz125", 1, "7", "@skins/rider_body-fox-blue.png", nullptr, "@nowhere.png", nullptr);
     const auto lines = messages();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "Warning: Can't load @rider_plate-fox.qm or @skins/rider_plate-fox.qm");
@@ -460,7 +460,7 @@ TEST_F(ArtServices, AModelMissingEverywhereIsReportedAndLeftEmpty)
     const bike_params* p = find_bike_params("yz125");
     allow_default_models(p);
     art.models.erase(p->head_model);
-    b = create_bike("yz125", 1, "7", nullptr, nullptr, nullptr, nullptr);
+    b = create_bike(test::physics(), "yz125", 1, "7", nullptr, nullptr, nullptr, nullptr);
     const auto lines = messages();
     // No helmet texture was given, so the head is tried once, with the
     // default texture.
@@ -476,22 +476,24 @@ TEST(BikeHeadless, NoServicesNoMessagesAndNoShapesStillBuilds)
     // service nothing is loaded or reported; the bike still rides.
     test::data_dirs_fixture dirs;
     shape_cache_clear();
-    physics_init();
+    test::physics();
     clear_messages();
-    bike* b = create_bike("kx125", 0, "", nullptr, nullptr, nullptr, nullptr);
+    bike* b = create_bike(test::physics(), "kx125", 0, "", nullptr, nullptr, nullptr, nullptr);
     EXPECT_TRUE(messages().empty());
     EXPECT_EQ(b->shapes[body_frame], nullptr);
     EXPECT_EQ(b->models[model_frame], 0u);
     EXPECT_STREQ(b->number_text, "");
-    physics_step();
+    physics_step(test::physics());
     destroy_bike(b);
-    physics_shutdown();
-    // physics_init works again after a shutdown.
-    physics_init();
-    EXPECT_NE(physics_world(), nullptr);
-    EXPECT_NE(physics_contact_group(), nullptr);
-    physics_shutdown();
-    EXPECT_EQ(physics_world(), nullptr);
+    test::physics_reset();
+    // A space can be made again after it was destroyed.
+    physics_space space;
+    physics_create(&space);
+    EXPECT_NE(space.world, nullptr);
+    EXPECT_NE(space.contacts, nullptr);
+    EXPECT_EQ(physics_space_of(dBodyCreate(space.world)), &space);
+    physics_destroy(&space);
+    EXPECT_EQ(space.world, nullptr);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "bike/shape.h"
 #include "contact_test_util.h"
 #include "track/roost.h"
+#include "test_support.h"
 
 using namespace contact_test;
 
@@ -24,8 +25,9 @@ class BikeContact : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        physics_init();
+        test::physics();
         b = new bike();
+        b->space = test::physics();
         make_flat(&ground, 4, 2.0f, 0.0f);
         b->bodies[body_frame] = body({10, 2.5f, 10});
         b->bodies[body_front_wheel] = body({10, R + r - 0.1f, 8.5f});
@@ -37,7 +39,7 @@ protected:
             c.ring_radius = R;
             c.section_radius = r;
         }
-        mount = dJointCreateHinge2(physics_world(), nullptr);
+        mount = dJointCreateHinge2(test::physics()->world, nullptr);
         dJointAttach(mount, b->bodies[body_rider], b->bodies[body_frame]);
         b->joints[joint_rider_mount] = mount;
         b->shapes[body_rider] = &rider_shape;
@@ -51,12 +53,12 @@ protected:
                 dBodyDestroy(x);
         delete b;
         for (int i = 0; i < CRASH_DELAY_COUNT; i++)
-            set_crash_delay(i, 0);
-        physics_shutdown();
+            set_crash_delay(test::physics(), i, 0);
+        test::physics_reset();
     }
     static dBodyID body(vec3 p)
     {
-        dBodyID x = dBodyCreate(physics_world());
+        dBodyID x = dBodyCreate(test::physics()->world);
         dMass m;
         dMassSetSphereTotal(&m, 1.0, 0.5);
         dBodySetMass(x, &m);
@@ -94,7 +96,7 @@ TEST_F(BikeContact, WheelsOnTheGroundMakeTheTicksContacts)
     EXPECT_EQ(1, joints(b->bodies[body_frame]));  // the rider mount only
     EXPECT_EQ(1, b->slow_or_down);
     EXPECT_EQ(0, b->crash_timer);
-    physics_clear_contacts();
+    physics_clear_contacts(test::physics());
 
     // In the air: nothing, and the depths say so.
     b->slow_or_down = 0;
@@ -154,15 +156,15 @@ TEST_F(BikeContact, NoCrashWhenSlowUprightOrAfterBumpingSomeone)
 
 TEST_F(BikeContact, CrashDelayByCrashCount)
 {
-    set_crash_delay(1, 100);
-    set_crash_delay(15, 7);
-    set_crash_delay(2, 1000000000);
-    set_crash_delay(3, -5);
-    set_crash_delay(16, 99);  // out of range: ignored
-    set_crash_delay(-1, 99);
-    EXPECT_EQ(CRASH_DELAY_MAX, crash_delay(2));
-    EXPECT_EQ(0, crash_delay(3));
-    EXPECT_EQ(0, crash_delay(16));
+    set_crash_delay(test::physics(), 1, 100);
+    set_crash_delay(test::physics(), 15, 7);
+    set_crash_delay(test::physics(), 2, 1000000000);
+    set_crash_delay(test::physics(), 3, -5);
+    set_crash_delay(test::physics(), 16, 99);  // out of range: ignored
+    set_crash_delay(test::physics(), -1, 99);
+    EXPECT_EQ(CRASH_DELAY_MAX, crash_delay(test::physics(), 2));
+    EXPECT_EQ(0, crash_delay(test::physics(), 3));
+    EXPECT_EQ(0, crash_delay(test::physics(), 16));
 
     bike_start_crash(b);
     EXPECT_EQ(512, b->crash_timer);
@@ -209,13 +211,13 @@ TEST_F(BikeContact, ObjectContactsByPart)
     EXPECT_EQ(1, joints(b->bodies[body_front_wheel]));
     EXPECT_NEAR(b->front_contact.depth, 0.2f, 1e-4f);
     EXPECT_VEC_NEAR(b->front_contact.normal, 0, 0, 1, 1e-5f);  // from the post toward the wheel
-    physics_clear_contacts();
+    physics_clear_contacts(test::physics());
 
     // A wheel already on the ground keeps its ground contact record.
     b->front_contact.depth = 0.05f;
     bike_object_contact(b, nullptr, &post, pos, identity, contact_mode_joint, false);
     EXPECT_EQ(0.05f, b->front_contact.depth);
-    physics_clear_contacts();
+    physics_clear_contacts(test::physics());
 
     // With the test flag the front wheel only detects.
     EXPECT_EQ(part_front_wheel, bike_object_contact(b, nullptr, &post, pos, identity, contact_mode_joint, true));
@@ -228,7 +230,7 @@ TEST_F(BikeContact, ObjectContactsByPart)
     const int bits = bike_object_contact(b, obj, &post, op, identity, contact_mode_joint, false);
     EXPECT_EQ(part_rider, bits);
     EXPECT_TRUE(dAreConnected(obj, b->bodies[body_rider]));
-    physics_clear_contacts();
+    physics_clear_contacts(test::physics());
     // Lower, by the frame's back and over the rear wheel, detected only.
     dBodySetPosition(obj, 10, 2.5f, 10 + 1.3f);
     EXPECT_EQ(part_frame | part_rear_wheel,
@@ -252,7 +254,7 @@ TEST_F(BikeContact, SpinningRearWheelThrowsRoost)
     // backward over the ground at ~70 ft/s.
     dBodySetAngularVel(b->bodies[body_rear_wheel], -60.0, 0, 0);
     ASSERT_EQ(1, bike_touches_ground(b, &ground.hf));
-    physics_clear_contacts();
+    physics_clear_contacts(test::physics());
     EXPECT_EQ(10, bike_emit_roost(b, &ground.hf, pool, 1000, 0, false, &rng));
     EXPECT_EQ(10, pool->live);
 
@@ -265,7 +267,7 @@ TEST_F(BikeContact, SpinningRearWheelThrowsRoost)
     // Ground without roost throws nothing.
     std::fill(ground.hf.tilemap, ground.hf.tilemap + 16 * 16, 1);
     ASSERT_EQ(1, bike_touches_ground(b, &ground.hf));
-    physics_clear_contacts();
+    physics_clear_contacts(test::physics());
     EXPECT_EQ(0, bike_emit_roost(b, &ground.hf, pool, 1000, 2, false, &rng));
     delete pool;
 }

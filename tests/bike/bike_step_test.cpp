@@ -17,6 +17,7 @@
 #include "bike/rider.h"
 #include "bike/shape.h"
 #include "bike/world_step.h"
+#include "bike_phases_util.h"
 #include "contact_test_util.h"
 #include "files/datafs.h"
 #include "test_support.h"
@@ -24,8 +25,8 @@
 namespace {
 
 struct BikeStep : ::testing::Test {
-    static void SetUpTestSuite() { physics_init(); }
-    static void TearDownTestSuite() { physics_shutdown(); }
+    static void SetUpTestSuite() { test::physics(); }
+    static void TearDownTestSuite() { test::physics_reset(); }
     test::temp_dir home;
     test::scoped_env xdg{"XDG_DATA_HOME", home.path.c_str()};
     test::scoped_env kz{"KZ_HOME", test::build_data_dir().c_str()};
@@ -43,12 +44,12 @@ struct BikeStep : ::testing::Test {
     {
         for (bike* b : bikes)
             destroy_bike(b);
-        physics_clear_contacts();
+        physics_clear_contacts(test::physics());
         free_file_index();
     }
     bike* add(float dx, float dz)
     {
-        bike* b = create_bike("450sxf(2018)", (int)bikes.size(), "1", nullptr, nullptr, nullptr, nullptr);
+        bike* b = create_bike(test::physics(), "450sxf(2018)", (int)bikes.size(), "1", nullptr, nullptr, nullptr, nullptr);
         translate_bike(b, dx, 0.0f, dz);
         bikes.push_back(b);
         return b;
@@ -104,7 +105,7 @@ TEST_F(BikeStep, JointForceCorrectionTakesBackTheJointsNetForce)
     s.world.ground = &ground.hf;
     for (int t = 0; t < 64; t++) {
         s.world.tick = t;
-        world_step(&s, &r, 1);
+        step_bike_phases(&s, &r, 1);
     }
     // What the six joints reported on the last step, summed.
     double f[3] = {0, 0, 0};
@@ -165,7 +166,7 @@ TEST_F(BikeStep, ABikeTouchingTwoOthersGetsJointsThenPenaltyForces)
     EXPECT_EQ(c->last_bike_contact_tick, tick);
 
     // A new tick starts with joints again.
-    physics_clear_contacts();
+    physics_clear_contacts(test::physics());
     const int before_next = joint_count(a) + joint_count(c);
     ASSERT_TRUE(bike_bike_contact(a, c, false, tick + 1));
     EXPECT_GT(joint_count(a) + joint_count(c), before_next);
@@ -197,7 +198,7 @@ TEST_F(BikeStep, OnlineARemoteFrontWheelOnlyDetectsTheOwnRearWheel)
     a->bump_timer = b->bump_timer = 0.0f;
     ASSERT_TRUE(bike_bike_contact(a, b, false, 6));
     EXPECT_GT(joint_count(a) + joint_count(b), before);
-    physics_clear_contacts();
+    physics_clear_contacts(test::physics());
 }
 
 TEST_F(BikeStep, OnlineTheOwnFrontWheelPushesTheRemoteRearWheel)
@@ -211,7 +212,7 @@ TEST_F(BikeStep, OnlineTheOwnFrontWheelPushesTheRemoteRearWheel)
     ASSERT_TRUE(bike_bike_contact(a, b, true, 9));
     EXPECT_GT(joint_count(b), before);
     EXPECT_GT(dBodyGetNumJoints(b->bodies[body_rear_wheel]), 1) << "on the remote bike's rear wheel";
-    physics_clear_contacts();
+    physics_clear_contacts(test::physics());
 }
 
 TEST_F(BikeStep, BumpRules)
@@ -302,7 +303,7 @@ TEST_F(BikeStep, AGhostTakesNoPartInContactsAndOnlyMovesItsFeet)
     EXPECT_EQ(g->engine_speed, engine);
     EXPECT_EQ(g->rider_velocity_history[3].x, 0.0f);
     EXPECT_FLOAT_EQ(g->dab_amount, 0.5f - 4.0f / 128.0f);
-    physics_clear_contacts();
+    physics_clear_contacts(test::physics());
 }
 
 TEST_F(BikeStep, OnlineTheOwnBikeWakesTheRemoteGhostItTouches)
@@ -330,7 +331,7 @@ TEST_F(BikeStep, OnlineTheOwnBikeWakesTheRemoteGhostItTouches)
     EXPECT_EQ(remote->last_bike_contact_tick, 40);
     EXPECT_EQ(other->presence, 0.0f);
     EXPECT_EQ(other->last_bike_contact_tick, -1);
-    physics_clear_contacts();
+    physics_clear_contacts(test::physics());
 
     // In a warm-up nobody touches anybody.
     set_bike_ghost(remote);
@@ -339,7 +340,7 @@ TEST_F(BikeStep, OnlineTheOwnBikeWakesTheRemoteGhostItTouches)
     world_collide(&s, riders, 3);
     EXPECT_EQ(remote->presence, 0.0f);
     EXPECT_EQ(own->last_bike_contact_tick, 40);
-    physics_clear_contacts();
+    physics_clear_contacts(test::physics());
 }
 
 uint64_t hash_bike(const bike* b, uint64_t h)
@@ -389,7 +390,7 @@ TEST_F(BikeStep, ACrowdedRideGivesTheSameBitsEveryTime)
             for (bike* b : bikes)
                 apply_control_input(b, &c);
             s.world.tick = t;
-            world_step(&s, riders.data(), (int)riders.size());
+            step_bike_phases(&s, riders.data(), (int)riders.size());
         }
         uint64_t h = 1469598103934665603ull;
         for (bike* b : bikes) {

@@ -15,6 +15,7 @@
 #include "bike/physics.h"
 #include "bike/shape.h"
 #include "contact_test_util.h"
+#include "test_support.h"
 
 using namespace contact_test;
 
@@ -160,15 +161,15 @@ void random_rotation(std::mt19937* rng, dMatrix3 rot)
 }
 
 struct PruningWorld : ::testing::Test {
-    void SetUp() override { physics_init(); }
+    void SetUp() override { test::physics(); }
     void TearDown() override
     {
-        physics_clear_contacts();
-        physics_shutdown();
+        physics_clear_contacts(test::physics());
+        test::physics_reset();
     }
     static dBodyID body(vec3 p, const dMatrix3 rot)
     {
-        dBodyID x = dBodyCreate(physics_world());
+        dBodyID x = dBodyCreate(test::physics()->world);
         dBodySetPosition(x, p.x, p.y, p.z);
         dBodySetRotation(x, rot);
         return x;
@@ -197,7 +198,7 @@ TEST_F(PruningWorld, ShapeTouchesTheGroundWhereEverySphereSaysSo)
         // One joint per touching sphere.
         EXPECT_EQ(want, dBodyGetNumJoints(b)) << k;
         touching += want > 0;
-        physics_clear_contacts();
+        physics_clear_contacts(test::physics());
         dBodyDestroy(b);
     }
     EXPECT_GT(touching, 400);

@@ -23,8 +23,8 @@ float crank(double rpm)
 }
 
 struct BikeDrivetrain : ::testing::Test {
-    static void SetUpTestSuite() { physics_init(); }
-    static void TearDownTestSuite() { physics_shutdown(); }
+    static void SetUpTestSuite() { test::physics(); }
+    static void TearDownTestSuite() { test::physics_reset(); }
 
     test::scoped_env data{"KZ_HOME", test::build_data_dir().c_str()};
     bike* b = nullptr;
@@ -32,12 +32,12 @@ struct BikeDrivetrain : ::testing::Test {
     void SetUp() override
     {
         free_file_index();
-        b = create_bike("450sxf(2018)", 0, "1", nullptr, nullptr, nullptr, nullptr);
+        b = create_bike(test::physics(), "450sxf(2018)", 0, "1", nullptr, nullptr, nullptr, nullptr);
     }
     void TearDown() override
     {
         destroy_bike(b);
-        physics_clear_contacts();
+        physics_clear_contacts(test::physics());
         free_file_index();
     }
 
@@ -251,15 +251,15 @@ TEST_F(BikeDrivetrain, ClutchDrivesTheRearWheelForwardAndSlipsBeyondAQuarterTurn
 {
     b->clutch = 1.0f;
     b->throttle = 1.0f;
-    dWorldSetGravity(physics_world(), 0, 0, 0);
+    dWorldSetGravity(test::physics()->world, 0, 0, 0);
     float max_twist = 0.0f;
     for (int t = 0; t < 256; t++) {
         drivetrain_step(b, t);
         const float twist = wrap_angle(b->engine_angle - (float)dJointGetHingeAngle(b->joints[joint_rear_axle]));
         max_twist = std::fmax(max_twist, std::fabs(twist));
-        physics_step();
+        physics_step(test::physics());
     }
-    dWorldSetGravity(physics_world(), 0, -32, 0);
+    dWorldSetGravity(test::physics()->world, 0, -32, 0);
     // The automatic clutch let the engine rev up first, then drove the wheel
     // (a positive axle rate is forward rotation).
     const float rate = (float)dJointGetHingeAngleRate(b->joints[joint_rear_axle]);

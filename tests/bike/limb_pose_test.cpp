@@ -50,8 +50,8 @@ vec3 world_point(dBodyID body, vec3 p)
 }
 
 struct LimbPose : ::testing::Test {
-    static void SetUpTestSuite() { physics_init(); }
-    static void TearDownTestSuite() { physics_shutdown(); }
+    static void SetUpTestSuite() { test::physics(); }
+    static void TearDownTestSuite() { test::physics_reset(); }
     test::temp_dir home;
     test::scoped_env xdg{"XDG_DATA_HOME", home.path.c_str()};
     test::scoped_env kz{"KZ_HOME", test::build_data_dir().c_str()};
@@ -63,7 +63,7 @@ struct LimbPose : ::testing::Test {
     {
         free_file_index();
         build_file_index();
-        b = create_bike("crf250(2018)", 0, "1", nullptr, nullptr, nullptr, nullptr);
+        b = create_bike(test::physics(), "crf250(2018)", 0, "1", nullptr, nullptr, nullptr, nullptr);
         // Level ground just under the wheels of the rest pose.
         const bike_params& p = b->params;
         ground_y = p.rear_wheel_pos.y - p.rear_tyre_ring_radius - p.rear_tyre_section_radius;
@@ -72,7 +72,7 @@ struct LimbPose : ::testing::Test {
     void TearDown() override
     {
         destroy_bike(b);
-        physics_clear_contacts();
+        physics_clear_contacts(test::physics());
         free_file_index();
     }
     vec3 hip(int side) const { return world_point(b->bodies[body_rider], b->params.hip[side]); }

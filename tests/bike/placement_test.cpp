@@ -19,8 +19,8 @@ using contact_test::terrain;
 const double PI = 3.14159265358979323846;
 
 struct Placement : ::testing::Test {
-    static void SetUpTestSuite() { physics_init(); }
-    static void TearDownTestSuite() { physics_shutdown(); }
+    static void SetUpTestSuite() { test::physics(); }
+    static void TearDownTestSuite() { test::physics_reset(); }
     test::temp_dir home;
     test::scoped_env xdg{"XDG_DATA_HOME", home.path.c_str()};
     test::scoped_env kz{"KZ_HOME", test::build_data_dir().c_str()};
@@ -36,18 +36,18 @@ struct Placement : ::testing::Test {
     {
         free_file_index();
         build_file_index();
-        b = create_bike("yz250f(2017)", 0, "5", nullptr, nullptr, nullptr, nullptr);
+        b = create_bike(test::physics(), "yz250f(2017)", 0, "5", nullptr, nullptr, nullptr, nullptr);
     }
     void TearDown() override
     {
         destroy_bike(b);
-        physics_clear_contacts();
+        physics_clear_contacts(test::physics());
         free_file_index();
     }
     // After placement nothing may act on the bike but gravity.
     void expect_free_fall()
     {
-        physics_step();
+        physics_step(test::physics());
         for (dBodyID body : b->bodies) {
             const dReal* v = dBodyGetLinearVel(body);
             EXPECT_NEAR(v[1], -32 * 0.0078125, 1e-6);
@@ -68,7 +68,7 @@ TEST_F(Placement, FlatGroundRaisesOnceClearOfTheTyres)
     EXPECT_EQ(b->crash_timer, 0);
     EXPECT_EQ(b->front_contact.depth, 0);
     EXPECT_EQ(bike_touches_ground(b, &ground.hf), 0);
-    physics_clear_contacts();
+    physics_clear_contacts(test::physics());
     expect_free_fall();
 }
 
@@ -92,7 +92,7 @@ TEST_F(Placement, OnASlopeTheBikeGoesUpUntilNothingTouches)
     // One step lower it touched.
     translate_bike(b, 0, -0.25f, 0);
     EXPECT_NE(bike_touches_ground(b, &ground.hf), 0);
-    physics_clear_contacts();
+    physics_clear_contacts(test::physics());
 
     // Facing along the slope's contour (turned a quarter) it sits lower.
     const float turned = place_bike_at_start(b, &ground.hf, 40, 40, (float)(PI / 2), spot);

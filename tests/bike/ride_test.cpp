@@ -57,8 +57,8 @@ float forward_speed(const bike* b)
 }
 
 struct Ride : ::testing::Test {
-    static void SetUpTestSuite() { physics_init(); }
-    static void TearDownTestSuite() { physics_shutdown(); }
+    static void SetUpTestSuite() { test::physics(); }
+    static void TearDownTestSuite() { test::physics_reset(); }
 
     test::scoped_env data{"KZ_HOME", test::build_data_dir().c_str()};
     sim_world w;
@@ -72,7 +72,7 @@ struct Ride : ::testing::Test {
     void TearDown() override
     {
         sim_world_free(&w);
-        physics_clear_contacts();
+        physics_clear_contacts(test::physics());
         free_file_index();
     }
 

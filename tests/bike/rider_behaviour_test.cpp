@@ -18,6 +18,7 @@
 #include "bike/limb_pose.h"
 #include "bike/physics.h"
 #include "bike/world_step.h"
+#include "bike_phases_util.h"
 #include "files/datafs.h"
 #include "files/memory.h"
 #include "scripted_rider.h"
@@ -99,8 +100,8 @@ float hold_speed(const bike* b, float speed)
 }
 
 struct RiderBehaviour : ::testing::TestWithParam<bool> {
-    static void SetUpTestSuite() { physics_init(); }
-    static void TearDownTestSuite() { physics_shutdown(); }
+    static void SetUpTestSuite() { test::physics(); }
+    static void TearDownTestSuite() { test::physics_reset(); }
 
     test::temp_dir home;
     test::scoped_env xdg{"XDG_DATA_HOME", home.path.c_str()};
@@ -120,7 +121,7 @@ struct RiderBehaviour : ::testing::TestWithParam<bool> {
     void TearDown() override
     {
         sim_world_free(&w);
-        physics_clear_contacts();
+        physics_clear_contacts(test::physics());
         free_file_index();
     }
 
@@ -165,8 +166,8 @@ struct RiderBehaviour : ::testing::TestWithParam<bool> {
         s.world.start_tick = w.start_tick;
         s.roost = w.roost.get();
         s.roost_density = w.roost_density;
-        s.rng = &g_world_rng;
-        world_step(&s, riders, count);
+        s.rng = &w.physics.rng;
+        step_bike_phases(&s, riders, count, &w.physics);
         w.tick++;
     }
 };

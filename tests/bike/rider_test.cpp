@@ -15,6 +15,7 @@
 #include "bike/physics.h"
 #include "bike/rider.h"
 #include "bike/world_step.h"
+#include "bike_phases_util.h"
 #include "contact_test_util.h"
 #include "files/datafs.h"
 #include "test_support.h"
@@ -161,8 +162,8 @@ TEST(RiderLaws, IndirectSteeringCountersteersTowardTheLeanTheCommandAsksFor)
 // ---- on a bike -------------------------------------------------------------------
 
 struct Rider : ::testing::Test {
-    static void SetUpTestSuite() { physics_init(); }
-    static void TearDownTestSuite() { physics_shutdown(); }
+    static void SetUpTestSuite() { test::physics(); }
+    static void TearDownTestSuite() { test::physics_reset(); }
     test::temp_dir home;
     test::scoped_env xdg{"XDG_DATA_HOME", home.path.c_str()};
     test::scoped_env kz{"KZ_HOME", test::build_data_dir().c_str()};
@@ -176,7 +177,7 @@ struct Rider : ::testing::Test {
         build_file_index();
         contact_test::make_flat(&ground, 6, 2.0f, 10.0f);
         contact_test::add_surfaces(&ground.hf, 1, 0);
-        b = create_bike("450sxf(2018)", 0, "1", nullptr, nullptr, nullptr, nullptr);
+        b = create_bike(test::physics(), "450sxf(2018)", 0, "1", nullptr, nullptr, nullptr, nullptr);
         bike_set_dab_when_stopped(b, 1);
         // Not exactly along an axis: an exactly symmetric pose makes some
         // rows of the physics engine's solver exactly degenerate.
@@ -188,7 +189,7 @@ struct Rider : ::testing::Test {
     void TearDown() override
     {
         destroy_bike(b);
-        physics_clear_contacts();
+        physics_clear_contacts(test::physics());
         free_file_index();
     }
     // Ticks of the bike's world with its commands held.
@@ -201,7 +202,7 @@ struct Rider : ::testing::Test {
         for (int t = 0; t < ticks; t++) {
             apply_control_input(b, &c);
             s.world.tick = w.tick;
-            world_step(&s, &r, 1);
+            step_bike_phases(&s, &r, 1);
             w.tick++;
         }
     }
@@ -328,7 +329,7 @@ TEST_F(Rider, AStoppedBikeDabsAndHoldsOnBothBrakesForThisStepOnly)
     EXPECT_EQ(b->rear_brake, 0.0f);
     EXPECT_GE(b->dab_amount, fminf(1.0f, dab_before) - 1e-6f);
     EXPECT_GT(b->dab_amount, 0.9f);
-    physics_clear_contacts();
+    physics_clear_contacts(test::physics());
 
     // Throttle open with the clutch in and rolling: no automatic brakes.
     c.throttle = 0.5f;
@@ -346,7 +347,7 @@ TEST_F(Rider, AStoppedBikeDabsAndHoldsOnBothBrakesForThisStepOnly)
     auto_dab_and_back_up(b, &w);
     EXPECT_EQ(b->sit_dab, 0.0f);
     EXPECT_EQ(b->front_brake, 0.0f);
-    physics_clear_contacts();
+    physics_clear_contacts(test::physics());
 }
 
 TEST_F(Rider, AHardLandingAfterALongJumpThrowsTheRiderOffSooner)
@@ -438,7 +439,7 @@ TEST_F(Rider, BumpTimerLimitsTheBalancingTorqueAndRunsOut)
     b->bump_timer = 0.75f;
     start_of_step_checks(b, &w);
     EXPECT_EQ(b->bump_timer, 0.0f);
-    physics_clear_contacts();
+    physics_clear_contacts(test::physics());
 }
 
 TEST_F(Rider, DirectSteeringOneIgnoresTheLeanTargetZeroSteersOnlyByIt)
@@ -469,7 +470,7 @@ TEST_F(Rider, DirectSteeringOneIgnoresTheLeanTargetZeroSteersOnlyByIt)
     // ...while upright and still it countersteers with the full strength.
     bike_set_steering_strength(b, strength);
     EXPECT_NEAR(torque(0.5f, 0.0f) - torque(0.0f, 0.0f), 1.5f * strength, 1e-2f);
-    physics_clear_contacts();
+    physics_clear_contacts(test::physics());
 }
 
 TEST_F(Rider, TheCrashCountsDownOnlyWhileTheRiderLiesStillThenSeatsHim)
@@ -486,7 +487,7 @@ TEST_F(Rider, TheCrashCountsDownOnlyWhileTheRiderLiesStillThenSeatsHim)
     dBodySetLinearVel(rider, 0.0, 0.0, 0.0);
     crash_sequence(b, &w);
     EXPECT_EQ(b->crash_timer, 511);
-    physics_clear_contacts();
+    physics_clear_contacts(test::physics());
     // At the end he is back on his seat, on the mount again.
     b->crash_timer = 1;
     crash_sequence(b, &w);
@@ -500,7 +501,7 @@ TEST_F(Rider, TheCrashCountsDownOnlyWhileTheRiderLiesStillThenSeatsHim)
     EXPECT_NEAR(at[0], seat[0], 1e-5);
     EXPECT_NEAR(at[1], seat[1], 1e-5);
     EXPECT_NEAR(at[2], seat[2], 1e-5);
-    physics_clear_contacts();
+    physics_clear_contacts(test::physics());
 }
 
 }  // namespace

@@ -158,8 +158,8 @@ TEST(ScriptedRiderSpeeds, CrestsAndTheLoopsEnd)
 
 TEST(ScriptedRiderSpeeds, RefusesPathsItCannotRide)
 {
-    physics_init();
-    bike* b = create_bike("450sxf(2018)", 0, "1", nullptr, nullptr, nullptr, nullptr);
+    test::physics();
+    bike* b = create_bike(test::physics(), "450sxf(2018)", 0, "1", nullptr, nullptr, nullptr, nullptr);
     scripted_rider r;
     rider_path p;
     EXPECT_FALSE(scripted_rider_start(&r, &p, scripted_rider_settings(), b));
@@ -182,7 +182,7 @@ TEST(ScriptedRiderSpeeds, RefusesPathsItCannotRide)
     EXPECT_EQ(b->steer, -1.0f);
     EXPECT_EQ(b->front_brake, 0.0f);
     destroy_bike(b);
-    physics_shutdown();
+    test::physics_reset();
 }
 
 TEST(TrackCentrePath, TheDefaultTrackFromItsGate)

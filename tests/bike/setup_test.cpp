@@ -10,6 +10,7 @@
 #include "bike/catalogue.h"
 #include "bike/physics.h"
 #include "bike_test_messages.h"
+#include "test_support.h"
 
 namespace {
 
@@ -18,12 +19,12 @@ using bike_test::messages;
 const float PI = 3.14159265358979f;
 
 struct BikeSetup : ::testing::Test {
-    static void SetUpTestSuite() { physics_init(); }
-    static void TearDownTestSuite() { physics_shutdown(); }
+    static void SetUpTestSuite() { test::physics(); }
+    static void TearDownTestSuite() { test::physics_reset(); }
     bike* b = nullptr;
     void SetUp() override
     {
-        b = create_bike("450sxf(2018)", 3, "12", nullptr, nullptr, nullptr, nullptr);
+        b = create_bike(test::physics(), "450sxf(2018)", 3, "12", nullptr, nullptr, nullptr, nullptr);
         reset_setup_refusal();
         clear_messages();
     }

@@ -62,8 +62,8 @@ void set_bytes(bike_snapshot* s, int offset, int count, uint32_t v)
 }
 
 struct Snapshot : ::testing::Test {
-    static void SetUpTestSuite() { physics_init(); }
-    static void TearDownTestSuite() { physics_shutdown(); }
+    static void SetUpTestSuite() { test::physics(); }
+    static void TearDownTestSuite() { test::physics_reset(); }
     test::temp_dir home;
     test::scoped_env xdg{"XDG_DATA_HOME", home.path.c_str()};
     test::scoped_env kz{"KZ_HOME", test::build_data_dir().c_str()};
@@ -79,14 +79,14 @@ struct Snapshot : ::testing::Test {
         clear_messages();
         contact_test::make_flat(&ground, 8, 1.0f, GROUND);  // 512 ft square
         space = snapshot_terrain_of(&ground.hf);
-        b = create_bike("crf250(2018)", 0, "1", nullptr, nullptr, nullptr, nullptr);
-        other = create_bike("crf250(2018)", 1, "2", nullptr, nullptr, nullptr, nullptr);
+        b = create_bike(test::physics(), "crf250(2018)", 0, "1", nullptr, nullptr, nullptr, nullptr);
+        other = create_bike(test::physics(), "crf250(2018)", 1, "2", nullptr, nullptr, nullptr, nullptr);
     }
     void TearDown() override
     {
         destroy_bike(b);
         destroy_bike(other);
-        physics_clear_contacts();
+        physics_clear_contacts(test::physics());
         free_file_index();
     }
 
@@ -134,7 +134,7 @@ struct Snapshot : ::testing::Test {
             const float twist = 3.0f;
             dBodyAddTorque(x->bodies[body_fork_upper], axis[0] * twist, axis[1] * twist, axis[2] * twist);
             dBodyAddTorque(x->bodies[body_frame], -axis[0] * twist, -axis[1] * twist, -axis[2] * twist);
-            physics_step();
+            physics_step(test::physics());
         }
     }
 };

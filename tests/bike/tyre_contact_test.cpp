@@ -7,6 +7,7 @@
 #include "bike/physics.h"
 #include "bike/shape.h"
 #include "contact_test_util.h"
+#include "test_support.h"
 
 using namespace contact_test;
 
@@ -102,17 +103,17 @@ TEST(TyreModel, FirstFrictionDirectionAndSphereStiffness)
 
 class ContactWorld : public ::testing::Test {
 protected:
-    void SetUp() override { physics_init(); }
+    void SetUp() override { test::physics(); }
     void TearDown() override
     {
         for (dBodyID b : bodies)
             if (b)
                 dBodyDestroy(b);
-        physics_shutdown();
+        test::physics_reset();
     }
     dBodyID body(vec3 p, float mass = 0.5f)
     {
-        dBodyID b = dBodyCreate(physics_world());
+        dBodyID b = dBodyCreate(test::physics()->world);
         dMass m;
         dMassSetSphereTotal(&m, mass, 0.8);
         dBodySetMass(b, &m);
@@ -155,7 +156,7 @@ TEST_F(ContactWorld, WheelOnTheGroundMakesOneJointAndFillsItsRecord)
     EXPECT_VEC_NEAR(force_on(b), -15.0f, 0.0f, 0.0f, 1e-4f);
 
     // The step fills the wheel's feedback record with the ground's push.
-    physics_step();
+    physics_step(test::physics());
     EXPECT_GT(w.feedback.f1[1], 0.0);
 
     // Lifted clear: no contact, the depth is cleared, no joint.
@@ -214,10 +215,10 @@ TEST_F(ContactWorld, DroppedWheelSettlesAndASunkWheelComesBackUp)
             dBodySetRotation(b, upright);
             dBodySetAngularVel(b, 0, 0, 0);
             wheel_ground_contact(&t.hf, &w, 1.0f);
-            physics_step();
+            physics_step(test::physics());
         }
         ASSERT_EQ(1, wheel_ground_contact(&t.hf, &w, 1.0f));
-        physics_clear_contacts();
+        physics_clear_contacts(test::physics());
         // Resting on the tyre, not sunk, not sliding down the slope.
         EXPECT_GT(w.depth, 0.0f);
         EXPECT_LT(w.depth, r);
@@ -254,7 +255,7 @@ TEST_F(ContactWorld, SphereSphereInJointForceAndTestModes)
     ASSERT_TRUE(sphere_sphere_contact(&a, ba, &b, bb, contact_mode_joint, nullptr));
     ASSERT_EQ(1, dBodyGetNumJoints(ba));
     EXPECT_TRUE(dAreConnected(ba, bb));
-    physics_clear_contacts();
+    physics_clear_contacts(test::physics());
 
     // Force mode: k = 5000 (the smaller), c = 100; b closing in at 2 ft/s.
     dBodySetLinearVel(bb, -2.0f, 0, 0);
@@ -303,7 +304,7 @@ TEST_F(ContactWorld, ShapeAgainstTerrainOneJointPerTouchingSphere)
     EXPECT_EQ(1, shape_terrain_contact(&s, b, dBodyGetPosition(b), dBodyGetRotation(b), &t.hf));
     // Centres 0.3 above, 0.2 below and (the third, turned sideways) 0.3 above.
     EXPECT_EQ(3, dBodyGetNumJoints(b));
-    physics_clear_contacts();
+    physics_clear_contacts(test::physics());
     // Without a body it only reports.
     EXPECT_EQ(1, shape_terrain_contact(&s, nullptr, dBodyGetPosition(b), dBodyGetRotation(b), &t.hf));
     EXPECT_EQ(0, dBodyGetNumJoints(b));

@@ -46,9 +46,9 @@ protected:
     {
         int lineup[RACE_SLOTS];
         demo_playback_lineup(playback_only, nullptr, lineup);
-        ASSERT_TRUE(world_reset(lineup, file.empty() ? race.file.c_str() : file.c_str(), false, 0, 10, 0));
-        ASSERT_TRUE(demo_playing());
-        ASSERT_EQ(g_race.start_tick, race.start_tick);
+        ASSERT_TRUE(world_reset(tw, lineup, file.empty() ? race.file.c_str() : file.c_str(), false, 0, 10, 0));
+        ASSERT_TRUE(demo_playing(tw));
+        ASSERT_EQ(tw->race.start_tick, race.start_tick);
     }
 
     // The riders against the race at the tick they were just posed for.
@@ -59,7 +59,7 @@ protected:
         if (it == race.positions.end())
             return false;
         for (int i = 0; i < race.riders; i++) {
-            const bike* b = g_race.slots[i].b;
+            const bike* b = tw->race.slots[i].b;
             const vec3 p = bike_frame_position(b), q = it->second[(size_t)i];
             const float d = std::sqrt((p.x - q.x) * (p.x - q.x) + (p.y - q.y) * (p.y - q.y) + (p.z - q.z) * (p.z - q.z));
             if (d > *worst)
@@ -73,9 +73,9 @@ protected:
     int play_to(int until, float* worst)
     {
         int checked = 0;
-        while (g_race.tick < until) {
-            const int posed = g_race.tick;
-            world_tick();
+        while (tw->race.tick < until) {
+            const int posed = tw->race.tick;
+            world_tick(tw);
             checked += check(posed, worst) ? 1 : 0;
         }
         return checked;
@@ -84,8 +84,8 @@ protected:
     std::vector<std::string> result_numbers() const
     {
         std::vector<std::string> out;
-        for (int i = 0; i < g_race.results_count; i++)
-            out.push_back(g_race.slots[g_race.results_ranking[i].slot].b->number_text);
+        for (int i = 0; i < tw->race.results_count; i++)
+            out.push_back(tw->race.slots[tw->race.results_ranking[i].slot].b->number_text);
         return out;
     }
 };
@@ -93,21 +93,21 @@ protected:
 TEST_F(DemoPlayback, EveryRiderIsWhereTheRaceHadHimAndTheRankingIsTheRaces)
 {
     start();
-    ASSERT_EQ(demo_rider_count(), race.riders);
+    ASSERT_EQ(demo_rider_count(tw), race.riders);
     for (int i = 0; i < race.riders; i++) {
-        EXPECT_EQ(g_race.slots[i].driver, slot_driver_recorded);
-        EXPECT_STREQ(g_race.slots[i].rider.model, race.models[(size_t)i].c_str());
-        EXPECT_STREQ(g_race.slots[i].rider.name, "Roborider");
+        EXPECT_EQ(tw->race.slots[i].driver, slot_driver_recorded);
+        EXPECT_STREQ(tw->race.slots[i].rider.model, race.models[(size_t)i].c_str());
+        EXPECT_STREQ(tw->race.slots[i].rider.name, "Roborider");
     }
     float worst = 0;
     const int checked = play_to(race.end_tick + 1, &worst);
     // Every recorded tick from the reset on, the race's last one included.
     EXPECT_EQ(checked, (int)race.positions.size());
-    EXPECT_TRUE(g_race.results_final);
+    EXPECT_TRUE(tw->race.results_final);
     EXPECT_EQ(result_numbers(), race.numbers);
     // Each gate passed within a tick or two of the race.
     for (int i = 0; i < race.riders; i++) {
-        const bike* b = g_race.slots[i].b;
+        const bike* b = tw->race.slots[i].b;
         ASSERT_EQ(b->gate_progress, (int)race.gate_ticks[(size_t)i].size());
         for (int k = 0; k < b->gate_progress; k++)
             EXPECT_NEAR(gate_time(b, k), race.gate_ticks[(size_t)i][(size_t)k], 2) << "rider " << i << " gate " << k;
@@ -115,12 +115,12 @@ TEST_F(DemoPlayback, EveryRiderIsWhereTheRaceHadHimAndTheRankingIsTheRaces)
     RecordProperty("worst_ft", std::to_string(worst));
 
     // The file is done: a second after the last state the riders are gone.
-    EXPECT_TRUE(is_visible(0));
-    play_to(g_race.tick + 140, &worst);
-    EXPECT_TRUE(demo_at_end());
+    EXPECT_TRUE(is_visible(tw, 0));
+    play_to(tw->race.tick + 140, &worst);
+    EXPECT_TRUE(demo_at_end(tw));
     for (int i = 0; i < race.riders; i++) {
-        EXPECT_FALSE(is_visible(i));
-        EXPECT_EQ(bike_fade(i), 0.0f);
+        EXPECT_FALSE(is_visible(tw, i));
+        EXPECT_EQ(bike_fade(tw, i), 0.0f);
     }
 }
 
@@ -129,11 +129,11 @@ TEST_F(DemoPlayback, RewindingAtTick100GoesBackToTheStart)
     start();
     float worst = 0;
     play_to(100, &worst);
-    ASSERT_TRUE(seek_demo(-1));
+    ASSERT_TRUE(seek_demo(tw, -1));
     // Tick 0 was posed by the one world tick the seek runs.
-    EXPECT_EQ(g_race.tick, 1);
+    EXPECT_EQ(tw->race.tick, 1);
     check(0, &worst);
-    EXPECT_TRUE(history_has_state(0, 0, 0));
+    EXPECT_TRUE(history_has_state(tw, 0, 0, 0));
     const int checked = play_to(race.start_tick + 5 * RACE_TICKS_PER_SECOND, &worst);
     EXPECT_GT(checked, (race.start_tick + 5 * RACE_TICKS_PER_SECOND) / 4 - 2);
 }
@@ -149,33 +149,33 @@ TEST_F(DemoPlayback, SkipAndRewindReplayTheSameStatesAndGates)
     ASSERT_GT(passed, race.start_tick + 2 * RACE_TICKS_PER_SECOND);
 
     play_to(passed - 3 * RACE_TICKS_PER_SECOND, &worst);
-    const int before = g_race.tick;
-    ASSERT_TRUE(seek_demo(1));
-    EXPECT_EQ(g_race.tick, before + RACE_TICKS_PER_SECOND);
+    const int before = tw->race.tick;
+    ASSERT_TRUE(seek_demo(tw, 1));
+    EXPECT_EQ(tw->race.tick, before + RACE_TICKS_PER_SECOND);
     play_to(passed + 100, &worst);
-    EXPECT_GT(g_race.slots[0].b->gate_progress, gate);
+    EXPECT_GT(tw->race.slots[0].b->gate_progress, gate);
 
     // Back three seconds: the gate is taken back and passed again.
-    const int at = g_race.tick;
-    ASSERT_TRUE(seek_demo(-3));
+    const int at = tw->race.tick;
+    ASSERT_TRUE(seek_demo(tw, -3));
     const int c = at - 3 * RACE_TICKS_PER_SECOND - 1;
-    EXPECT_EQ(g_race.tick, c + 1);
-    EXPECT_LE(g_race.slots[0].b->gate_progress, gate);
-    EXPECT_FALSE(g_race.results_final);
+    EXPECT_EQ(tw->race.tick, c + 1);
+    EXPECT_LE(tw->race.slots[0].b->gate_progress, gate);
+    EXPECT_FALSE(tw->race.results_final);
     for (int i = 0; i < race.riders; i++) {
-        const bike* b = g_race.slots[i].b;
+        const bike* b = tw->race.slots[i].b;
         for (int k = 0; k < b->gate_progress; k++)
             EXPECT_LE(gate_time(b, k), c);
     }
     play_to(passed + 200, &worst);
-    EXPECT_NEAR(gate_time(g_race.slots[0].b, gate), passed, 2);
+    EXPECT_NEAR(gate_time(tw->race.slots[0].b, gate), passed, 2);
 
     // Back and forth again, then on to the end: the same race.
-    ASSERT_TRUE(seek_demo(-2));
-    ASSERT_TRUE(seek_demo(-2));
-    ASSERT_TRUE(seek_demo(1));
+    ASSERT_TRUE(seek_demo(tw, -2));
+    ASSERT_TRUE(seek_demo(tw, -2));
+    ASSERT_TRUE(seek_demo(tw, 1));
     play_to(race.end_tick + 1, &worst);
-    EXPECT_TRUE(g_race.results_final);
+    EXPECT_TRUE(tw->race.results_final);
     EXPECT_EQ(result_numbers(), race.numbers);
     EXPECT_LT(worst, 0.002f);
 }
@@ -189,41 +189,41 @@ TEST_F(DemoPlayback, RaceAgainstTheDefaultRecordingLeavesItAlone)
 
     int gates[40] = {};
     gates[5] = lineup_player;
-    ASSERT_TRUE(play_demo_race("@demos/default.kzdemo", playback_race_against, true, 0, gates));
+    ASSERT_TRUE(play_demo_race(tw, "@demos/default.kzdemo", playback_race_against, true, 0, gates));
     EXPECT_TRUE(said("Can't record and play from same file - recording disabled"));
-    EXPECT_FALSE(demo_recording());
-    EXPECT_EQ(g_race.player_slot, 5);
-    EXPECT_EQ(g_race.slots[5].driver, slot_driver_local);
+    EXPECT_FALSE(demo_recording(tw));
+    EXPECT_EQ(tw->race.player_slot, 5);
+    EXPECT_EQ(tw->race.slots[5].driver, slot_driver_local);
     // The demo's riders fill the other slots in file order.
     for (int slot : {0, 1, 2})
-        EXPECT_EQ(g_race.slots[slot].driver, slot_driver_recorded) << slot;
-    EXPECT_EQ(g_race.slots[3].b, nullptr);
+        EXPECT_EQ(tw->race.slots[slot].driver, slot_driver_recorded) << slot;
+    EXPECT_EQ(tw->race.slots[3].b, nullptr);
     for (int i = 0; i < 200; i++)
-        world_tick();
+        world_tick(tw);
     // A ghost beside the player's standing bike fades with its distance.
-    const vec3 a = bike_frame_position(g_race.slots[0].b), p = bike_frame_position(g_race.slots[5].b);
+    const vec3 a = bike_frame_position(tw->race.slots[0].b), p = bike_frame_position(tw->race.slots[5].b);
     const float d = std::sqrt((a.x - p.x) * (a.x - p.x) + (a.y - p.y) * (a.y - p.y) + (a.z - p.z) * (a.z - p.z));
-    EXPECT_FLOAT_EQ(bike_fade(0), ghost_fade(d, 10.0f));
-    EXPECT_EQ(bike_fade(5), 1.0f);
+    EXPECT_FLOAT_EQ(bike_fade(tw, 0), ghost_fade(d, 10.0f));
+    EXPECT_EQ(bike_fade(tw, 5), 1.0f);
     EXPECT_EQ(test::read_file(data.home_file("demos/default.kzdemo")), bytes);
-    EXPECT_FALSE(seek_demo(-1));  // the player rides: no seeking
+    EXPECT_FALSE(seek_demo(tw, -1));  // the player rides: no seeking
 
     // Another file is raced against and the ride recorded.
     clear_messages();
-    ASSERT_TRUE(play_demo_race("@demos/other.kzdemo", playback_race_against, true, 0, nullptr));
+    ASSERT_TRUE(play_demo_race(tw, "@demos/other.kzdemo", playback_race_against, true, 0, nullptr));
     EXPECT_FALSE(said("Can't record"));
-    EXPECT_TRUE(demo_recording());
-    EXPECT_EQ(g_race.player_slot, 0);
+    EXPECT_TRUE(demo_recording(tw));
+    EXPECT_EQ(tw->race.player_slot, 0);
     for (int i = 0; i < 100; i++)
-        world_tick();
-    finish_recording();
+        world_tick(tw);
+    finish_recording(tw);
     const std::string mine = test::read_file(data.home_file("demos/default.kzdemo"));
     EXPECT_EQ(mine.compare(0, 7, "KZ06 1 "), 0) << mine.substr(0, 40);
 
     // "Playback Only" never records.
-    ASSERT_TRUE(play_demo_race("@demos/other.kzdemo", playback_only, true, 0, nullptr));
-    EXPECT_FALSE(demo_recording());
-    EXPECT_EQ(g_race.player_slot, -1);
+    ASSERT_TRUE(play_demo_race(tw, "@demos/other.kzdemo", playback_only, true, 0, nullptr));
+    EXPECT_FALSE(demo_recording(tw));
+    EXPECT_EQ(tw->race.player_slot, -1);
 }
 
 TEST_F(DemoPlayback, ARiderWithoutStatesIsHiddenAndTheOthersRide)
@@ -236,14 +236,14 @@ TEST_F(DemoPlayback, ARiderWithoutStatesIsHiddenAndTheOthersRide)
     test::write_file(data.home_file("demos/four.kzdemo"), bytes);
 
     start("@demos/four.kzdemo");
-    ASSERT_NE(g_race.slots[3].b, nullptr);
-    EXPECT_STREQ(g_race.slots[3].b->number_text, "99");
+    ASSERT_NE(tw->race.slots[3].b, nullptr);
+    EXPECT_STREQ(tw->race.slots[3].b->number_text, "99");
     float worst = 0;
     play_to(race.start_tick + 2 * RACE_TICKS_PER_SECOND, &worst);
-    EXPECT_FALSE(is_visible(3));
-    EXPECT_EQ(bike_fade(3), 0.0f);
-    EXPECT_TRUE(is_visible(0));
-    EXPECT_EQ(bike_fade(0), 1.0f);  // nobody rides live: nothing to fade by
+    EXPECT_FALSE(is_visible(tw, 3));
+    EXPECT_EQ(bike_fade(tw, 3), 0.0f);
+    EXPECT_TRUE(is_visible(tw, 0));
+    EXPECT_EQ(bike_fade(tw, 0), 1.0f);  // nobody rides live: nothing to fade by
     EXPECT_LT(worst, 0.002f);
 }
 

@@ -30,12 +30,12 @@ inline scripted_field*& field_in_use()
     return f;
 }
 
-inline void drive_scripted(int slot, bike* b)
+inline void drive_scripted(void*, world* w, int slot, bike* b)
 {
     scripted_field* f = field_in_use();
     if (!f || !f->on[slot])
         return;
-    if (g_race.tick < g_race.start_tick + 40) {
+    if (w->race.tick < w->race.start_tick + 40) {
         ride_command hold;
         hold.front_brake = 1;
         hold.rear_brake = 1;
@@ -53,10 +53,10 @@ inline bool script_slot(scripted_field* f, int slot, float cruise_mph, bool from
         track_path_options o;
         o.from_gate = from_gate;
         std::string why;
-        if (!track_centre_path(g_track.dir, &g_track.heightfield, o, &f->path, &why))
+        if (!track_centre_path(tw->track.dir, &tw->track.heightfield, o, &f->path, &why))
             return false;
     }
-    bike* b = g_race.slots[slot].b;
+    bike* b = tw->race.slots[slot].b;
     const bike_setup setup;
     apply_bike_setup(b, &setup, false);
     bike_set_auto_shift(b, 1);
@@ -85,10 +85,10 @@ struct recorded_race {
 
 inline void capture(recorded_race* r, const std::vector<int>& slots)
 {
-    std::vector<vec3>& at = r->positions[g_race.tick];
+    std::vector<vec3>& at = r->positions[tw->race.tick];
     at.clear();
     for (int slot : slots)
-        at.push_back(bike_frame_position(g_race.slots[slot].b));
+        at.push_back(bike_frame_position(tw->race.slots[slot].b));
 }
 
 // A race of `riders` scripted riders, one lap of the default track,
@@ -97,17 +97,17 @@ inline bool record_race(const std::string& file, int riders, recorded_race* out)
 {
     std::unique_ptr<scripted_field> field(new scripted_field());
     field_in_use() = field.get();
-    g_race_hooks.robot_tick = drive_scripted;
-    snprintf(g_race.settings.track, sizeof g_race.settings.track, "rabbithill");
+    tw->robots.tick = drive_scripted;
+    snprintf(tw->race.settings.track, sizeof tw->race.settings.track, "rabbithill");
     std::vector<int> lineup(RACE_SLOTS, lineup_empty);
     std::vector<int> slots;
     for (int i = 0; i < riders; i++) {
         lineup[(size_t)(18 + i)] = lineup_robot;
         slots.push_back(18 + i);
     }
-    demo_record_to(file.c_str());
-    g_race.tick = 5;
-    bool ok = world_reset(lineup.data(), nullptr, true, 0, 1, 0) && demo_recording();
+    demo_record_to(tw, file.c_str());
+    tw->race.tick = 5;
+    bool ok = world_reset(tw, lineup.data(), nullptr, true, 0, 1, 0) && demo_recording(tw);
     for (int slot : slots)
         ok = ok && script_slot(field.get(), slot, 30.0f, true);
     if (!ok) {
@@ -117,34 +117,34 @@ inline bool record_race(const std::string& file, int riders, recorded_race* out)
     }
     out->file = file;
     out->riders = riders;
-    out->start_tick = g_race.start_tick;
+    out->start_tick = tw->race.start_tick;
     capture(out, slots);
-    const int limit = g_race.start_tick + 600 * RACE_TICKS_PER_SECOND;
-    while (!g_race.results_final && g_race.tick < limit) {
-        world_tick();
-        if (g_race.tick % 4 == 0)
+    const int limit = tw->race.start_tick + 600 * RACE_TICKS_PER_SECOND;
+    while (!tw->race.results_final && tw->race.tick < limit) {
+        world_tick(tw);
+        if (tw->race.tick % 4 == 0)
             capture(out, slots);
     }
     // The recording ends with where everyone stands now.
     capture(out, slots);
-    out->end_tick = g_race.tick;
-    finish_recording();
-    demo_record_to(nullptr);
-    for (int i = 0; i < g_race.results_count; i++)
-        out->numbers.push_back(g_race.slots[g_race.results_ranking[i].slot].b->number_text);
+    out->end_tick = tw->race.tick;
+    finish_recording(tw);
+    demo_record_to(tw, nullptr);
+    for (int i = 0; i < tw->race.results_count; i++)
+        out->numbers.push_back(tw->race.slots[tw->race.results_ranking[i].slot].b->number_text);
     for (int slot : slots) {
-        const bike* b = g_race.slots[slot].b;
-        out->models.push_back(g_race.slots[slot].rider.model);
+        const bike* b = tw->race.slots[slot].b;
+        out->models.push_back(tw->race.slots[slot].rider.model);
         std::vector<int> ticks;
         for (int k = 0; k < b->gate_progress; k++)
             ticks.push_back(gate_time(b, k));
         out->gate_ticks.push_back(ticks);
     }
     field_in_use() = nullptr;
-    g_race_hooks.robot_tick = nullptr;
-    if (!g_race.results_final)
+    tw->robots.tick = nullptr;
+    if (!tw->race.results_final)
         ADD_FAILURE() << "the race did not finish";
-    return g_race.results_final;
+    return tw->race.results_final;
 }
 
 }  // namespace demo_test

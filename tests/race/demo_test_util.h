@@ -16,6 +16,7 @@
 #include "files/datafs.h"
 #include "race/demo.h"
 #include "race/race.h"
+#include "race/world.h"
 #include "test_support.h"
 #include "track/erosion.h"
 #include "track/track.h"
@@ -23,17 +24,12 @@
 namespace demo_test {
 
 // Every record a ride touches back to its start-up values.
+// A fresh world for the test: every record a ride touches at its start-up
+// values.
 inline void fresh_state()
 {
-    static const race_state clean_race;
-    static const game_settings clean_settings;
-    g_race = clean_race;
-    g_race_hooks = race_hooks();
-    g_game = game_state();
-    g_settings = clean_settings;
-    g_erosion_outlet = erosion_outlet();
-    clear_state_histories();
-    demo_record_to(nullptr);
+    world_destroy(tw);
+    tw = world_create();
 }
 
 // A home of the test's own over the build's game data (its tracks and
@@ -50,17 +46,13 @@ struct game_data {
         free_file_index();
         clear_messages();
         track_list_build(0);
-        physics_init();
         fresh_state();
-        demo_install_hooks();
     }
 
     ~game_data()
     {
-        race_shutdown();
-        close_demo();
-        physics_shutdown();
-        fresh_state();
+        world_destroy(tw);
+        tw = nullptr;
         track_list_free();
         free_file_index();
         clear_messages();

@@ -434,8 +434,8 @@ TEST_F(crossing, TheFrontWheelCentreIsWhatCrosses)
     test::scoped_env kz("KZ_HOME", test::build_data_dir().c_str());
     free_file_index();
     build_file_index();
-    physics_init();
-    bike* b = create_bike("crf250(2018)", 0, "1", nullptr, nullptr, nullptr, nullptr);
+    test::physics();
+    bike* b = create_bike(test::physics(), "crf250(2018)", 0, "1", nullptr, nullptr, nullptr, nullptr);
     // Only the front wheel is past checkpoint 0's line.
     dBodySetPosition(b->bodies[body_front_wheel], 2.0, 1.0, 0.0);
     race.tick = 42;
@@ -444,7 +444,7 @@ TEST_F(crossing, TheFrontWheelCentreIsWhatCrosses)
     dBodySetPosition(b->bodies[body_front_wheel], 99.0, 1.0, 0.0);  // short of checkpoint 1's line
     EXPECT_FALSE(check_gates(&t, b, race));
     destroy_bike(b);
-    physics_shutdown();
+    test::physics_reset();
     free_file_index();
 }
 

@@ -21,7 +21,9 @@
 #include "core/game.h"
 #include "core/messages.h"
 #include "files/datafs.h"
+#include "race/demo.h"
 #include "race/race.h"
+#include "race/world.h"
 #include "race/series.h"
 #include "test_support.h"
 #include "track/track.h"
@@ -69,15 +71,13 @@ protected:
         free_file_index();
         clear_messages();
         ASSERT_EQ(track_list_build(0), 2);
-        physics_init();
         fresh_state();
     }
 
     void TearDown() override
     {
-        race_shutdown();
-        physics_shutdown();
-        fresh_state();
+        world_destroy(tw);
+        tw = nullptr;
         series_set_free(&g_series);
         track_list_free();
         free_file_index();
@@ -86,11 +86,10 @@ protected:
 
     static void fresh_state()
     {
-        static const race_state clean;
-        g_race = clean;
-        g_race_hooks = race_hooks();
-        g_game = game_state();
-        snprintf(g_race.settings.track, sizeof g_race.settings.track, "pad");
+        world_destroy(tw);
+        tw = world_create();
+        tw->series = &g_series;
+        snprintf(tw->race.settings.track, sizeof tw->race.settings.track, "pad");
     }
 
     void write_track(const std::string& name, const char* timing, const std::string& statues)
@@ -115,7 +114,7 @@ protected:
         return out;
     }
 
-    static bike* at(int slot) { return g_race.slots[slot].b; }
+    static bike* at(int slot) { return tw->race.slots[slot].b; }
 
     // Gate times of a rider: race gate k at ticks[k] (-1 skipped), the
     // progress following them.
@@ -141,40 +140,40 @@ protected:
 TEST_F(RaceTest, AnEmptyLineupPutsOneWatchedRobotInSlotZero)
 {
     const std::vector<int> empty(RACE_SLOTS, lineup_empty);
-    ASSERT_TRUE(world_reset(empty.data(), nullptr, false, 0, 3, 0));
-    EXPECT_TRUE(g_game.track_loaded);
-    EXPECT_EQ(g_race.slots[0].lineup, lineup_robot);
-    EXPECT_EQ(g_race.slots[0].driver, slot_driver_robot);
+    ASSERT_TRUE(world_reset(tw, empty.data(), nullptr, false, 0, 3, 0));
+    EXPECT_TRUE(tw->track.loaded);
+    EXPECT_EQ(tw->race.slots[0].lineup, lineup_robot);
+    EXPECT_EQ(tw->race.slots[0].driver, slot_driver_robot);
     ASSERT_NE(at(0), nullptr);
-    EXPECT_STREQ(g_race.slots[0].rider.name, "Roborider");
+    EXPECT_STREQ(tw->race.slots[0].rider.name, "Roborider");
     for (int slot = 1; slot < RACE_SLOTS; slot++)
         EXPECT_EQ(at(slot), nullptr) << slot;
-    EXPECT_EQ(g_game.watched_slot, 0);
-    EXPECT_EQ(g_race.ranking_count, 1);
-    EXPECT_EQ(g_race.player_slot, -1);
-    EXPECT_EQ(g_race.race_laps, 3);
-    EXPECT_EQ(g_race.half_laps, 2);
+    EXPECT_EQ(tw->race.watched_slot, 0);
+    EXPECT_EQ(tw->race.ranking_count, 1);
+    EXPECT_EQ(tw->race.player_slot, -1);
+    EXPECT_EQ(tw->race.race_laps, 3);
+    EXPECT_EQ(tw->race.half_laps, 2);
 }
 
 TEST_F(RaceTest, OnlyTheFirstPlayerEntryCountsAndOldModelNamesAreReplaced)
 {
-    snprintf(g_race.player.model, sizeof g_race.player.model, "kx250f");
-    snprintf(g_race.player.number, sizeof g_race.player.number, "7");
+    snprintf(tw->race.player.model, sizeof tw->race.player.model, "kx250f");
+    snprintf(tw->race.player.number, sizeof tw->race.player.number, "7");
     const std::vector<int> l = lineup({{3, lineup_player}, {7, lineup_player}, {9, lineup_robot}});
-    ASSERT_TRUE(world_reset(l.data(), nullptr, false, 0, 1, 0));
-    EXPECT_EQ(g_race.player_slot, 3);
-    EXPECT_EQ(g_game.watched_slot, 3);
-    EXPECT_EQ(g_race.slots[3].driver, slot_driver_local);
+    ASSERT_TRUE(world_reset(tw, l.data(), nullptr, false, 0, 1, 0));
+    EXPECT_EQ(tw->race.player_slot, 3);
+    EXPECT_EQ(tw->race.watched_slot, 3);
+    EXPECT_EQ(tw->race.slots[3].driver, slot_driver_local);
     ASSERT_NE(at(3), nullptr);
     EXPECT_STREQ(bike_model_name(at(3)), "kx250f(2008)");
-    EXPECT_STREQ(g_race.slots[3].rider.model, "kx250f(2008)");
+    EXPECT_STREQ(tw->race.slots[3].rider.model, "kx250f(2008)");
     EXPECT_STREQ(at(3)->number_text, "7");
-    EXPECT_EQ(g_race.slots[7].lineup, lineup_empty);
+    EXPECT_EQ(tw->race.slots[7].lineup, lineup_empty);
     EXPECT_EQ(at(7), nullptr);
     EXPECT_NE(at(9), nullptr);
     const vec3 p = bike_frame_position(at(3));
-    EXPECT_EQ(g_race.start_position.x, p.x);
-    EXPECT_EQ(g_race.start_position.z, p.z);
+    EXPECT_EQ(tw->race.start_position.x, p.x);
+    EXPECT_EQ(tw->race.start_position.z, p.z);
 }
 
 // The reset seeds the world's generator with the tick it starts from; the
@@ -192,17 +191,17 @@ TEST_F(RaceTest, TheTickSeedsTheRobotOrderAndAStartBetween13And15Seconds)
         const double u = (double)(rng() & 0x7fffffffu) / 2147483648.0;
         const int expected_start = (int)((13.0 + 2.0 * u) * 128.0);
 
-        g_race.tick = (int)seed;
+        tw->race.tick = (int)seed;
         const std::vector<int> l = lineup({{0, lineup_robot}, {1, lineup_robot}, {2, lineup_robot_125},
                                            {3, lineup_robot_number + 42}, {4, lineup_robot_number + 7},
                                            {5, 77}});
-        ASSERT_TRUE(world_reset(l.data(), nullptr, false, 0, 1, 0));
-        EXPECT_EQ(g_race.tick, 0);
-        EXPECT_EQ(g_race.start_tick, expected_start) << seed;
-        EXPECT_GE(g_race.start_tick, 13 * 128);
-        EXPECT_LT(g_race.start_tick, 15 * 128);
-        starts.push_back(g_race.start_tick);
-        EXPECT_EQ(std::vector<int>(g_race.robot_order, g_race.robot_order + ROBOT_ROSTER_SIZE), order);
+        ASSERT_TRUE(world_reset(tw, l.data(), nullptr, false, 0, 1, 0));
+        EXPECT_EQ(tw->race.tick, 0);
+        EXPECT_EQ(tw->race.start_tick, expected_start) << seed;
+        EXPECT_GE(tw->race.start_tick, 13 * 128);
+        EXPECT_LT(tw->race.start_tick, 15 * 128);
+        starts.push_back(tw->race.start_tick);
+        EXPECT_EQ(std::vector<int>(tw->race.robot_order, tw->race.robot_order + ROBOT_ROSTER_SIZE), order);
 
         // Random robots in shuffled order, a 125 from the rest, the numbers asked for.
         EXPECT_EQ(std::string(at(0)->number_text), std::to_string(roster[order[0]].number));
@@ -218,7 +217,7 @@ TEST_F(RaceTest, TheTickSeedsTheRobotOrderAndAStartBetween13And15Seconds)
         EXPECT_STREQ(bike_model_name(at(4)), "rm125");
         EXPECT_STREQ(bike_model_name(at(5)), "rm125");
         for (int slot = 0; slot < 6; slot++)
-            EXPECT_EQ(g_race.slots[slot].driver, slot_driver_robot);
+            EXPECT_EQ(tw->race.slots[slot].driver, slot_driver_robot);
     }
     EXPECT_GT(std::set<int>(starts.begin(), starts.end()).size(), 1u);
 }
@@ -246,8 +245,8 @@ TEST_F(RaceTest, RidersStandOnTheGatePiecesInRowsOfTenFeet)
 {
     const std::vector<int> l = lineup({{0, lineup_robot}, {1, lineup_robot}, {3, lineup_robot}, {4, lineup_robot},
                                        {9, lineup_robot}});
-    ASSERT_TRUE(world_reset(l.data(), nullptr, false, 0, 1, 0));
-    const track_timing& t = g_track.timing_gates;
+    ASSERT_TRUE(world_reset(tw, l.data(), nullptr, false, 0, 1, 0));
+    const track_timing& t = tw->track.timing_gates;
     ASSERT_EQ(t.piece_count, 4);
     const float a = t.pieces[0].angle;
     EXPECT_FLOAT_EQ(a, 0.5f);
@@ -267,12 +266,12 @@ TEST_F(RaceTest, RidersStandOnTheGatePiecesInRowsOfTenFeet)
 
     // Row 0 stands 0.625 ft behind the piece, facing the piece's way.
     float x, z, angle;
-    race_start_spot(0, &x, &z, &angle);
+    race_start_spot(tw, 0, &x, &z, &angle);
     EXPECT_NEAR(x, 100.0f + 0.625f * sinf(a), 1e-4f);
     EXPECT_NEAR(z, 200.0f + 0.625f * cosf(a), 1e-4f);
     EXPECT_EQ(angle, a);
-    bike* probe = create_bike(bike_model_name(at(0)), 0, "1", nullptr, nullptr, nullptr, nullptr);
-    place_bike_at_start(probe, &g_track.heightfield, x, z, a, 0.0f);
+    bike* probe = create_bike(&tw->physics, bike_model_name(at(0)), 0, "1", nullptr, nullptr, nullptr, nullptr);
+    place_bike_at_start(probe, &tw->track.heightfield, x, z, a, 0.0f);
     const vec3 expected = bike_frame_position(probe);
     destroy_bike(probe);
     EXPECT_NEAR(p0.x, expected.x, 1e-3f);
@@ -283,12 +282,12 @@ TEST_F(RaceTest, RidersStandOnTheGatePiecesInRowsOfTenFeet)
 
 TEST_F(RaceTest, WithoutGatePiecesRidersStandSideBySideAndRiseOverObjects)
 {
-    snprintf(g_race.settings.track, sizeof g_race.settings.track, "open");
+    snprintf(tw->race.settings.track, sizeof tw->race.settings.track, "open");
     const std::vector<int> l = lineup({{0, lineup_robot}, {4, lineup_robot}});
-    ASSERT_TRUE(world_reset(l.data(), nullptr, false, 0, 1, 0));
-    EXPECT_EQ(g_track.timing_gates.piece_count, 0);
+    ASSERT_TRUE(world_reset(tw, l.data(), nullptr, false, 0, 1, 0));
+    EXPECT_EQ(tw->track.timing_gates.piece_count, 0);
     float x, z, angle;
-    race_start_spot(3, &x, &z, &angle);
+    race_start_spot(tw, 3, &x, &z, &angle);
     EXPECT_EQ(x, 128.0f + 15.0f);
     EXPECT_EQ(z, 128.0f);
     EXPECT_EQ(angle, 0.0f);
@@ -304,53 +303,53 @@ TEST_F(RaceTest, WithoutGatePiecesRidersStandSideBySideAndRiseOverObjects)
 TEST_F(RaceTest, AMissingTrackFailsTheResetWithNoBikesLeft)
 {
     const std::vector<int> l = lineup({{0, lineup_robot}});
-    ASSERT_TRUE(world_reset(l.data(), nullptr, false, 0, 1, 0));
+    ASSERT_TRUE(world_reset(tw, l.data(), nullptr, false, 0, 1, 0));
     ASSERT_NE(at(0), nullptr);
-    snprintf(g_race.settings.track, sizeof g_race.settings.track, "nowhere");
-    EXPECT_FALSE(world_reset(l.data(), nullptr, false, 0, 1, 0));
-    EXPECT_FALSE(g_game.track_loaded);
+    snprintf(tw->race.settings.track, sizeof tw->race.settings.track, "nowhere");
+    EXPECT_FALSE(world_reset(tw, l.data(), nullptr, false, 0, 1, 0));
+    EXPECT_FALSE(tw->track.loaded);
     EXPECT_EQ(at(0), nullptr);
-    world_tick();  // nothing to do, nothing to break
-    EXPECT_EQ(g_race.tick, 0);
+    world_tick(tw);  // nothing to do, nothing to break
+    EXPECT_EQ(tw->race.tick, 0);
 }
 
 // ---- the time trial and the gate ------------------------------------------------------
 
 TEST_F(RaceTest, TheTimeTrialStartsAt300SecondsWithTheGateDown)
 {
-    ASSERT_TRUE(world_reset(nullptr, nullptr, false, 0, 1000, 0));
-    EXPECT_TRUE(g_race.time_trial);
-    EXPECT_EQ(g_race.tick, 38400);
-    EXPECT_EQ(g_race.player_slot, 0);
-    EXPECT_EQ(g_race.slots[0].driver, slot_driver_local);
+    ASSERT_TRUE(world_reset(tw, nullptr, nullptr, false, 0, 1000, 0));
+    EXPECT_TRUE(tw->race.time_trial);
+    EXPECT_EQ(tw->race.tick, 38400);
+    EXPECT_EQ(tw->race.player_slot, 0);
+    EXPECT_EQ(tw->race.slots[0].driver, slot_driver_local);
     int bikes = 0;
     for (int slot = 0; slot < RACE_SLOTS; slot++)
         bikes += at(slot) != nullptr;
     EXPECT_EQ(bikes, 1);
-    world_tick();
-    const track_timing& t = g_track.timing_gates;
+    world_tick(tw);
+    const track_timing& t = tw->track.timing_gates;
     for (int i = 0; i < t.piece_count; i++) {
         EXPECT_EQ(t.pieces[i].drop, 0.0f) << i;
         // Down means the piece lies as modelled.
-        const statue& st = g_track.objects.statues.items[t.pieces[i].object];
+        const statue& st = tw->track.objects.statues.items[t.pieces[i].object];
         for (int r = 0; r < 3; r++)
             for (int c = 0; c < 3; c++)
-                EXPECT_FLOAT_EQ(st.rotation[r][c], g_race.piece_base[i][r][c]);
+                EXPECT_FLOAT_EQ(st.rotation[r][c], tw->race.piece_base[i][r][c]);
     }
 }
 
 TEST_F(RaceTest, TheGateDropsAfterTheStartUnlessABikeRestsOnIt)
 {
     const std::vector<int> l = lineup({{0, lineup_robot}});
-    ASSERT_TRUE(world_reset(l.data(), nullptr, false, 0, 1, 0));
-    track_timing& t = g_track.timing_gates;
-    statue_list& statues = g_track.objects.statues;
+    ASSERT_TRUE(world_reset(tw, l.data(), nullptr, false, 0, 1, 0));
+    track_timing& t = tw->track.timing_gates;
+    statue_list& statues = tw->track.objects.statues;
     auto raised = [&](int i) {
         // The piece's up axis leans toward its forward axis by drop x 0.589.
         const statue& st = statues.items[t.pieces[i].object];
         float dot = 0;
         for (int k = 0; k < 3; k++)
-            dot += st.rotation[1][k] * g_race.piece_base[i][2][k];
+            dot += st.rotation[1][k] * tw->race.piece_base[i][2][k];
         return asinf(std::max(-1.0f, std::min(1.0f, dot)));
     };
     for (int i = 0; i < t.piece_count; i++) {
@@ -358,22 +357,22 @@ TEST_F(RaceTest, TheGateDropsAfterTheStartUnlessABikeRestsOnIt)
         EXPECT_NEAR(raised(i), 0.58904862f, 1e-5f);
     }
 
-    const int start = g_race.start_tick;
-    g_race.tick = start - 1;
+    const int start = tw->race.start_tick;
+    tw->race.tick = start - 1;
     t.pieces[2].drop = 0.5f;  // whatever happened before the start, it stands up
-    start_gate_drop();
-    g_race.tick = start;
-    start_gate_drop();
+    start_gate_drop(tw);
+    tw->race.tick = start;
+    start_gate_drop(tw);
     for (int i = 0; i < t.piece_count; i++)
         EXPECT_EQ(t.pieces[i].drop, 1.0f) << i;
 
     // Piece 1 has a front wheel on it for the first 20 ticks after the start.
     float last = 1.0f;
     for (int k = 1; k <= 40; k++) {
-        g_race.tick = start + k;
+        tw->race.tick = start + k;
         if (k <= 20)
-            statues.items[t.pieces[1].object].touch_tick = g_race.tick;
-        start_gate_drop();
+            statues.items[t.pieces[1].object].touch_tick = tw->race.tick;
+        start_gate_drop(tw);
         EXPECT_LE(t.pieces[0].drop, last);
         last = t.pieces[0].drop;
         if (k <= 20) {
@@ -387,14 +386,14 @@ TEST_F(RaceTest, TheGateDropsAfterTheStartUnlessABikeRestsOnIt)
     EXPECT_GT(t.pieces[1].drop, 0.0f);
     EXPECT_NEAR(raised(0), 0.0f, 1e-6f);
     for (int k = 41; k <= 80; k++) {
-        g_race.tick = start + k;
-        start_gate_drop();
+        tw->race.tick = start + k;
+        start_gate_drop(tw);
     }
     EXPECT_EQ(t.pieces[1].drop, 0.0f);
     // More than 10 s after the start nothing changes any more.
     t.pieces[1].drop = 0.25f;
-    g_race.tick = start + 1281;
-    start_gate_drop();
+    tw->race.tick = start + 1281;
+    start_gate_drop(tw);
     EXPECT_EQ(t.pieces[1].drop, 0.25f);
 }
 
@@ -403,74 +402,74 @@ TEST_F(RaceTest, TheGateDropsAfterTheStartUnlessABikeRestsOnIt)
 TEST_F(RaceTest, OfflineMovingOffEarlyIsNoOffenceButTheRaisedGateIsInTheWay)
 {
     const std::vector<int> l = lineup({{1, lineup_player}, {2, lineup_robot}});
-    ASSERT_TRUE(world_reset(l.data(), nullptr, false, 0, 1, 0));
+    ASSERT_TRUE(world_reset(tw, l.data(), nullptr, false, 0, 1, 0));
     bike* b = at(1);
-    const statue& piece = g_track.objects.statues.items[g_track.timing_gates.pieces[1].object];
+    const statue& piece = tw->track.objects.statues.items[tw->track.timing_gates.pieces[1].object];
     control_input go;
     go.throttle = 1;
     go.clutch = 1;
     int first_touch = -1;
-    while (g_race.tick < 256) {
+    while (tw->race.tick < 256) {
         apply_control_input(b, &go);
-        world_tick();
+        world_tick(tw);
         if (first_touch < 0 && piece.touch_tick >= 0)
             first_touch = piece.touch_tick;
         EXPECT_EQ(b->throttle, 1.0f);
     }
     EXPECT_GE(first_touch, 0);
-    EXPECT_EQ(g_race.false_start_penalty, 0);
+    EXPECT_EQ(tw->race.false_start_penalty, 0);
     const std::vector<std::string> lines = message_lines();
     EXPECT_EQ(std::find(lines.begin(), lines.end(), "15 second false start penalty"), lines.end());
 }
 
 TEST_F(RaceTest, MovingOffEarlyOnlineCostsFifteenSecondsOnTheBrakes)
 {
-    g_race.net.connected = true;
-    g_race.net.race_slot = 0;
-    g_race.net.start_tick = 2000;
-    snprintf(g_race.net.track, sizeof g_race.net.track, "pad");
-    g_race.settings.erode_amount = 512;
+    tw->race.net.connected = true;
+    tw->race.net.race_slot = 0;
+    tw->race.net.start_tick = 2000;
+    snprintf(tw->race.net.track, sizeof tw->race.net.track, "pad");
+    tw->race.settings.erode_amount = 512;
     const std::vector<int> l = lineup({{0, lineup_player}});
-    ASSERT_TRUE(world_reset(l.data(), nullptr, false, 0, 2, 0));
-    EXPECT_EQ(g_race.start_tick, 2000);
-    EXPECT_EQ(g_race.erosion_amount, -1);  // until the server says
-    EXPECT_EQ(g_track.heightfield.frozen, 1);
+    ASSERT_TRUE(world_reset(tw, l.data(), nullptr, false, 0, 2, 0));
+    EXPECT_EQ(tw->race.start_tick, 2000);
+    EXPECT_EQ(tw->race.erosion_amount, -1);  // until the server says
+    EXPECT_EQ(tw->track.heightfield.frozen, 1);
     bike* b = at(0);
     control_input go;
     go.throttle = 1;
     go.clutch = 1;
     for (int k = 0; k < 10; k++) {
         bike_set_throttle(b, 0);
-        world_tick();
+        world_tick(tw);
         EXPECT_EQ(b->sit_dab, 1.0f);  // seated until the gate drops
     }
-    EXPECT_EQ(g_race.false_start_penalty, 0);
+    EXPECT_EQ(tw->race.false_start_penalty, 0);
 
     // Three feet from where it stood: the penalty runs to 15 s after the start.
     translate_bike(b, -3.1f * sinf(0.5f), 0.0f, -3.1f * cosf(0.5f));
-    const int moved_at = g_race.tick;
+    const int moved_at = tw->race.tick;
     apply_control_input(b, &go);
-    world_tick();
+    world_tick(tw);
     const std::vector<std::string> lines = message_lines();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "15 second false start penalty"), lines.end());
-    EXPECT_EQ(g_race.false_start_penalty, 2000 + 1920 - moved_at - 1);
+    EXPECT_EQ(tw->race.false_start_penalty, 2000 + 1920 - moved_at - 1);
     for (int k = 0; k < 5; k++) {
         apply_control_input(b, &go);
-        world_tick();
+        world_tick(tw);
         EXPECT_EQ(b->throttle, 0.0f);
         EXPECT_EQ(b->clutch, 0.0f);
         EXPECT_EQ(b->front_brake, 1.0f);
         EXPECT_EQ(b->rear_brake, 1.0f);
     }
-    EXPECT_EQ(g_race.false_start_penalty, 2000 + 1920 - moved_at - 6);
+    EXPECT_EQ(tw->race.false_start_penalty, 2000 + 1920 - moved_at - 6);
     // Only one message, and the rider is free 15 s after the drop.
-    g_race.tick = 2000 + 1920 - 2;
-    g_race.false_start_penalty = 2;
+    tw->race.tick = 2000 + 1920 - 2;
+    tw->race.false_start_penalty = 2;
     for (int k = 0; k < 3; k++) {
         apply_control_input(b, &go);
-        world_tick();
+        world_tick(tw);
     }
-    EXPECT_EQ(g_race.false_start_penalty, 0);
+    EXPECT_EQ(tw->race.false_start_penalty, 0);
     EXPECT_EQ(b->throttle, 1.0f);
     const std::vector<std::string> after = message_lines();
     EXPECT_EQ(std::count(after.begin(), after.end(), "15 second false start penalty"), 1);
@@ -496,10 +495,10 @@ std::vector<int> laps_ending(int start, const std::vector<int>& lap_ends)
 TEST_F(RaceTest, TenMinutesPlusTwoLapsEndsTwoLapsAfterTheLapInWhichTimeRanOut)
 {
     const std::vector<int> l = lineup({{0, lineup_robot}, {1, lineup_robot}});
-    ASSERT_TRUE(world_reset(l.data(), nullptr, false, 10 * 60 * 128, 2, 0));
-    EXPECT_EQ(g_race.race_laps, RACE_LAPS_UNDECIDED);
-    EXPECT_EQ(g_race.half_laps, RACE_LAPS_UNDECIDED);
-    const int s = g_race.start_tick;
+    ASSERT_TRUE(world_reset(tw, l.data(), nullptr, false, 10 * 60 * 128, 2, 0));
+    EXPECT_EQ(tw->race.race_laps, RACE_LAPS_UNDECIDED);
+    EXPECT_EQ(tw->race.half_laps, RACE_LAPS_UNDECIDED);
+    const int s = tw->race.start_tick;
     auto at_seconds = [s](int seconds) { return s + seconds * 128; };
     std::vector<int> ends;
     for (int k = 1; k <= 6; k++)
@@ -508,34 +507,34 @@ TEST_F(RaceTest, TenMinutesPlusTwoLapsEndsTwoLapsAfterTheLapInWhichTimeRanOut)
 
     // Half distance: the leader's lap when the first ranking after 5:00 runs.
     set_gates(at(0), laps_ending(s, std::vector<int>(ends.begin(), ends.begin() + 3)));
-    g_race.tick = at_seconds(301);
-    update_ranking();
-    EXPECT_EQ(g_race.half_laps, 4);
-    EXPECT_EQ(g_race.race_laps, RACE_LAPS_UNDECIDED);
+    tw->race.tick = at_seconds(301);
+    update_ranking(tw);
+    EXPECT_EQ(tw->race.half_laps, 4);
+    EXPECT_EQ(tw->race.race_laps, RACE_LAPS_UNDECIDED);
 
     // 10:10: time is up, but the lap it ran out in is not over.
     set_gates(at(0), laps_ending(s, ends));
     set_gates(at(1), laps_ending(s, std::vector<int>(ends.begin(), ends.begin() + 5)));
-    g_race.tick = at_seconds(610);
-    update_ranking();
-    EXPECT_EQ(g_race.race_laps, RACE_LAPS_UNDECIDED);
-    EXPECT_EQ(g_race.half_laps, 4);  // set once
+    tw->race.tick = at_seconds(610);
+    update_ranking(tw);
+    EXPECT_EQ(tw->race.race_laps, RACE_LAPS_UNDECIDED);
+    EXPECT_EQ(tw->race.half_laps, 4);  // set once
 
     // Lap 8 ends at 10:40: 8 + 2 laps.
     ends.push_back(at_seconds(640));
     set_gates(at(0), laps_ending(s, ends));
-    g_race.tick = at_seconds(641);
-    update_ranking();
-    EXPECT_EQ(g_race.race_laps, 10);
-    EXPECT_EQ(g_race.ranking[0].slot, 0);
-    EXPECT_FALSE(g_race.results_final);
+    tw->race.tick = at_seconds(641);
+    update_ranking(tw);
+    EXPECT_EQ(tw->race.race_laps, 10);
+    EXPECT_EQ(tw->race.ranking[0].slot, 0);
+    EXPECT_FALSE(tw->race.results_final);
 
     // Later laps change nothing.
     ends.push_back(at_seconds(700));
     set_gates(at(0), laps_ending(s, ends));
-    g_race.tick = at_seconds(701);
-    update_ranking();
-    EXPECT_EQ(g_race.race_laps, 10);
+    tw->race.tick = at_seconds(701);
+    update_ranking(tw);
+    EXPECT_EQ(tw->race.race_laps, 10);
 }
 
 // ---- results --------------------------------------------------------------------------
@@ -543,8 +542,8 @@ TEST_F(RaceTest, TenMinutesPlusTwoLapsEndsTwoLapsAfterTheLapInWhichTimeRanOut)
 TEST_F(RaceTest, CuttingTheTrackCostsTheTimeGainedOrALapWhenThatIsLonger)
 {
     const std::vector<int> l = lineup({{0, lineup_robot}, {1, lineup_robot}, {2, lineup_robot}});
-    ASSERT_TRUE(world_reset(l.data(), nullptr, false, 0, 2, 0));
-    const int s = g_race.start_tick;
+    ASSERT_TRUE(world_reset(tw, l.data(), nullptr, false, 0, 2, 0));
+    const int s = tw->race.start_tick;
     // A and B ride both laps cleanly; the first lap's gates 0 to 2 take them
     // 400 ticks.
     set_gates(at(0), {s + 100, s + 300, s + 500, s + 700, s + 900, s + 1100, s + 1300});
@@ -552,25 +551,25 @@ TEST_F(RaceTest, CuttingTheTrackCostsTheTimeGainedOrALapWhenThatIsLonger)
     // C skips gate 1 and is 4 s faster than the average plus a second from
     // gate 0 to 2; its second lap takes 300 ticks.
     set_gates(at(2), {s + 105, -1, s + 121});
-    g_race.tick = s + 200;
-    update_ranking();
-    EXPECT_EQ(section_average(0, 2), 400);
-    EXPECT_EQ(section_average(3, 6), 600);  // the same stretch of every normal lap
-    EXPECT_EQ(section_average(1, 1), SECTION_AVERAGE_DEFAULT);
-    EXPECT_EQ(cutting_penalty(at(2)), 512);
-    EXPECT_EQ(cutting_penalty(at(0)), 0);
-    EXPECT_FALSE(g_race.results_final);
+    tw->race.tick = s + 200;
+    update_ranking(tw);
+    EXPECT_EQ(section_average(tw, 0, 2), 400);
+    EXPECT_EQ(section_average(tw, 3, 6), 600);  // the same stretch of every normal lap
+    EXPECT_EQ(section_average(tw, 1, 1), SECTION_AVERAGE_DEFAULT);
+    EXPECT_EQ(cutting_penalty(tw, at(2)), 512);
+    EXPECT_EQ(cutting_penalty(tw, at(0)), 0);
+    EXPECT_FALSE(tw->race.results_final);
 
     set_gates(at(2), {s + 105, -1, s + 121, s + 200, s + 275, s + 350, s + 421});
-    g_race.tick = s + 1400;
-    update_ranking();
-    ASSERT_TRUE(g_race.results_final);
+    tw->race.tick = s + 1400;
+    update_ranking(tw);
+    ASSERT_TRUE(tw->race.results_final);
     // On the road C won; with the penalty it lost its second lap.
-    EXPECT_EQ(g_race.ranking[0].slot, 2);
-    ASSERT_EQ(g_race.results_count, 3);
-    EXPECT_EQ(g_race.results_ranking[0].slot, 0);
-    EXPECT_EQ(g_race.results_ranking[1].slot, 1);
-    const ranking_entry& c = g_race.results_ranking[2];
+    EXPECT_EQ(tw->race.ranking[0].slot, 2);
+    ASSERT_EQ(tw->race.results_count, 3);
+    EXPECT_EQ(tw->race.results_ranking[0].slot, 0);
+    EXPECT_EQ(tw->race.results_ranking[1].slot, 1);
+    const ranking_entry& c = tw->race.results_ranking[2];
     EXPECT_EQ(c.slot, 2);
     EXPECT_EQ(c.penalty, 512);
     EXPECT_EQ(c.progress, 3);
@@ -578,7 +577,7 @@ TEST_F(RaceTest, CuttingTheTrackCostsTheTimeGainedOrALapWhenThatIsLonger)
 
     // The results file lists the penalised order, C with one lap and its
     // skipped gate.
-    ASSERT_TRUE(g_race.results_written);
+    ASSERT_TRUE(tw->race.results_written);
     const std::string text = test::read_file(dirs.home + "/results.txt");
     const std::string a_number = at(0)->number_text, c_number = at(2)->number_text;
     const size_t row_a = text.find("\r\n" + std::string(4 - a_number.size(), ' ') + a_number + " | ");
@@ -592,22 +591,22 @@ TEST_F(RaceTest, CuttingTheTrackCostsTheTimeGainedOrALapWhenThatIsLonger)
 
     // Final results stay as they are.
     set_gate_progress(at(1), 0);
-    update_ranking();
-    EXPECT_EQ(g_race.results_ranking[1].slot, 1);
+    update_ranking(tw);
+    EXPECT_EQ(tw->race.results_ranking[1].slot, 1);
 }
 
 TEST_F(RaceTest, APenaltyShorterThanTheLastLapIsAddedToTheTime)
 {
     const std::vector<int> l = lineup({{0, lineup_robot}, {1, lineup_robot}, {2, lineup_robot}});
-    ASSERT_TRUE(world_reset(l.data(), nullptr, false, 0, 2, 0));
-    const int s = g_race.start_tick;
+    ASSERT_TRUE(world_reset(tw, l.data(), nullptr, false, 0, 2, 0));
+    const int s = tw->race.start_tick;
     set_gates(at(0), {s + 100, s + 300, s + 500, s + 700, s + 900, s + 1100, s + 1300});
     set_gates(at(1), {s + 110, s + 310, s + 510, s + 710, s + 910, s + 1110, s + 1310});
     set_gates(at(2), {s + 105, -1, s + 121, s + 300, s + 450, s + 600, s + 721});  // lap 2: 600 ticks
-    g_race.tick = s + 1400;
-    update_ranking();
-    ASSERT_TRUE(g_race.results_final);
-    const ranking_entry& c = g_race.results_ranking[0];
+    tw->race.tick = s + 1400;
+    update_ranking(tw);
+    ASSERT_TRUE(tw->race.results_final);
+    const ranking_entry& c = tw->race.results_ranking[0];
     EXPECT_EQ(c.slot, 2);
     EXPECT_EQ(c.progress, 7);
     EXPECT_EQ(c.last_tick, s + 721 + 512);
@@ -616,22 +615,22 @@ TEST_F(RaceTest, APenaltyShorterThanTheLastLapIsAddedToTheTime)
 TEST_F(RaceTest, AnUnfinishedRobotKeepsTheResultsOpenAndARiderDownAtTheEndFinishes)
 {
     const std::vector<int> l = lineup({{0, lineup_robot}, {1, lineup_robot}});
-    ASSERT_TRUE(world_reset(l.data(), nullptr, false, 0, 1, 0));
-    const int s = g_race.start_tick;
+    ASSERT_TRUE(world_reset(tw, l.data(), nullptr, false, 0, 1, 0));
+    const int s = tw->race.start_tick;
     set_gates(at(0), {s + 100, s + 200, s + 300});
     set_gates(at(1), {s + 110, s + 210});
-    g_race.tick = s + 400;
-    update_ranking();
-    EXPECT_FALSE(g_race.results_final);
+    tw->race.tick = s + 400;
+    update_ranking(tw);
+    EXPECT_FALSE(tw->race.results_final);
     EXPECT_TRUE(at(0)->finished);
     // Lying beside his bike after completing no lap since: not finished.
-    EXPECT_FALSE(race_finish_fallen_rider(&g_race, at(1)));
+    EXPECT_FALSE(race_finish_fallen_rider(tw, at(1)));
     set_gates(at(1), {s + 110, s + 210, s + 350});
     at(1)->finished = 0;
-    EXPECT_TRUE(race_finish_fallen_rider(&g_race, at(1)));
-    EXPECT_TRUE(g_race.ranking_stale);
-    update_ranking();
-    EXPECT_TRUE(g_race.results_final);
+    EXPECT_TRUE(race_finish_fallen_rider(tw, at(1)));
+    EXPECT_TRUE(tw->race.ranking_stale);
+    update_ranking(tw);
+    EXPECT_TRUE(tw->race.results_final);
 }
 
 TEST_F(RaceTest, TheSeriesEventIsScoredWhenFinalAndWhenQuit)
@@ -653,28 +652,28 @@ TEST_F(RaceTest, TheSeriesEventIsScoredWhenFinalAndWhenQuit)
     // As the series menu does: the reset first, then the event is raced.
     const std::vector<int> l =
         lineup({{0, lineup_robot_number + 11}, {1, lineup_robot_number + 22}, {2, lineup_player}});
-    ASSERT_TRUE(world_reset(l.data(), nullptr, false, 0, 1, 0));
+    ASSERT_TRUE(world_reset(tw, l.data(), nullptr, false, 0, 1, 0));
     series_begin_racing(&g_series, 0);
     EXPECT_STREQ(at(0)->number_text, "11");
-    const int s = g_race.start_tick;
+    const int s = tw->race.start_tick;
     set_gates(at(1), {s + 100, s + 200, s + 300});  // 22 wins
     set_gates(at(2), {s + 110, s + 210, s + 310});  // the player second
     set_gates(at(0), {s + 120, s + 220, s + 320});
-    g_race.tick = s + 400;
-    update_ranking();
-    ASSERT_TRUE(g_race.results_final);
+    tw->race.tick = s + 400;
+    update_ranking(tw);
+    ASSERT_TRUE(tw->race.results_final);
     EXPECT_EQ(g_series.items[0].completed, 1);
     EXPECT_EQ(g_series.racing_series, -1);
     EXPECT_EQ(test::read_file(dirs.home + "/cup.series_standings"), "3 1 2 \n");
 
     // Quitting the next event scores it as it stands: the unfinished player
     // gets no place.
-    ASSERT_TRUE(world_reset(l.data(), nullptr, false, 0, 1, 0));
+    ASSERT_TRUE(world_reset(tw, l.data(), nullptr, false, 0, 1, 0));
     series_begin_racing(&g_series, 0);
     set_gates(at(0), {s + 100});
-    g_race.tick = s + 200;
-    update_ranking();
-    ASSERT_TRUE(world_reset(l.data(), nullptr, false, 0, 1, 0));
+    tw->race.tick = s + 200;
+    update_ranking(tw);
+    ASSERT_TRUE(world_reset(tw, l.data(), nullptr, false, 0, 1, 0));
     EXPECT_EQ(g_series.items[0].completed, 2);
     EXPECT_EQ(test::read_file(dirs.home + "/cup.series_standings"), "3 1 2 \n1 2 3 \n");
 }
@@ -684,42 +683,48 @@ TEST_F(RaceTest, TheSeriesEventIsScoredWhenFinalAndWhenQuit)
 TEST_F(RaceTest, OfflineRecordedRidersShowOnlyWithStatesNearby)
 {
     const std::vector<int> l = lineup({{0, lineup_player}, {1, lineup_remote}, {2, lineup_robot}});
-    ASSERT_TRUE(world_reset(l.data(), nullptr, false, 0, 1, 0));
-    EXPECT_EQ(g_race.slots[1].driver, slot_driver_recorded);
+    ASSERT_TRUE(world_reset(tw, l.data(), nullptr, false, 0, 1, 0));
+    EXPECT_EQ(tw->race.slots[1].driver, slot_driver_recorded);
     EXPECT_LE(at(1)->presence, 0.25f);
-    EXPECT_TRUE(is_visible(0));
-    EXPECT_TRUE(is_visible(2));
-    EXPECT_FALSE(is_visible(1));  // nothing feeds it
-    EXPECT_FALSE(is_visible(3));  // nobody there
-    static int newest = 0;
-    g_race_hooks.history_has_state = [](int, int from, int to) { return newest >= from && newest <= to; };
-    newest = g_race.tick + 100;
-    EXPECT_TRUE(is_visible(1));
-    newest = g_race.tick - 129;
-    EXPECT_FALSE(is_visible(1));
+    EXPECT_TRUE(is_visible(tw, 0));
+    EXPECT_TRUE(is_visible(tw, 2));
+    EXPECT_FALSE(is_visible(tw, 1));  // nothing feeds it
+    EXPECT_FALSE(is_visible(tw, 3));  // nobody there
+    const bike_snapshot state = {};
+    add_state_to_history(tw, 1, state, tw->race.tick + 100);
+    EXPECT_TRUE(is_visible(tw, 1));
+    clear_state_histories(tw);
+    add_state_to_history(tw, 1, state, tw->race.tick + 200);
+    EXPECT_FALSE(is_visible(tw, 1));
 }
 
 class OnlineRace : public RaceTest {
 protected:
-    static bool has_state(int, int, int) { return true; }
+    // Every remote rider has a state at the present tick.
+    static void states_now()
+    {
+        const bike_snapshot state = {};
+        for (int slot = 1; slot < 4; slot++)
+            add_state_to_history(tw, slot, state, tw->race.tick);
+    }
 
     void SetUp() override
     {
         RaceTest::SetUp();
-        g_race.net.connected = true;
-        g_race.net.race_slot = 0;
-        g_race.net.start_tick = 0;
-        snprintf(g_race.net.track, sizeof g_race.net.track, "pad");
-        g_race_hooks.history_has_state = has_state;
+        tw->race.net.connected = true;
+        tw->race.net.race_slot = 0;
+        tw->race.net.start_tick = 0;
+        snprintf(tw->race.net.track, sizeof tw->race.net.track, "pad");
         const std::vector<int> l =
             lineup({{0, lineup_player}, {1, lineup_remote}, {2, lineup_remote}, {3, lineup_remote}});
-        ASSERT_TRUE(world_reset(l.data(), nullptr, false, 0, 5, 0));
+        ASSERT_TRUE(world_reset(tw, l.data(), nullptr, false, 0, 5, 0));
         // Race gates 0, 1, 2 at 5, 10 and 15 s for the field.
-        g_race.tick = 20 * 128;
+        tw->race.tick = 20 * 128;
         for (int slot : {0, 2})
             set_gates(at(slot), {5 * 128, 10 * 128, 15 * 128});
         for (int slot = 1; slot < 4; slot++)
-            g_race.net.update_tick[slot] = g_race.tick - 10;
+            tw->race.net.update_tick[slot] = tw->race.tick - 10;
+        states_now();
     }
 };
 
@@ -728,54 +733,55 @@ TEST_F(OnlineRace, RidersOffCourseAtOneOfTheirLastThreeGatesBecomeGhosts)
     // Slot 1 took 35 s for the 5 s from gate 0 to gate 1: more than 1.5 x
     // 5 s + 10 s.
     set_gates(at(1), {5 * 128, 40 * 128});
-    g_race.tick = 45 * 128;
+    tw->race.tick = 45 * 128;
     for (int slot = 1; slot < 4; slot++)
-        g_race.net.update_tick[slot] = g_race.tick - 10;
-    update_ranking();
-    EXPECT_TRUE(off_course_at(at(1), 1));
-    EXPECT_FALSE(off_course_at(at(1), 0));
-    EXPECT_FALSE(off_course_at(at(2), 1));
-    EXPECT_TRUE(is_visible(0));
-    EXPECT_FALSE(is_visible(1));
-    EXPECT_TRUE(is_visible(2));
-    EXPECT_FALSE(is_visible(3));  // no gate yet
+        tw->race.net.update_tick[slot] = tw->race.tick - 10;
+    states_now();
+    update_ranking(tw);
+    EXPECT_TRUE(off_course_at(tw, at(1), 1));
+    EXPECT_FALSE(off_course_at(tw, at(1), 0));
+    EXPECT_FALSE(off_course_at(tw, at(2), 1));
+    EXPECT_TRUE(is_visible(tw, 0));
+    EXPECT_FALSE(is_visible(tw, 1));
+    EXPECT_TRUE(is_visible(tw, 2));
+    EXPECT_FALSE(is_visible(tw, 3));  // no gate yet
 
     // A rider not heard from for a second is not shown either.
-    g_race.net.update_tick[2] = g_race.tick - 128;
-    EXPECT_FALSE(is_visible(2));
-    g_race.net.update_tick[2] = g_race.tick - 127;
-    EXPECT_TRUE(is_visible(2));
+    tw->race.net.update_tick[2] = tw->race.tick - 128;
+    EXPECT_FALSE(is_visible(tw, 2));
+    tw->race.net.update_tick[2] = tw->race.tick - 127;
+    EXPECT_TRUE(is_visible(tw, 2));
 
     // Once our own bike cut, it sees everyone (and touches nobody).
     set_gates(at(0), {5 * 128, 44 * 128});
-    update_ranking();
-    EXPECT_TRUE(is_visible(1));
-    EXPECT_TRUE(is_visible(3));
+    update_ranking(tw);
+    EXPECT_TRUE(is_visible(tw, 1));
+    EXPECT_TRUE(is_visible(tw, 3));
 
     // The bias is also the grace time: early in the race nobody is a ghost.
-    g_race.net.off_course_bias = 60.0f;
+    tw->race.net.off_course_bias = 60.0f;
     set_gates(at(0), {5 * 128, 10 * 128, 15 * 128});
-    EXPECT_TRUE(is_visible(1));
-    EXPECT_TRUE(is_visible(3));
+    EXPECT_TRUE(is_visible(tw, 1));
+    EXPECT_TRUE(is_visible(tw, 3));
 }
 
 TEST_F(OnlineRace, AWarmingUpRiderIsHiddenUnlessWatchedAndDoesNotHoldTheResults)
 {
-    g_race.net.race_slot = RACE_SLOTS;
-    EXPECT_TRUE(race_warm_up());
-    g_game.watched_slot = 1;
-    EXPECT_FALSE(is_visible(0));
-    g_game.watched_slot = 0;
-    EXPECT_TRUE(is_visible(0));
+    tw->race.net.race_slot = RACE_SLOTS;
+    EXPECT_TRUE(race_warm_up(tw));
+    tw->race.watched_slot = 1;
+    EXPECT_FALSE(is_visible(tw, 0));
+    tw->race.watched_slot = 0;
+    EXPECT_TRUE(is_visible(tw, 0));
     // Remote riders that fell silent and a warming-up rider do not count.
     set_gates(at(2), {5 * 128, 10 * 128, 15 * 128, 16 * 128, 17 * 128, 18 * 128, 19 * 128, 20 * 128, 21 * 128,
                       22 * 128, 23 * 128, 24 * 128, 25 * 128, 26 * 128, 27 * 128, 28 * 128, 29 * 128, 30 * 128,
                       31 * 128});
-    g_race.tick = 40 * 128;
+    tw->race.tick = 40 * 128;
     for (int slot = 1; slot < 4; slot++)
-        g_race.net.update_tick[slot] = g_race.tick - 200;
-    update_ranking();
-    EXPECT_TRUE(g_race.results_final);
+        tw->race.net.update_tick[slot] = tw->race.tick - 200;
+    update_ranking(tw);
+    EXPECT_TRUE(tw->race.results_final);
 }
 
 }  // namespace

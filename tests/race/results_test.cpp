@@ -52,7 +52,7 @@ TEST_F(Results, FileLinesWithCrLfAndSkippedGate)
     riders[2].finished = true;
     riders[2].lap_count = 1;
 
-    ASSERT_TRUE(write_results(&race, riders, 3));
+    ASSERT_TRUE(write_results("@results.txt", &race, riders, 3));
     EXPECT_EQ(test::read_file(dirs.home + "/results.txt"),
               "Time=600.00|Laps=2|Track=rabbithill|Date=1700000000\r\n"
               " No. |         Bike | Laps | Total Time | BLap |  Best Time\r\n"
@@ -84,7 +84,7 @@ TEST_F(Results, TimesAndFailures)
     r.finished = true;
     r.gate_times = gates;
     r.gate_count = 3;
-    ASSERT_TRUE(write_results(&race, &r, 1));
+    ASSERT_TRUE(write_results("@results.txt", &race, &r, 1));
     const std::string text_file = test::read_file(dirs.home + "/results.txt");
     EXPECT_NE(text_file.find("\r\n3\r\n   1.000    2.000    3.000\r\n"), std::string::npos);
 
@@ -92,7 +92,7 @@ TEST_F(Results, TimesAndFailures)
     std::filesystem::remove(dirs.home + "/results.txt");
     std::filesystem::create_directories(dirs.home + "/results.txt");
     free_file_index();
-    EXPECT_FALSE(write_results(&race, &r, 1));
+    EXPECT_FALSE(write_results("@results.txt", &race, &r, 1));
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "core/messages.h"
 #include "files/datafs.h"
 #include "race/race.h"
+#include "race/world.h"
 #include "race/series.h"
 #include "test_support.h"
 #include "track/track.h"
@@ -58,8 +59,8 @@ struct piece_view {
 
 piece_view view_of(int piece)
 {
-    const statue& st = g_track.objects.statues.items[g_track.timing_gates.pieces[piece].object];
-    const float (*base)[3] = g_race.piece_base[piece];
+    const statue& st = tw->track.objects.statues.items[tw->track.timing_gates.pieces[piece].object];
+    const float (*base)[3] = tw->race.piece_base[piece];
     piece_view v;
     v.origin = {st.x, st.y, st.z};
     v.ahead = {-base[2][0], -base[2][1], -base[2][2]};
@@ -75,7 +76,7 @@ struct sphere_place {
 
 std::vector<sphere_place> spheres_of(int piece)
 {
-    const statue& st = g_track.objects.statues.items[g_track.timing_gates.pieces[piece].object];
+    const statue& st = tw->track.objects.statues.items[tw->track.timing_gates.pieces[piece].object];
     const piece_view v = view_of(piece);
     std::vector<sphere_place> out;
     for (int i = 0; i < st.shape->sphere_count; i++) {
@@ -102,7 +103,7 @@ sphere_place foremost_sphere(int piece)
 
 int piece_of(int slot)
 {
-    return slot % g_track.timing_gates.piece_count;
+    return slot % tw->track.timing_gates.piece_count;
 }
 
 class StartGate : public ::testing::Test {
@@ -117,27 +118,25 @@ protected:
         free_file_index();
         clear_messages();
         ASSERT_GE(track_list_build(0), 1);
-        physics_init();
         fresh_state();
-        snprintf(g_race.settings.track, sizeof g_race.settings.track, "rabbithill");
+        snprintf(tw->race.settings.track, sizeof tw->race.settings.track, "rabbithill");
 
         std::vector<int> lineup(RACE_SLOTS, lineup_empty);
         for (int slot : riders)
             lineup[(size_t)slot] = lineup_robot;  // no auto pilot here: they ride the commands given
-        ASSERT_TRUE(world_reset(lineup.data(), nullptr, false, 0, 1, 0));
-        ASSERT_EQ(g_track.timing_gates.piece_count, 40);
+        ASSERT_TRUE(world_reset(tw, lineup.data(), nullptr, false, 0, 1, 0));
+        ASSERT_EQ(tw->track.timing_gates.piece_count, 40);
         for (int slot : riders) {
-            ASSERT_NE(g_race.slots[slot].b, nullptr) << slot;
-            ASSERT_NE(g_track.objects.statues.items[g_track.timing_gates.pieces[piece_of(slot)].object].shape,
+            ASSERT_NE(tw->race.slots[slot].b, nullptr) << slot;
+            ASSERT_NE(tw->track.objects.statues.items[tw->track.timing_gates.pieces[piece_of(slot)].object].shape,
                       nullptr);
         }
     }
 
     void TearDown() override
     {
-        race_shutdown();
-        physics_shutdown();
-        fresh_state();
+        world_destroy(tw);
+        tw = nullptr;
         series_set_free(&g_series);
         track_list_free();
         free_file_index();
@@ -146,45 +145,44 @@ protected:
 
     static void fresh_state()
     {
-        static const race_state clean;
-        g_race = clean;
-        g_race_hooks = race_hooks();
-        g_game = game_state();
+        world_destroy(tw);
+        tw = world_create();
+        tw->series = &g_series;
     }
 
     static void tick_with(const control_input& c)
     {
         for (int slot : riders)
-            apply_control_input(g_race.slots[slot].b, &c);
-        world_tick();
+            apply_control_input(tw->race.slots[slot].b, &c);
+        world_tick(tw);
     }
 };
 
 TEST_F(StartGate, TheRaisedBarHoldsABikeAtFullThrottle)
 {
-    ASSERT_GT(g_race.start_tick, 4 * SECOND);  // up for the whole run
+    ASSERT_GT(tw->race.start_tick, 4 * SECOND);  // up for the whole run
     struct watch {
         float start_along = 0, most_along = -1e9f, highest_axle = -1e9f;
         sphere_place bar;
     };
     watch w[4];
     for (int i = 0; i < 4; i++) {
-        const bike* b = g_race.slots[riders[i]].b;
+        const bike* b = tw->race.slots[riders[i]].b;
         const int piece = piece_of(riders[i]);
         w[i].bar = foremost_sphere(piece);
         w[i].start_along = view_of(piece).along(body_position(b, body_front_wheel));
         // Raised, the bar stands above the front axle, ahead of the bike
         // waiting behind it: it does not touch the bike on its spot.
         EXPECT_GT(w[i].bar.height, view_of(piece).height(body_position(b, body_front_wheel)) + 0.2f);
-        const statue& st = g_track.objects.statues.items[g_track.timing_gates.pieces[piece].object];
+        const statue& st = tw->track.objects.statues.items[tw->track.timing_gates.pieces[piece].object];
         const dReal pos[3] = {st.x, st.y, st.z};
         dReal rot[12];
         statue_physics_rotation(&st, rot);
-        EXPECT_EQ(bike_object_contact(g_race.slots[riders[i]].b, nullptr, st.shape, pos, rot, contact_mode_test, false),
+        EXPECT_EQ(bike_object_contact(tw->race.slots[riders[i]].b, nullptr, st.shape, pos, rot, contact_mode_test, false),
                   0)
             << riders[i];
     }
-    physics_clear_contacts();
+    physics_clear_contacts(&tw->physics);
 
     control_input go;
     go.throttle = 1;
@@ -192,7 +190,7 @@ TEST_F(StartGate, TheRaisedBarHoldsABikeAtFullThrottle)
     for (int t = 0; t < 3 * SECOND; t++) {
         tick_with(go);
         for (int i = 0; i < 4; i++) {
-            const bike* b = g_race.slots[riders[i]].b;
+            const bike* b = tw->race.slots[riders[i]].b;
             const piece_view v = view_of(piece_of(riders[i]));
             const vec3 axle = body_position(b, body_front_wheel);
             w[i].most_along = std::max(w[i].most_along, v.along(axle));
@@ -200,7 +198,7 @@ TEST_F(StartGate, TheRaisedBarHoldsABikeAtFullThrottle)
         }
     }
     for (int i = 0; i < 4; i++) {
-        const bike* b = g_race.slots[riders[i]].b;
+        const bike* b = tw->race.slots[riders[i]].b;
         const int piece = piece_of(riders[i]);
         const float tyre = b->front_contact.ring_radius + b->front_contact.section_radius;
         SCOPED_TRACE("slot " + std::to_string(riders[i]));
@@ -211,11 +209,11 @@ TEST_F(StartGate, TheRaisedBarHoldsABikeAtFullThrottle)
         // it still leans on the bar, standing.
         EXPECT_LT(w[i].most_along + tyre, w[i].bar.along + w[i].bar.radius);
         EXPECT_LT(w[i].highest_axle, w[i].bar.height);
-        EXPECT_GE(g_track.objects.statues.items[g_track.timing_gates.pieces[piece].object].touch_tick,
-                  g_race.tick - SECOND / 4);
+        EXPECT_GE(tw->track.objects.statues.items[tw->track.timing_gates.pieces[piece].object].touch_tick,
+                  tw->race.tick - SECOND / 4);
         EXPECT_LT(std::fabs(bike_forward_speed_mph(b)), 2.0f);
         EXPECT_EQ(b->crash_count, 0);
-        EXPECT_EQ(g_track.timing_gates.pieces[piece].drop, 1.0f);
+        EXPECT_EQ(tw->track.timing_gates.pieces[piece].drop, 1.0f);
     }
 }
 
@@ -223,14 +221,14 @@ TEST_F(StartGate, DroppedTheBikesRideOverItUntouched)
 {
     // The drop comes a second into the ride; the riders wait on the brakes
     // with the clutch out, then go.
-    g_race.start_tick = SECOND;
+    tw->race.start_tick = SECOND;
     sphere_place raised[4];
     for (int i = 0; i < 4; i++)
         raised[i] = foremost_sphere(piece_of(riders[i]));
     control_input wait;
     wait.front_brake = 1;
     wait.rear_brake = 1;
-    while (g_race.tick <= g_race.start_tick)
+    while (tw->race.tick <= tw->race.start_tick)
         tick_with(wait);
     control_input go;
     go.throttle = 1;
@@ -238,14 +236,14 @@ TEST_F(StartGate, DroppedTheBikesRideOverItUntouched)
     for (int t = 0; t < 4 * SECOND; t++)
         tick_with(go);
 
-    const track_timing& gates = g_track.timing_gates;
+    const track_timing& gates = tw->track.timing_gates;
     for (int p = 0; p < gates.piece_count; p++) {
         EXPECT_EQ(gates.pieces[p].drop, 0.0f) << p;
         // No part of any bike touched any piece.
-        EXPECT_EQ(g_track.objects.statues.items[gates.pieces[p].object].touch_tick, -1) << p;
+        EXPECT_EQ(tw->track.objects.statues.items[gates.pieces[p].object].touch_tick, -1) << p;
     }
     for (int i = 0; i < 4; i++) {
-        const bike* b = g_race.slots[riders[i]].b;
+        const bike* b = tw->race.slots[riders[i]].b;
         SCOPED_TRACE("slot " + std::to_string(riders[i]));
         const piece_view v = view_of(piece_of(riders[i]));
         // Well past where the raised bar stood, riding on, not crashed.

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 
+#include "bike/physics.h"
 #include "files/datafs.h"
 
 namespace test {
@@ -90,6 +91,28 @@ std::string build_data_dir()
 {
     const char* env = getenv("KESSRIG_DATA_DIR");
     return env && *env ? env : KESSRIG_BUILD_DATA_DIR;
+}
+
+}  // namespace test
+
+namespace test {
+
+namespace {
+
+physics_space g_test_physics;
+
+}  // namespace
+
+physics_space* physics()
+{
+    physics_create(&g_test_physics);
+    return &g_test_physics;
+}
+
+void physics_reset()
+{
+    physics_destroy(&g_test_physics);
+    g_test_physics = physics_space();
 }
 
 }  // namespace test

@@ -50,3 +50,20 @@ struct data_dirs_fixture {
 std::string build_data_dir();
 
 }  // namespace test
+
+struct physics_space;
+struct world;
+
+// The world the race and demo tests run (each test creates its own).
+inline world* tw = nullptr;
+
+namespace test {
+
+// A physics space of the test program's own for the tests that build bikes
+// without a world; created on first use, emptied by physics_reset.
+physics_space* physics();
+// Destroys the test space (every bike in it must be gone); the next
+// physics() creates a fresh one.
+void physics_reset();
+
+}  // namespace test

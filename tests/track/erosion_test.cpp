@@ -102,9 +102,16 @@ std::unique_ptr<erode_queue> new_queue()
     return std::unique_ptr<erode_queue>(new erode_queue());
 }
 
-// Messages delivered while a test runs, instead of the program's queue.
+// The queue the wheels of these tests deliver to, as a world's would.
+erode_queue* test_queue()
+{
+    static std::unique_ptr<erode_queue> q = new_queue();
+    return q.get();
+}
+
+// Messages delivered while a test runs, instead of into the queue.
 std::vector<std::vector<uint8_t>> g_sent;
-void capture(const uint8_t* m, int length)
+void capture(void*, const uint8_t* m, int length)
 {
     g_sent.emplace_back(m, m + length);
 }
@@ -112,9 +119,9 @@ struct capture_outlet {
     capture_outlet()
     {
         g_sent.clear();
-        g_erosion_outlet.send = capture;
+        test_queue()->outlet.send = capture;
     }
-    ~capture_outlet() { g_erosion_outlet.send = nullptr; }
+    ~capture_outlet() { test_queue()->outlet = erosion_outlet(); }
 };
 
 std::vector<erode_point> unpack(const std::vector<uint8_t>& m, float extent)
@@ -298,7 +305,7 @@ TEST(ErodeSampling, SamplesBecomePointsEveryHalfFoot)
     // 0.2 ft apart: the fourth sample makes 0.6 ft, so the first three
     // become one point and the 0.1 ft beyond counts toward the next.
     for (int i = 0; i < 4; i++)
-        erosion_trail_add(&t, point(10 + 0.2f * (float)i, 10, 0.5f, 0, 1), &g.hf, 100 + i);
+        erosion_trail_add(test_queue(), &t, point(10 + 0.2f * (float)i, 10, 0.5f, 0, 1), &g.hf, 100 + i);
     ASSERT_EQ(t.point_count, 1);
     EXPECT_EQ(t.points[0].weight, 3);
     EXPECT_NEAR(t.points[0].x, 10.2f, 1e-5f);
@@ -316,18 +323,18 @@ TEST(ErodeSampling, SixteenSamplesMakeOnePointThatTravelsAsWeightZero)
     capture_outlet out;
     erode_trail t;
     for (int i = 0; i < 16; i++)
-        erosion_trail_add(&t, point(30, 30, 1, 0, 1), &g.hf, 10);
+        erosion_trail_add(test_queue(), &t, point(30, 30, 1, 0, 1), &g.hf, 10);
     EXPECT_EQ(t.point_count, 0);
     EXPECT_EQ(t.pending_samples, 16);
-    erosion_trail_add(&t, point(30, 30, 1, 0, 1), &g.hf, 11);
+    erosion_trail_add(test_queue(), &t, point(30, 30, 1, 0, 1), &g.hf, 11);
     ASSERT_EQ(t.point_count, 1);
     EXPECT_EQ(t.points[0].weight, 16);
     EXPECT_EQ(t.travelled, 0.0f);
 
     // 64 quiet ticks after the last point are not enough; 65 are.
-    erosion_trail_idle(&t, &g.hf, 11 + 64);
+    erosion_trail_idle(test_queue(), &t, &g.hf, 11 + 64);
     EXPECT_TRUE(g_sent.empty());
-    erosion_trail_idle(&t, &g.hf, 11 + 65);
+    erosion_trail_idle(test_queue(), &t, &g.hf, 11 + 65);
     ASSERT_EQ(g_sent.size(), 1u);
     EXPECT_EQ(t.point_count, 0);
     EXPECT_EQ(t.pending_samples, 0);
@@ -364,7 +371,7 @@ TEST(ErodeSampling, ABatchSpanningMoreThan64FeetIsCut)
     const float xs[] = {10, 11, 12, 13, 83, 84};
     int now = 0;
     for (float x : xs)
-        erosion_trail_add(&t, point(x, 50, 0.5f, 0, 1), &g.hf, ++now);
+        erosion_trail_add(test_queue(), &t, point(x, 50, 0.5f, 0, 1), &g.hf, ++now);
     // Points 10 to 13 went out; the point at 83 starts the next batch and
     // the sample at 84 is pending.
     ASSERT_EQ(g_sent.size(), 1u);
@@ -378,14 +385,14 @@ TEST(ErodeSampling, ABatchSpanningMoreThan64FeetIsCut)
     EXPECT_EQ(t.last_emit_tick, now);
     // The next sample a foot on measures from the last sample, not from the
     // origin: it adds to the pending point.
-    erosion_trail_add(&t, point(84.3f, 50, 0.5f, 0, 1), &g.hf, ++now);
+    erosion_trail_add(test_queue(), &t, point(84.3f, 50, 0.5f, 0, 1), &g.hf, ++now);
     EXPECT_EQ(t.pending_samples, 2);
 
     // A full batch of 64 points goes out when the 65th arrives.
     erode_trail full;
     g_sent.clear();
     for (int i = 0; i <= 65; i++)
-        erosion_trail_add(&full, point(100 + (float)i, 60, 0.5f, 0, 1), &g.hf, i);
+        erosion_trail_add(test_queue(), &full, point(100 + (float)i, 60, 0.5f, 0, 1), &g.hf, i);
     ASSERT_EQ(g_sent.size(), 1u);
     EXPECT_EQ(erode_message_point_count(g_sent[0].data(), (int)g_sent[0].size()), 64);
     EXPECT_EQ(full.point_count, 1);
@@ -395,13 +402,13 @@ TEST(ErodeSampling, OfflineBatchesGoStraightToTheQueue)
 {
     ground g;
     make_ground(&g, [](float, float) { return 0.0f; });
-    erode_queue_clear(&g_erode_queue);
+    erode_queue_clear(test_queue());
     erode_trail t;
     for (int i = 0; i < 3; i++)
-        erosion_trail_add(&t, point(20 + (float)i, 20, 0.5f, 0, 1), &g.hf, i);
-    erosion_trail_idle(&t, &g.hf, 200);
-    EXPECT_EQ(g_erode_queue.queue_count, 3);
-    erode_queue_clear(&g_erode_queue);
+        erosion_trail_add(test_queue(), &t, point(20 + (float)i, 20, 0.5f, 0, 1), &g.hf, i);
+    erosion_trail_idle(test_queue(), &t, &g.hf, 200);
+    EXPECT_EQ(test_queue()->queue_count, 3);
+    erode_queue_clear(test_queue());
 }
 
 // ---- application -------------------------------------------------------------------
@@ -437,7 +444,7 @@ TEST(ErodeApply, TheRefreshMarkingCoversEveryChangedSample)
     };
     static std::vector<rect> marked;
     marked.clear();
-    g_erosion_hooks.mark_dirty = [](heightfield*, int c0, int r0, int c1, int r1) { marked.push_back({c0, r0, c1, r1}); };
+    g_erosion_hooks.mark_dirty = [](void*, heightfield*, int c0, int r0, int c1, int r1) { marked.push_back({c0, r0, c1, r1}); };
     erosion_dig(&g.hf, 20.3f, 30.7f, 4.0f, -0.1f);
     erosion_dig(&g.hf, 1.0f, 127.0f, 4.0f, -0.1f);  // at a corner
     g_erosion_hooks.mark_dirty = nullptr;
@@ -595,21 +602,21 @@ TEST(ErodeApply, BudgetRateAndFrozenGround)
     EXPECT_EQ(q->queue_count, 6400 - 132);
 
     // The world step lifts the frozen flag for the application only.
-    erode_queue_clear(&g_erode_queue);
-    erode_queue_push(&g_erode_queue, point(60, 60, 1, 0, 1));
+    erode_queue_clear(test_queue());
+    erode_queue_push(test_queue(), point(60, 60, 1, 0, 1));
     g.hf.frozen = 1;
-    erosion_world_step(&g.hf, nullptr, 0, 5, 0, nullptr);
-    EXPECT_EQ(g_erode_queue.queue_count, 1);
-    erosion_world_step(&g.hf, nullptr, 0, 5, 1024, nullptr);
-    EXPECT_EQ(g_erode_queue.queue_count, 0);
+    erosion_world_step(test_queue(), &g.hf, nullptr, 0, 5, 0, nullptr);
+    EXPECT_EQ(test_queue()->queue_count, 1);
+    erosion_world_step(test_queue(), &g.hf, nullptr, 0, 5, 1024, nullptr);
+    EXPECT_EQ(test_queue()->queue_count, 0);
     EXPECT_LT(at(&g.hf, 60, 60), 0.0f);
     EXPECT_EQ(g.hf.frozen, 1);
     // Frozen ground outside the step keeps its heights.
     const float kept = at(&g.hf, 60, 60);
-    erode_queue_push(&g_erode_queue, point(60, 60, 1, 0, 1));
-    erosion_apply(&g_erode_queue, &g.hf, 6, 1024, nullptr);
+    erode_queue_push(test_queue(), point(60, 60, 1, 0, 1));
+    erosion_apply(test_queue(), &g.hf, 6, 1024, nullptr);
     EXPECT_EQ(at(&g.hf, 60, 60), kept);
-    erode_queue_clear(&g_erode_queue);
+    erode_queue_clear(test_queue());
 }
 
 TEST(ErodeApply, APointWithoutDirectionDigsAndPilesInPlace)
@@ -662,8 +669,8 @@ TEST(ErodeApply, TheSameMessagesGiveTheSameGround)
 // ---- a real bike ---------------------------------------------------------------------
 
 struct ErodeRide : ::testing::Test {
-    static void SetUpTestSuite() { physics_init(); }
-    static void TearDownTestSuite() { physics_shutdown(); }
+    static void SetUpTestSuite() { test::physics(); }
+    static void TearDownTestSuite() { test::physics_reset(); }
     test::temp_dir home;
     test::scoped_env xdg{"XDG_DATA_HOME", home.path.c_str()};
     test::scoped_env kz{"KZ_HOME", test::build_data_dir().c_str()};
@@ -671,12 +678,12 @@ struct ErodeRide : ::testing::Test {
     {
         free_file_index();
         build_file_index();
-        erode_queue_clear(&g_erode_queue);
+        erode_queue_clear(test_queue());
     }
     void TearDown() override
     {
-        erode_queue_clear(&g_erode_queue);
-        physics_clear_contacts();
+        erode_queue_clear(test_queue());
+        physics_clear_contacts(test::physics());
         free_file_index();
     }
 };
@@ -686,7 +693,7 @@ TEST_F(ErodeRide, ASpinningRearWheelDigsARutBehindTheBike)
     ground g;
     make_ground(&g, [](float, float) { return 0.0f; }, 8, 1.0f);  // 512 ft
     one_surface(&g.hf);
-    bike* b = create_bike("crf250(2018)", 0, "1", nullptr, nullptr, nullptr, nullptr);
+    bike* b = create_bike(test::physics(), "crf250(2018)", 0, "1", nullptr, nullptr, nullptr, nullptr);
     place_bike_at_start(b, &g.hf, 256.0f, 400.0f, 0.0f, 0.0f);
     const float speed = 20.0f;
     for (int i = 0; i < bike_body_count; i++)
@@ -703,8 +710,8 @@ TEST_F(ErodeRide, ASpinningRearWheelDigsARutBehindTheBike)
         bike_touches_ground(b, &g.hf);
         apply_suspension(b);
         drivetrain_step(b, t);
-        physics_step();
-        erosion_world_step(&g.hf, &b, 1, t, 1024, nullptr);
+        physics_step(test::physics());
+        erosion_world_step(test_queue(), &g.hf, &b, 1, t, 1024, nullptr);
     }
     const vec3 end = bike_frame_position(b);
     ASSERT_LT(end.z, start.z - 20.0f);  // it rode off toward -z

@@ -16,6 +16,7 @@
 #include "track/heightfield.h"
 #include "track/objects.h"
 #include "track_test_util.h"
+#include "test_support.h"
 
 using namespace track_test;
 
@@ -387,12 +388,13 @@ protected:
         Objects::SetUp();
         heightfield_free(&hf);
         make_ground([](float, float) { return 0.0f; });
-        physics_init();
+        test::physics();
         b = new bike();
+        b->space = test::physics();
         b->bodies[body_frame] = body({60, 2.5f, 60});
         b->bodies[body_rider] = body({60, 4.5f, 60});
         b->shapes[body_rider] = &rider_shape;
-        mount = dJointCreateHinge2(physics_world(), nullptr);
+        mount = dJointCreateHinge2(test::physics()->world, nullptr);
         dJointAttach(mount, b->bodies[body_rider], b->bodies[body_frame]);
         b->joints[joint_rider_mount] = mount;
         put("post.shp", "1\n0 0 0 1 0.5 10000 100\n");
@@ -404,12 +406,12 @@ protected:
             if (x)
                 dBodyDestroy(x);
         delete b;
-        physics_shutdown();
+        test::physics_reset();
         Objects::TearDown();
     }
     static dBodyID body(vec3 p)
     {
-        dBodyID x = dBodyCreate(physics_world());
+        dBodyID x = dBodyCreate(test::physics()->world);
         dMass m;
         dMassSetSphereTotal(&m, 1.0, 0.5);
         dBodySetMass(x, &m);
@@ -432,7 +434,7 @@ TEST_F(StatueContacts, RiderHitsAStatueAndFallsOnlyWhenFast)
     EXPECT_EQ(objects.statues.items[0].touch_tick, 77);
     EXPECT_EQ(objects.statues.items[1].touch_tick, -1);
     EXPECT_EQ(b->crash_timer, 0);
-    physics_clear_contacts();
+    physics_clear_contacts(test::physics());
 
     // Faster than 20 ft/s: the crash starts, once.
     dBodySetLinearVel(b->bodies[body_rider], 0, 0, 21);
@@ -441,7 +443,7 @@ TEST_F(StatueContacts, RiderHitsAStatueAndFallsOnlyWhenFast)
     EXPECT_EQ(b->crash_count, 1);
     bike_statue_contacts(b, &objects, &hf, 79);
     EXPECT_EQ(b->crash_count, 1);
-    physics_clear_contacts();
+    physics_clear_contacts(test::physics());
 }
 
 TEST_F(StatueContacts, BumpTimerBelowZeroKeepsTheRiderOn)
@@ -451,7 +453,7 @@ TEST_F(StatueContacts, BumpTimerBelowZeroKeepsTheRiderOn)
     dBodySetLinearVel(b->bodies[body_rider], 0, 0, 40);
     EXPECT_EQ(bike_statue_contacts(b, &objects, &hf, 5), part_rider);
     EXPECT_EQ(b->crash_timer, 0);
-    physics_clear_contacts();
+    physics_clear_contacts(test::physics());
 }
 
 // ---- flaggers ---------------------------------------------------------------------------

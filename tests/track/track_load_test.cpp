@@ -22,6 +22,9 @@
 
 namespace {
 
+// The track these tests load (a world's, without the rest of the world).
+track tt;
+
 std::vector<std::string> g_shown;
 void record_status(const char* text)
 {
@@ -65,7 +68,7 @@ struct track_load_fixture : ::testing::Test {
     }
     void TearDown() override
     {
-        track_unload();
+        track_unload(&tt);
         track_list_free();
         free_file_index();
         clear_messages();
@@ -89,8 +92,8 @@ struct track_load_fixture : ::testing::Test {
     {
         free_file_index();
         track_list_build(0);
-        EXPECT_TRUE(track_load(name.c_str())) << name;
-        return std::string((const char*)g_track.digest, TRACK_DIGEST_SIZE);
+        EXPECT_TRUE(track_load(&tt, name.c_str(), track_load_flags())) << name;
+        return std::string((const char*)tt.digest, TRACK_DIGEST_SIZE);
     }
 };
 
@@ -159,54 +162,54 @@ TEST_F(track_load_fixture, LoadingScreenCutsTextsThrottlesTheSpinnerAndCountsIts
 TEST_F(track_load_fixture, LoadsEveryPartOfTheTrackInPlace)
 {
     track_list_build(0);
-    ASSERT_TRUE(track_load("Mud Pit"));
-    EXPECT_TRUE(g_track.loaded);
-    EXPECT_STREQ(g_track.dir, "mud");
+    ASSERT_TRUE(track_load(&tt, "Mud Pit", track_load_flags()));
+    EXPECT_TRUE(tt.loaded);
+    EXPECT_STREQ(tt.dir, "mud");
     // The first piece names the default gate shape, which this data lacks.
     EXPECT_EQ(track_test::messages(), (std::vector<std::string>{"Warning: missing shape file @startgate.shp"}));
 
-    EXPECT_EQ(g_track.heightfield.sample_count, 129);
-    EXPECT_EQ(g_track.heightfield.surface_count, 1);
-    const track_timing& t = g_track.timing_gates;
+    EXPECT_EQ(tt.heightfield.sample_count, 129);
+    EXPECT_EQ(tt.heightfield.surface_count, 1);
+    const track_timing& t = tt.timing_gates;
     EXPECT_TRUE(timing_active(&t));
     EXPECT_EQ(t.piece_count, 2);
     EXPECT_EQ(t.normal_real, 3);
 
     // The gate pieces are the first statues, then the "statues" file.
-    const statue_list& statues = g_track.objects.statues;
+    const statue_list& statues = tt.objects.statues;
     ASSERT_EQ(statues.count, 3);
     EXPECT_EQ(t.pieces[0].object, 0);
     EXPECT_EQ(t.pieces[1].object, 1);
-    EXPECT_EQ(g_track.fixed_statues, 2);
+    EXPECT_EQ(tt.fixed_statues, 2);
     EXPECT_STREQ(statues.items[2].texture_name, "@stone.png");
 
     // 2000 particle sprites, then the billboards.
-    const sprite_list& sprites = g_track.objects.sprites;
-    ASSERT_NE(g_track.particle_pool, nullptr);
-    EXPECT_EQ(g_track.particle_pool->live, 0);
-    EXPECT_EQ(g_track.particle_sprites, 0);
-    EXPECT_EQ(g_track.fixed_sprites, ROOST_POOL_SIZE);
+    const sprite_list& sprites = tt.objects.sprites;
+    ASSERT_NE(tt.particle_pool, nullptr);
+    EXPECT_EQ(tt.particle_pool->live, 0);
+    EXPECT_EQ(tt.particle_sprites, 0);
+    EXPECT_EQ(tt.fixed_sprites, ROOST_POOL_SIZE);
     ASSERT_EQ(sprites.count, ROOST_POOL_SIZE + 2);
     EXPECT_EQ(sprites.items[1999].size, 1.0f);
     EXPECT_EQ(sprites.items[1999].x, 0.0f);
     EXPECT_EQ(sprites.items[1999].texture, 0u);
-    EXPECT_EQ(g_track.objects.billboards.count, 2);
+    EXPECT_EQ(tt.objects.billboards.count, 2);
 
-    EXPECT_EQ(g_track.cameras.count, 1);
-    EXPECT_EQ(gate_camera(&g_track.cameras, 2), 0);
-    EXPECT_EQ(gate_camera(&g_track.cameras, 1), -1);  // the gate list stops at 300
-    EXPECT_EQ(g_track.map_texture, 0u);
-    EXPECT_NE(std::string((const char*)g_track.digest, 20), std::string(20, '\0'));
+    EXPECT_EQ(tt.cameras.count, 1);
+    EXPECT_EQ(gate_camera(&tt.cameras, 2), 0);
+    EXPECT_EQ(gate_camera(&tt.cameras, 1), -1);  // the gate list stops at 300
+    EXPECT_EQ(tt.map_texture, 0u);
+    EXPECT_NE(std::string((const char*)tt.digest, 20), std::string(20, '\0'));
 
-    track_unload();
-    EXPECT_FALSE(g_track.loaded);
-    EXPECT_STREQ(g_track.dir, "");
-    EXPECT_EQ(g_track.objects.statues.count, 0);
-    EXPECT_EQ(g_track.objects.sprites.count, 0);
-    EXPECT_EQ(g_track.heightfield.heights, nullptr);
-    EXPECT_EQ(g_track.particle_pool, nullptr);
-    EXPECT_EQ(g_track.timing_gates.piece_count, 0);
-    EXPECT_EQ(g_track.cameras.count, 0);
+    track_unload(&tt);
+    EXPECT_FALSE(tt.loaded);
+    EXPECT_STREQ(tt.dir, "");
+    EXPECT_EQ(tt.objects.statues.count, 0);
+    EXPECT_EQ(tt.objects.sprites.count, 0);
+    EXPECT_EQ(tt.heightfield.heights, nullptr);
+    EXPECT_EQ(tt.particle_pool, nullptr);
+    EXPECT_EQ(tt.timing_gates.piece_count, 0);
+    EXPECT_EQ(tt.cameras.count, 0);
 }
 
 TEST_F(track_load_fixture, TheDigestFollowsTheRaceFilesAndNotTheDecoration)
@@ -249,30 +252,30 @@ TEST_F(track_load_fixture, TheDigestFollowsTheRaceFilesAndNotTheDecoration)
 TEST_F(track_load_fixture, AFailedLoadLeavesNoTrackAndABrokenTimingFileIsNoFailure)
 {
     track_list_build(0);
-    ASSERT_TRUE(track_load("mud"));
-    EXPECT_FALSE(track_load("nothing"));
-    EXPECT_FALSE(g_track.loaded);
-    EXPECT_STREQ(g_track.dir, "");
-    EXPECT_EQ(g_track.objects.sprites.count, 0);
+    ASSERT_TRUE(track_load(&tt, "mud", track_load_flags()));
+    EXPECT_FALSE(track_load(&tt, "nothing", track_load_flags()));
+    EXPECT_FALSE(tt.loaded);
+    EXPECT_STREQ(tt.dir, "");
+    EXPECT_EQ(tt.objects.sprites.count, 0);
     EXPECT_FALSE(track_test::messages().empty());
 
     // Ground without its surface table: the ground fails as a whole.
     remove((dir("mud") + "/tileinfo").c_str());
     free_file_index();
-    EXPECT_FALSE(track_load("mud"));
-    EXPECT_EQ(g_track.heightfield.heights, nullptr);
+    EXPECT_FALSE(track_load(&tt, "mud", track_load_flags()));
+    EXPECT_EQ(tt.heightfield.heights, nullptr);
 
     test::write_file(dir("mud") + "/tileinfo", "addtile\n");
     test::write_file(dir("mud") + "/timing_gates", std::string("startinggate:\n[1 2 3] 4 \xff\xfe\0\x01 [", 29));
     free_file_index();
-    ASSERT_TRUE(track_load("mud"));
-    EXPECT_FALSE(timing_active(&g_track.timing_gates));
-    EXPECT_EQ(g_track.timing_gates.piece_count, 1);
+    ASSERT_TRUE(track_load(&tt, "mud", track_load_flags()));
+    EXPECT_FALSE(timing_active(&tt.timing_gates));
+    EXPECT_EQ(tt.timing_gates.piece_count, 1);
 
     // The loaded track's own name, given back, loads it again.
-    ASSERT_TRUE(track_load_with(g_track.dir, track_load_flags()));
-    EXPECT_STREQ(g_track.dir, "mud");
-    EXPECT_FALSE(track_load(std::string(300, 'a').c_str()));
+    ASSERT_TRUE(track_load(&tt, tt.dir, track_load_flags()));
+    EXPECT_STREQ(tt.dir, "mud");
+    EXPECT_FALSE(track_load(&tt, std::string(300, 'a').c_str(), track_load_flags()));
 }
 
 // Log lines of a verbose load, in the order the parts are read.
@@ -285,8 +288,8 @@ TEST_F(track_load_fixture, AVerboseLoadLogsItsStagesInOrder)
     track_list_build(0);
     track_load_flags flags;
     flags.verbose = 1;
-    ASSERT_TRUE(track_load_with("mud", flags));
-    track_unload();
+    ASSERT_TRUE(track_load(&tt, "mud", flags));
+    track_unload(&tt);
     log_close();
     const std::string log = test::read_file(path);
     log_reset_for_tests();
@@ -341,10 +344,10 @@ TEST(default_track, EveryGeneratedTrackLoadsWithoutWarnings)
     flags.verbose = 1;
     for (int i = 0; i < count; i++) {
         const std::string dir = g_track_list.dirs[i];
-        const bool loaded = track_load_with(dir.c_str(), flags);
-        outcomes.push_back({dir, loaded, timing_active(&g_track.timing_gates), g_track.timing_gates.piece_count});
+        const bool loaded = track_load(&tt, dir.c_str(), flags);
+        outcomes.push_back({dir, loaded, timing_active(&tt.timing_gates), tt.timing_gates.piece_count});
     }
-    track_unload();
+    track_unload(&tt);
     track_list_free();
     log_close();
     const std::string log = test::read_file(path);

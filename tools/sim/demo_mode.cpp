@@ -15,6 +15,7 @@
 #include "race/demo.h"
 #include "race/gates.h"
 #include "race/race.h"
+#include "race/world.h"
 #include "race/results.h"
 #include "sim_world.h"
 #include "track/track.h"
@@ -51,65 +52,64 @@ std::string time_text(int ticks)
 
 // True while some rider of the demo has a state newer than `ticks` before
 // the present tick (or still to come).
-bool riders_remain(int ticks)
+bool riders_remain(const world* w, int ticks)
 {
     for (int slot = 0; slot < RACE_SLOTS; slot++)
-        if (race_slot_recorded(slot) && history_has_state(slot, g_race.tick - ticks, INT_MAX))
+        if (race_slot_recorded(w, slot) && history_has_state(w, slot, w->race.tick - ticks, INT_MAX))
             return true;
     return false;
 }
 
 // The end of a demo: the file is read and every rider has disappeared, or
 // with the results still open, no rider can change them any more.
-bool played_out()
+bool played_out(const world* w)
 {
-    if (!demo_at_end())
+    if (!demo_at_end(w))
         return false;
-    return !riders_remain(g_race.results_final ? k_hidden_ticks : k_gone_ticks);
+    return !riders_remain(w, w->race.results_final ? k_hidden_ticks : k_gone_ticks);
 }
 
-void print_ranking()
+void print_ranking(const world* w)
 {
-    const track_timing* t = &g_track.timing_gates;
-    const bool final = g_race.results_final;
-    const ranking_entry* list = final ? g_race.results_ranking : g_race.ranking;
-    const int count = final ? g_race.results_count : g_race.ranking_count;
+    const track_timing* t = &w->track.timing_gates;
+    const bool final = w->race.results_final;
+    const ranking_entry* list = final ? w->race.results_ranking : w->race.ranking;
+    const int count = final ? w->race.results_count : w->race.ranking_count;
     printf("%s\n", final ? "Final Results" : "Unofficial Results");
     for (int i = 0; i < count; i++) {
         const ranking_entry& e = list[i];
-        const bike* b = g_race.slots[e.slot].b;
+        const bike* b = w->race.slots[e.slot].b;
         printf("pos=%d slot=%d number=%s model=%s laps=%d total=%s finished=%s\n", i + 1, e.slot, b->number_text,
-               bike_model_name(b), lap_count(t, e.progress), time_text(e.last_tick - g_race.start_tick).c_str(),
+               bike_model_name(b), lap_count(t, e.progress), time_text(e.last_tick - w->race.start_tick).c_str(),
                b->finished ? "yes" : "no");
     }
 }
 
-int play(const char* file, double max_seconds)
+int play(world* w, const char* file, double max_seconds)
 {
     if (track_list_build(0) == 0)
         return fail("no tracks found in the game data");
     char track[RACE_TRACK_NAME_MAX + 1];
-    if (!open_demo(file, track, (int)sizeof track))
+    if (!open_demo(w, file, track, (int)sizeof track))
         return fail(std::string("can't play '") + file + "': not a readable demo");
-    const int version = demo_version();
-    close_demo();
+    const int version = demo_version(w);
+    close_demo(w);
 
     int lineup[RACE_SLOTS];
     demo_playback_lineup(playback_only, nullptr, lineup);
-    g_race.tick = 0;
-    if (!world_reset(lineup, file, false, 0, 10, 0))
+    if (!world_reset(w, lineup, file, false, 0, 10, 0))
         return fail("can't load the demo's track '" + std::string(track) + "'");
-    if (!demo_playing())
+    if (!demo_playing(w))
         return fail(std::string("can't play '") + file + "'");
     int riders = 0;
     for (int slot = 0; slot < RACE_SLOTS; slot++)
-        if (race_slot_recorded(slot))
+        if (race_slot_recorded(w, slot))
             riders++;
     printf("demo=%s version=%d track=%s riders=%d start_tick=%d laps=%d minutes_ticks=%d\n", file, version,
-           g_track.dir, riders, g_race.start_tick, g_race.extra_laps, g_race.race_minutes_ticks);
+           w->track.dir, riders, w->race.start_tick, w->race.extra_laps, w->race.race_minutes_ticks);
     for (int slot = 0; slot < RACE_SLOTS; slot++)
-        if (race_slot_recorded(slot)) {
-            const race_slot& s = g_race.slots[slot];
+        if (race_slot_recorded(w, slot)) {
+            const race_slot& s = w->race.slots[slot];
             printf("rider slot=%d number=%s model=%s name=%s\n", slot, s.b->number_text, bike_model_name(s.b),
                    s.rider.name);
         }
@@ -117,16 +117,16 @@ int play(const char* file, double max_seconds)
     const long limit = (long)(max_seconds * RACE_TICKS_PER_SECOND);
     const auto started = std::chrono::steady_clock::now();
     long ticks = 0;
-    while (ticks < limit && !played_out()) {
-        world_tick();
+    while (ticks < limit && !played_out(w)) {
+        world_tick(w);
         ticks++;
     }
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     // Riders that stopped short of the line no longer hold the results open.
-    update_ranking();
-    print_ranking();
-    printf("terrain_changes=%d terrain_hash=%016llx\n", g_track.heightfield.modify_count,
-           (unsigned long long)sim_terrain_hash());
+    update_ranking(w);
+    print_ranking(w);
+    printf("terrain_changes=%d terrain_hash=%016llx\n", w->track.heightfield.modify_count,
+           (unsigned long long)world_terrain_hash(w));
     printf("wall_seconds=%.3f\n", wall);
     printf("ticks=%ld riders=%d\n", ticks, riders);
     if (ticks >= limit)
@@ -164,8 +164,9 @@ int run_demo_command(int argc, char** argv)
     }
     if (!file)
         return fail("demo: no file given\n" + std::string(demo_usage));
-    const int status = play(file, max_seconds);
-    race_shutdown();
+    world* w = world_create();
+    const int status = play(w, file, max_seconds);
+    world_destroy(w);
     track_list_free();
     free_file_index();
     return status;

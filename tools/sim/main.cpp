@@ -378,10 +378,8 @@ int run(const options& o)
 int main(int argc, char** argv)
 {
     if (argc >= 2 && (strcmp(argv[1], "race") == 0 || strcmp(argv[1], "demo") == 0)) {
-        physics_init();
-        demo_install_hooks();
         const int status = strcmp(argv[1], "race") == 0 ? run_race_command(argc, argv) : run_demo_command(argc, argv);
-        physics_shutdown();
+        physics_library_shutdown();
         return status;
     }
     options o;
@@ -390,8 +388,7 @@ int main(int argc, char** argv)
         return parsed == 2 ? 0 : 1;
     // The index reaches the archives, where the bikes' collision shapes are.
     build_file_index();
-    physics_init();
     const int status = run(o);
-    physics_shutdown();
+    physics_library_shutdown();
     return status;
 }

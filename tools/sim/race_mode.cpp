@@ -17,6 +17,7 @@
 #include "race/demo.h"
 #include "race/gates.h"
 #include "race/race.h"
+#include "race/world.h"
 #include "race/results.h"
 #include "scripted_rider.h"
 #include "sim_world.h"
@@ -79,10 +80,8 @@ struct scripted_slot {
 struct tool_state {
     rider_path path;
     scripted_slot slots[RACE_SLOTS];
-    void (*robot_tick)(int slot, bike* b) = nullptr;  // the auto pilot, when there is one
-    long date = 0;
+    robot_hooks autopilot;  // the auto pilot, when there is one
 };
-tool_state* g_tool = nullptr;
 
 int fail(const std::string& message)
 {
@@ -178,29 +177,23 @@ int parse(int argc, char** argv, race_options* o)
         return fail("--slot: " + std::to_string(riders) + " riders from slot " + std::to_string(o->first_slot) +
                     " do not fit into 160 slots");
     // Nothing may be promised that this build cannot do.
-    if (o->robots > 0 && !g_race_hooks.robot_tick)
+    if (o->robots > 0)
         return fail("--robots: robot riders need the auto pilot, which this build does not have; use --scripted");
-    if (!o->record.empty() && !g_race_hooks.demo_start_recording)
-        return fail("--record: demo recording is not installed");
     return 0;
-}
-
-long fixed_date()
-{
-    return g_tool ? g_tool->date : 0;
 }
 
 // The robot hook: scripted slots ride the centre line once the gate is
 // down; the others are left to the auto pilot (idle without one).
-void drive(int slot, bike* b)
+void drive(void* context, world* w, int slot, bike* b)
 {
-    scripted_slot& s = g_tool->slots[slot];
+    tool_state* tool = static_cast<tool_state*>(context);
+    scripted_slot& s = tool->slots[slot];
     if (!s.on) {
-        if (g_tool->robot_tick)
-            g_tool->robot_tick(slot, b);
+        if (tool->autopilot.tick)
+            tool->autopilot.tick(tool->autopilot.context, w, slot, b);
         return;
     }
-    if (g_race.tick < g_race.start_tick + k_reaction_ticks) {
+    if (w->race.tick < w->race.start_tick + k_reaction_ticks) {
         ride_command hold;
         hold.clutch = 0;
         hold.front_brake = 1;
@@ -221,53 +214,52 @@ std::string time_text(int ticks)
     return t;
 }
 
-void print_ranking()
+void print_ranking(const world* w, const tool_state& tool)
 {
-    const track_timing* t = &g_track.timing_gates;
-    const bool final = g_race.results_final;
-    const ranking_entry* list = final ? g_race.results_ranking : g_race.ranking;
-    const int count = final ? g_race.results_count : g_race.ranking_count;
+    const track_timing* t = &w->track.timing_gates;
+    const bool final = w->race.results_final;
+    const ranking_entry* list = final ? w->race.results_ranking : w->race.ranking;
+    const int count = final ? w->race.results_count : w->race.ranking_count;
     printf("%s\n", final ? "Final Results" : "Unofficial Results");
     for (int i = 0; i < count; i++) {
         const ranking_entry& e = list[i];
-        const bike* b = g_race.slots[e.slot].b;
+        const bike* b = w->race.slots[e.slot].b;
         const int laps = lap_count(t, e.progress);
-        const int best = best_lap(t, b, g_race.start_tick);
+        const int best = best_lap(t, b, w->race.start_tick);
         printf("pos=%d slot=%d number=%s model=%s driver=%s laps=%d total=%s best_lap=%d best=%s penalty=%.3f "
                "finished=%s\n",
-               i + 1, e.slot, b->number_text, bike_model_name(b), g_tool->slots[e.slot].on ? "scripted" : "robot",
-               laps, time_text(e.last_tick - g_race.start_tick).c_str(), best,
-               time_text((int)lround(lap_time(t, b, best, g_race.start_tick) * RACE_TICKS_PER_SECOND)).c_str(),
+               i + 1, e.slot, b->number_text, bike_model_name(b), tool.slots[e.slot].on ? "scripted" : "robot",
+               laps, time_text(e.last_tick - w->race.start_tick).c_str(), best,
+               time_text((int)lround(lap_time(t, b, best, w->race.start_tick) * RACE_TICKS_PER_SECOND)).c_str(),
                e.penalty / (double)RACE_TICKS_PER_SECOND, b->finished ? "yes" : "no");
     }
     for (int i = 0; i < count; i++) {
-        const bike* b = g_race.slots[list[i].slot].b;
+        const bike* b = w->race.slots[list[i].slot].b;
         printf("lap_times slot=%d:", list[i].slot);
         const int laps = lap_count(t, b->gate_progress);
         for (int lap = 1; lap <= laps; lap++)
             printf(" %s",
-                   time_text((int)lround(lap_time(t, b, lap, g_race.start_tick) * RACE_TICKS_PER_SECOND)).c_str());
+                   time_text((int)lround(lap_time(t, b, lap, w->race.start_tick) * RACE_TICKS_PER_SECOND)).c_str());
         printf("\n");
     }
 }
 
-int run_race(const race_options& o)
+int run_race(world* w, tool_state& tool, const race_options& o)
 {
     if (track_list_build(0) == 0)
         return fail("no tracks found in the game data");
-    if (!track_load(o.track.c_str()))
+    if (!track_load(&w->track, o.track.c_str(), w->settings.load))
         return fail("can't load track '" + o.track + "'");
-    const std::string track_dir = g_track.dir;
+    const std::string track_dir = w->track.dir;
 
-    tool_state& tool = *g_tool;
     std::string why;
-    if (o.scripted > 0 && !track_centre_path(track_dir.c_str(), &g_track.heightfield, track_path_options(),
+    if (o.scripted > 0 && !track_centre_path(track_dir.c_str(), &w->track.heightfield, track_path_options(),
                                              &tool.path, &why))
         return fail(why);
 
     // The riders stand side by side in the middle of the gate.
     const int riders = o.scripted + o.robots;
-    const int pieces = g_track.timing_gates.piece_count;
+    const int pieces = w->track.timing_gates.piece_count;
     const int first = o.first_slot >= 0 ? (int)o.first_slot : (pieces > riders ? (pieces - riders) / 2 : 0);
     int lineup[RACE_SLOTS];
     for (int& l : lineup)
@@ -277,14 +269,14 @@ int run_race(const race_options& o)
         tool.slots[first + i].on = i < o.scripted;
     }
 
-    snprintf(g_race.settings.track, sizeof g_race.settings.track, "%s", track_dir.c_str());
+    snprintf(w->race.settings.track, sizeof w->race.settings.track, "%s", track_dir.c_str());
     if (o.erode >= 0)
-        g_race.settings.erode_amount = (int)o.erode * 1024;
+        w->race.settings.erode_amount = (int)o.erode * 1024;
     if (!o.record.empty())
-        demo_record_to(o.record.c_str());
-    g_race.tick = (int)o.seed;
+        demo_record_to(w, o.record.c_str());
+    w->race.tick = (int)o.seed;
     const int minutes_ticks = (int)o.minutes * 60 * RACE_TICKS_PER_SECOND;
-    if (!world_reset(lineup, nullptr, !o.record.empty(), minutes_ticks, (int)o.laps, 0))
+    if (!world_reset(w, lineup, nullptr, !o.record.empty(), minutes_ticks, (int)o.laps, 0))
         return fail("can't load track '" + o.track + "'");
 
     scripted_rider_settings settings;
@@ -292,7 +284,7 @@ int run_race(const race_options& o)
     const bike_setup setup;
     for (int slot = 0; slot < RACE_SLOTS; slot++) {
         scripted_slot& s = tool.slots[slot];
-        bike* b = g_race.slots[slot].b;
+        bike* b = w->race.slots[slot].b;
         if (!s.on || !b)
             continue;
         // The scripted rider is tuned for the player's default setup.
@@ -304,7 +296,7 @@ int run_race(const race_options& o)
         s.rider.settings.lane_offset = rider_path_lateral(tool.path, s.rider.index, at.x, at.z);
     }
     printf("track=%s laps=%ld minutes=%ld seed=%ld start_tick=%d riders=%d\n", track_dir.c_str(), o.laps, o.minutes,
-           o.seed, g_race.start_tick, riders);
+           o.seed, w->race.start_tick, riders);
 
     const double limit_seconds =
         o.max_seconds > 0 ? o.max_seconds : 15.0 + 600.0 * (double)o.laps + 60.0 * (double)o.minutes;
@@ -312,12 +304,12 @@ int run_race(const race_options& o)
     const auto started = std::chrono::steady_clock::now();
     long ticks = 0;
     int broken = -1;
-    while (!g_race.results_final && ticks < limit) {
-        world_tick();
+    while (!w->race.results_final && ticks < limit) {
+        world_tick(w);
         ticks++;
         if ((ticks & 127) == 0) {
             for (int slot = 0; slot < RACE_SLOTS && broken < 0; slot++)
-                if (g_race.slots[slot].b && !sim_bike_finite(g_race.slots[slot].b))
+                if (w->race.slots[slot].b && !sim_bike_finite(w->race.slots[slot].b))
                     broken = slot;
             if (broken >= 0)
                 break;
@@ -327,30 +319,30 @@ int run_race(const race_options& o)
     // The recording ends here, while the bikes still stand where the race
     // left them.
     if (!o.record.empty()) {
-        const bool recorded = demo_recording();
-        finish_recording();
-        demo_record_to(nullptr);
+        const bool recorded = demo_recording(w);
+        finish_recording(w);
+        demo_record_to(w, nullptr);
         if (!recorded)
             return fail("can't record the demo into '" + o.record + "'");
         printf("demo=%s\n", o.record.c_str());
     }
 
-    print_ranking();
-    printf("terrain_changes=%d terrain_hash=%016llx\n", g_track.heightfield.modify_count,
-           (unsigned long long)sim_terrain_hash());
-    if (g_race.results_written)
+    print_ranking(w, tool);
+    printf("terrain_changes=%d terrain_hash=%016llx\n", w->track.heightfield.modify_count,
+           (unsigned long long)world_terrain_hash(w));
+    if (w->race.results_written)
         printf("results=%sresults.txt\n", data_dir(0) ? data_dir(0) : "");
     else
         printf("results=none\n");
     int finished = 0;
-    for (int i = 0; i < g_race.ranking_count; i++)
-        if (g_race.slots[g_race.ranking[i].slot].b->finished)
+    for (int i = 0; i < w->race.ranking_count; i++)
+        if (w->race.slots[w->race.ranking[i].slot].b->finished)
             finished++;
-    printf("finished=%d riders=%d sim_seconds=%.3f wall_seconds=%.3f\n", finished, g_race.ranking_count,
+    printf("finished=%d riders=%d sim_seconds=%.3f wall_seconds=%.3f\n", finished, w->race.ranking_count,
            ticks / (double)RACE_TICKS_PER_SECOND, wall);
     if (broken >= 0)
         return fail("the bike in slot " + std::to_string(broken) + " has a non-finite state");
-    if (!g_race.results_final)
+    if (!w->race.results_final)
         return fail("no final results after " + std::to_string((long)limit_seconds) + " simulated seconds");
     return 0;
 }
@@ -368,18 +360,16 @@ int run_race_command(int argc, char** argv)
     }
     if (parsed != 0)
         return parsed;
-    tool_state* tool = new tool_state();
-    g_tool = tool;
-    tool->robot_tick = g_race_hooks.robot_tick;
-    tool->date = o.date;
-    const race_hooks saved = g_race_hooks;
-    g_race_hooks.robot_tick = drive;
+    world_settings settings;
     if (o.have_date)
-        g_race_hooks.results_date = fixed_date;
-    const int status = run_race(o);
-    race_shutdown();
-    g_race_hooks = saved;
-    g_tool = nullptr;
+        settings.results_date = o.date;
+    world* w = world_create(settings);
+    tool_state* tool = new tool_state();
+    tool->autopilot = w->robots;
+    w->robots.context = tool;
+    w->robots.tick = drive;
+    const int status = run_race(w, *tool, o);
+    world_destroy(w);
     delete tool;
     track_list_free();
     free_file_index();

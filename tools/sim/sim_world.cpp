@@ -214,7 +214,8 @@ namespace {
 
 void start_world(sim_world* w)
 {
-    g_world_rng.seed(0);
+    physics_create(&w->physics);
+    w->physics.rng.seed(0);
     if (!w->roost)
         w->roost.reset(new roost_pool());
     roost_pool_reset(w->roost.get());
@@ -292,7 +293,7 @@ void sim_world_take_ground(sim_world* w, heightfield* hf)
 
 int sim_world_add_bike(sim_world* w, const char* model, float x, float z, float angle)
 {
-    bike* b = create_bike(model, (int)w->riders.size(), "1", nullptr, nullptr, nullptr, nullptr);
+    bike* b = create_bike(&w->physics, model, (int)w->riders.size(), "1", nullptr, nullptr, nullptr, nullptr);
     apply_bike_setup(b, &w->setup, false);
     bike_set_auto_shift(b, 1);
     sim_rider r;
@@ -364,7 +365,7 @@ void sim_world_tick(sim_world* w)
     s.world.start_tick = w->start_tick;
     s.roost = w->roost.get();
     s.roost_density = w->roost_density;
-    s.rng = &g_world_rng;
+    s.rng = &w->physics.rng;
     if (profile)
         tc0 = clock_type::now();
     world_collide(&s, riders, count);
@@ -373,7 +374,7 @@ void sim_world_tick(sim_world* w)
     world_throw_roost(&s, riders, count);
     if (profile)
         t1 = clock_type::now();
-    physics_step();
+    physics_step(&w->physics);
     if (profile)
         t2 = clock_type::now();
     world_bike_steps(&s, riders, count);
@@ -400,6 +401,7 @@ void sim_world_free(sim_world* w)
         destroy_bike(r.b);
     w->riders.clear();
     heightfield_free(&w->ground);
+    physics_destroy(&w->physics);
     w->tick = 0;
 }
 
@@ -468,15 +470,6 @@ void hash_reals(uint64_t* h, const dReal* v, int n)
 }
 
 }  // namespace
-
-uint64_t sim_terrain_hash()
-{
-    uint64_t h = 14695981039346656037ull;
-    const heightfield& hf = g_track.heightfield;
-    if (hf.heights)
-        hash_bytes(&h, hf.heights, sizeof(float) * (size_t)hf.sample_count * (size_t)hf.sample_count);
-    return h;
-}
 
 uint64_t sim_world_state_hash(const sim_world& w)
 {

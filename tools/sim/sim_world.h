@@ -18,6 +18,7 @@
 #include <ode/ode.h>
 
 #include "bike/catalogue.h"
+#include "bike/physics.h"
 #include "core/vec3.h"
 #include "files/stream.h"
 #include "track/heightfield.h"
@@ -110,6 +111,7 @@ struct sim_tick_profile {
 };
 
 struct sim_world {
+    physics_space physics;  // created with the first bike; freed by sim_world_free
     heightfield ground;
     std::vector<sim_rider> riders;
     int tick = 0;
@@ -122,8 +124,6 @@ struct sim_world {
     int start_tick = 0;  // when the (imaginary) start gate dropped
     sim_tick_profile* profile = nullptr;  // filled by sim_world_tick when set
 };
-
-// Everything below needs the physics world (physics_init) to exist.
 
 // Both ways to set the ground seed the world's random number generator with
 // 0 and give the world an empty roost pool.
@@ -205,7 +205,3 @@ bool sim_bike_finite(const bike* b);
 // inputs give the same hash; a change that alters any contact, force or
 // the order they reach the physics step almost surely changes it.
 uint64_t sim_world_state_hash(const sim_world& w);
-
-// A 64-bit hash (FNV-1a) of the loaded track's current heights, bit for
-// bit: two rides that dug the same ruts end with the same hash.
-uint64_t sim_terrain_hash();
