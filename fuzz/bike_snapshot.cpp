@@ -17,16 +17,16 @@
 namespace {
 
 struct state {
+    physics_space space;
     heightfield hf;
     snapshot_terrain terrain;
     bike* b = nullptr;
     state()
     {
-        physics_init();
         if (!heightfield_create(&hf, 6, 2.0f, nullptr))
             __builtin_trap();
         terrain = snapshot_terrain_of(&hf);
-        b = create_bike("crf250(2018)", 0, "1", nullptr, nullptr, nullptr, nullptr);
+        b = create_bike(&space, "crf250(2018)", 0, "1", nullptr, nullptr, nullptr, nullptr);
     }
 };
 

@@ -12,6 +12,7 @@
 
 #include "race/demo.h"
 #include "race/race.h"
+#include "race/world.h"
 
 namespace {
 
@@ -30,6 +31,9 @@ bool in_tick_order(const state_history& h)
     }
     return true;
 }
+
+// The world the demos are read into, made once for the run.
+world* tw = world_create();
 
 std::string scratch_path()
 {

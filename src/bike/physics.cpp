@@ -50,6 +50,10 @@ void physics_create(physics_space* s)
     dWorldSetGravity(s->world, 0, -32, 0);
     dWorldSetAutoDisableFlag(s->world, 0);
     dWorldSetData(s->world, s);
+    s->threading = dThreadingAllocateSelfThreadedImplementation();
+    if (!s->threading)
+        fatal_out_of_memory();
+    dWorldSetStepThreadingImplementation(s->world, dThreadingImplementationGetFunctions(s->threading), s->threading);
     s->contacts = dJointGroupCreate(0);
     if (!s->contacts)
         fatal_out_of_memory();
@@ -64,6 +68,10 @@ void physics_destroy(physics_space* s)
     if (s->world) {
         dWorldDestroy(s->world);
         s->world = nullptr;
+    }
+    if (s->threading) {
+        dThreadingFreeImplementation(s->threading);
+        s->threading = nullptr;
     }
 }
 

@@ -22,6 +22,9 @@ enum { CRASH_DELAY_COUNT = 16, CRASH_DELAY_MAX = 460800 };
 struct physics_space {
     dWorldID world = nullptr;
     dJointGroupID contacts = nullptr;
+    // The step's own single-threaded scheduler: the engine's default one is
+    // shared by every world and breaks when two step at once.
+    dThreadingImplementationID threading = nullptr;
     // Seeded with the tick at every world reset. Everything random in the
     // world draws from it.
     std::mt19937 rng;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "core/services.h"
 #include "platform/log.h"
@@ -23,6 +24,9 @@ struct loading_delay {
 };
 loading_delay g_delay;
 
+// Worlds on other threads add messages too.
+std::mutex g_message_lock;
+
 }  // namespace
 
 void add_message(const char* format, ...)
@@ -41,6 +45,7 @@ void add_message(const char* format, ...)
     else
         log_printf("%s%s\n", text, reset);
 
+    std::lock_guard<std::mutex> guard(g_message_lock);
     message_lines& m = g_messages;
     // The screen copy is cut; the log above has the whole text.
     size_t keep = len < (size_t)MESSAGE_LINE_MAX ? len : (size_t)MESSAGE_LINE_MAX;
@@ -54,6 +59,7 @@ void add_message(const char* format, ...)
 
 void clear_messages()
 {
+    std::lock_guard<std::mutex> guard(g_message_lock);
     int max_visible = g_messages.max_visible;
     memset(g_messages.ring, 0, sizeof g_messages.ring);
     g_messages.next = 0;
@@ -64,6 +70,7 @@ void clear_messages()
 
 void expire_messages()
 {
+    std::lock_guard<std::mutex> guard(g_message_lock);
     message_lines& m = g_messages;
     if (m.visible > m.max_visible)
         m.visible = m.max_visible < 0 ? 0 : m.max_visible;

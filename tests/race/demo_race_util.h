@@ -30,33 +30,25 @@ inline scripted_field*& field_in_use()
     return f;
 }
 
+inline void drive_field(void* context, world* w, int slot, bike* b);
 inline void drive_scripted(void*, world* w, int slot, bike* b)
 {
-    scripted_field* f = field_in_use();
-    if (!f || !f->on[slot])
-        return;
-    if (w->race.tick < w->race.start_tick + 40) {
-        ride_command hold;
-        hold.front_brake = 1;
-        hold.rear_brake = 1;
-        ride_command_apply(hold, b);
-        return;
-    }
-    ride_command_apply(scripted_rider_drive(&f->riders[slot], b), b);
+    if (field_in_use())
+        drive_field(field_in_use(), w, slot, b);
 }
 
 // Puts a scripted rider on the bike of a slot, along the loaded track's
 // centre line (or only its loop). False when the track has none.
-inline bool script_slot(scripted_field* f, int slot, float cruise_mph, bool from_gate)
+inline bool script_slot_in(world* w, scripted_field* f, int slot, float cruise_mph, bool from_gate)
 {
     if (f->path.points.empty()) {
         track_path_options o;
         o.from_gate = from_gate;
         std::string why;
-        if (!track_centre_path(tw->track.dir, &tw->track.heightfield, o, &f->path, &why))
+        if (!track_centre_path(w->track.dir, &w->track.heightfield, o, &f->path, &why))
             return false;
     }
-    bike* b = tw->race.slots[slot].b;
+    bike* b = w->race.slots[slot].b;
     const bike_setup setup;
     apply_bike_setup(b, &setup, false);
     bike_set_auto_shift(b, 1);
@@ -68,6 +60,28 @@ inline bool script_slot(scripted_field* f, int slot, float cruise_mph, bool from
     f->riders[slot].settings.lane_offset = rider_path_lateral(f->path, f->riders[slot].index, at.x, at.z);
     f->on[slot] = true;
     return true;
+}
+
+inline bool script_slot(scripted_field* f, int slot, float cruise_mph, bool from_gate)
+{
+    return script_slot_in(tw, f, slot, cruise_mph, from_gate);
+}
+
+// The robot hook of a world whose context is its scripted field: the
+// riders wait a reaction's time after the gate drops.
+inline void drive_field(void* context, world* w, int slot, bike* b)
+{
+    scripted_field* f = static_cast<scripted_field*>(context);
+    if (!f->on[slot])
+        return;
+    if (w->race.tick < w->race.start_tick + 40) {
+        ride_command hold;
+        hold.front_brake = 1;
+        hold.rear_brake = 1;
+        ride_command_apply(hold, b);
+        return;
+    }
+    ride_command_apply(scripted_rider_drive(&f->riders[slot], b), b);
 }
 
 // A recorded race and what it looked like.
