@@ -123,6 +123,12 @@ struct sim_world {
     bike_setup setup;
     int start_tick = 0;  // when the (imaginary) start gate dropped
     sim_tick_profile* profile = nullptr;  // filled by sim_world_tick when set
+    sim_world() = default;
+    sim_world(const sim_world&) = delete;
+    sim_world& operator=(const sim_world&) = delete;
+    // The physics goes with the world, also on the ways out that never
+    // reach sim_world_free.
+    ~sim_world() { physics_destroy(&physics); }
 };
 
 // Both ways to set the ground seed the world's random number generator with
