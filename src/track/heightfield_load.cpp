@@ -61,7 +61,7 @@ bool read_raw_samples(sample_sink* sink, data_stream* s)
 }
 
 // Samples from "terrain.png"; a picture that cannot be read leaves every
-// height at h0 without a message. Grid sample (col, row) takes the pixel
+// height at h0 (the track still loads, flat) with a warning naming it. Grid sample (col, row) takes the pixel
 // (min(col, width - 1), min(row, height - 1)).
 void read_png_samples(sample_sink* sink, const char* dir)
 {
@@ -71,6 +71,8 @@ void read_png_samples(sample_sink* sink, const char* dir)
     grey16_picture png;
     const bool ok = track_file_name(name, sizeof name, dir, "terrain.png") && read_grey16_png(name, &png) &&
                     png.width > 0 && png.height > 0 && png.samples;
+    if (!ok)
+        add_message("Warning: can't read heights from '%.900s'; the terrain is flat", name);
     for (int row = 0; row < n; row++) {
         for (int col = 0; col < n; col++) {
             unsigned v = 0;
