@@ -266,6 +266,16 @@ void translate_bike(bike* b, float dx, float dy, float dz);
 // used.
 float place_bike_at_start(bike* b, const heightfield* hf, float x, float z, float angle, float height);
 
+// Sends a bike (at rest, upright) off at speed ft/s along its facing: every
+// body moves with it, both wheels roll, the engine turns with the rear
+// wheel in the lowest gear that keeps it below its upshift rpm, and the
+// rider has been moving so for a while (no jolt to throw him off). For
+// tests and rides that start at speed.
+void bike_launch(bike* b, float speed);
+// True when every body of the bike has a finite position and velocity and
+// the engine a finite speed and angle.
+bool bike_state_finite(const bike* b);
+
 // Presence changes.
 void set_bike_solid(bike* b);
 void set_bike_ghost(bike* b);

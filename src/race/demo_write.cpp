@@ -215,7 +215,9 @@ bool start_recording(world* w)
     r.time_trial = w->race.time_trial;
     char name[DEMO_FILE_NAME_MAX + 1];
     if (r.time_trial) {
-        snprintf(name, sizeof name, "@%s/lastlap.kzdemo", w->track.dir);
+        char dir[TRACK_DIR_MAX + 2];
+        track_data_dir(w->track.dir, dir, sizeof dir);
+        snprintf(name, sizeof name, "%s/lastlap.kzdemo", dir);
     } else if (r.target[0]) {
         snprintf(name, sizeof name, "%.1000s", r.target);
     } else {

@@ -98,6 +98,9 @@ struct race_settings {
     int erode_amount = -1;       // "--erode" in 1/1024 units; 0 or less: no ruts offline
     int roost_frequency = 1000;  // particles per wheel and tick x 100 (0..1000)
     bool robots_tester = false;  // "--practice" / "--super-debug": every robot rides "tester"
+    // Every robot rides this bike model (the headless runner's "--model");
+    // empty: each robot's own from the roster.
+    char robot_model[RIDER_MODEL_MAX + 1] = {};
 };
 
 // The multiplayer client's view of the race, kept here because the rules

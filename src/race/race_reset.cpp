@@ -13,8 +13,8 @@
 #include "core/messages.h"
 #include "files/memory.h"
 #include "platform/log.h"
-#include "race/race.h"
 #include "race/demo.h"
+#include "race/race.h"
 #include "race/race_internal.h"
 #include "race/series.h"
 #include "track/erosion.h"
@@ -319,6 +319,8 @@ void load_bikes(world* w, bool multiplayer, bool playing)
             s.driver = slot_driver_recorded;
         } else {
             personality = robot_rider(code, &picker, &s.rider);
+            if (w->race.settings.robot_model[0])
+                copy_text(s.rider.model, sizeof s.rider.model, w->race.settings.robot_model);
             s.driver = slot_driver_robot;
         }
         float x, z, angle;
@@ -456,6 +458,44 @@ void race_free_bikes(world* w)
     for (int slot = 0; slot < RACE_SLOTS; slot++)
         free_slot_bike(w, slot);
     log_printf("Finished deallocating bikes\n");
+}
+
+// ---- rides without a track's rules ---------------------------------------------------
+
+void world_take_ground(world* w, heightfield* hf)
+{
+    race_free_bikes(w);
+    close_demo(w);
+    finish_recording(w);
+    clear_state_histories(w);
+    erode_queue_clear(w->erosion);
+    track_take_ground(&w->track, hf);
+    const race_settings settings = w->race.settings;
+    w->race = race_state();
+    w->race.settings = settings;
+    w->race.erosion_amount = settings.erode_amount;
+    w->physics.rng.seed(0);
+}
+
+bike* world_add_bike(world* w, int slot, const char* model, uint8_t driver, float x, float z, float angle,
+                     const bike_setup* setup)
+{
+    if (slot < 0 || slot >= RACE_SLOTS || w->race.slots[slot].b || !w->track.loaded)
+        return nullptr;
+    race_slot& s = w->race.slots[slot];
+    s.rider = rider_strings();
+    copy_text(s.rider.model, sizeof s.rider.model, model);
+    snprintf(s.rider.number, sizeof s.rider.number, "%d", (slot + 1) % 1000);
+    s.lineup = driver == slot_driver_local ? lineup_player : lineup_robot;
+    s.driver = driver;
+    create_slot_bike(w, slot, "kestrel", x, z, angle);
+    if (s.b && setup) {
+        // The setup changes the bike's rest pose: placed again with it.
+        apply_bike_setup(s.b, setup, false);
+        race_place_bike(w, s.b, x, z, angle);
+    }
+    empty_contacts(w);
+    return s.b;
 }
 
 // ---- the reset ------------------------------------------------------------------------

@@ -21,7 +21,9 @@ namespace {
 
 void track_file(const world* w, char* out, size_t size, const char* file)
 {
-    snprintf(out, size, "@%s/%s", w->track.dir, file);
+    char dir[TRACK_DIR_MAX + 2];
+    track_data_dir(w->track.dir, dir, sizeof dir);
+    snprintf(out, size, "%s/%s", dir, file);
 }
 
 bool file_exists(const char* name)

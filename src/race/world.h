@@ -114,6 +114,20 @@ bool world_reset(world* w, const int* lineup, const char* play_demo, bool record
 // One tick of the ride; does nothing while no track is loaded.
 void world_tick(world* w);
 
+// A ground built or loaded by the caller, for rides without a track's
+// objects, gates and rules (tests of the bikes themselves): the world frees
+// its riders and takes the ground over as its whole track, loaded, with the
+// roost particles; the ride starts again at tick 0 with the generator
+// seeded with 0. The race settings stay (erosion digs when erode_amount
+// is above 0).
+void world_take_ground(world* w, heightfield* hf);
+// A bike of the model (unknown names fall back, with a message) for an
+// empty slot, driven by driver (a slot_driver), with the setup (null: the
+// model's own), placed at (x, z) facing angle by the race's placement rule.
+// Null when the slot is out of range or taken, or no track is loaded.
+bike* world_add_bike(world* w, int slot, const char* model, uint8_t driver, float x, float z, float angle,
+                     const bike_setup* setup = nullptr);
+
 // A 64-bit hash (FNV-1a) of every bike's bodies in slot order (position,
 // orientation, linear and angular velocity, bit for bit, then the engine's
 // speed and angle and the crash count), the tick, and the terrain's

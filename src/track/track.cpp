@@ -369,7 +369,7 @@ bool track_load(track* t, const char* name, const track_load_flags& flags)
     }
     memcpy(t->dir, wanted, sizeof wanted);
     char data_dir[TRACK_DIR_MAX + 2];
-    snprintf(data_dir, sizeof data_dir, "@%s", t->dir);
+    track_data_dir(t->dir, data_dir, sizeof data_dir);
     const int verbose = flags.verbose;
 
     sha1_ctx digest;
@@ -446,6 +446,23 @@ bool track_load(track* t, const char* name, const track_load_flags& flags)
     cameras_load(&t->cameras, hf, data_dir, verbose);
     t->loaded = true;
     return true;
+}
+
+bool track_data_dir(const char* dir, char* out, size_t size)
+{
+    const int n = snprintf(out, size, "%s%s", strchr(dir, '/') ? "" : "@", dir);
+    return n >= 0 && (size_t)n < size;
+}
+
+void track_take_ground(track* t, heightfield* hf)
+{
+    if (t->loaded)
+        track_unload(t);
+    release_track(t);
+    t->heightfield = *hf;
+    *hf = heightfield();
+    create_particles(t);
+    t->loaded = true;
 }
 
 void track_unload(track* t)

@@ -7,6 +7,7 @@
 // track_unload.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "race/gates.h"
@@ -45,6 +46,11 @@ int track_list_find(const char* name);
 // The display name of a track directory: its list entry's (compared
 // without regard to case), else dir itself.
 const char* track_display_name(const char* dir);
+
+// The data name of a track directory: "@DIR" for a directory of the game
+// data, DIR itself for one given as a path (holding "/"). False when it does
+// not fit into size bytes.
+bool track_data_dir(const char* dir, char* out, size_t size);
 
 // ---- the loaded track ---------------------------------------------------------------
 
@@ -101,6 +107,9 @@ struct track_load_flags {
 // files are skipped; a ground that cannot be loaded reports the terrain
 // loader's messages, leaves no track loaded and returns false.
 bool track_load(track* t, const char* name, const track_load_flags& flags);
+// Makes t a track of the ground hf alone (hf is taken over and left empty):
+// no objects, gates, lighting or directory, but the roost particles.
+void track_take_ground(track* t, heightfield* hf);
 // Frees everything of the loaded track; logs "Deallocating track\n" and
 // "Finished deallocating track\n". Safe when none is loaded.
 void track_unload(track* t);

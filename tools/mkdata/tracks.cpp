@@ -2,9 +2,11 @@
 #include <cstdio>
 
 #include "files/memory.h"
+#include "robot/centre_line.h"
 #include "track/surface.h"
 #include "track_content.h"
 #include "track_ground.h"
+#include "track_path.h"
 
 namespace mkdata {
 
@@ -62,7 +64,10 @@ bool write_track(output& out, const generated_track& t)
         fprintf(stderr, "kessrig-mkdata: bad terrain grid for %s\n", t.design->dir.c_str());
         return false;
     }
-    bool ok = write_track_content(out, *t.design, &hf);
+    // The centre line a test rider follows, heights from the ground it rides.
+    const rider_path centre = design_centre_path(*t.design, &hf, track_path_options());
+    bool ok = write_track_content(out, *t.design, &hf) &&
+              write_text(out, t.design->dir + "/centreline", centre_line_text(centre));
     heightfield_free(&hf);
     return ok;
 }

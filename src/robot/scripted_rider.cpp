@@ -1,5 +1,5 @@
 // The scripted rider: path geometry, the speed profile and the controller.
-#include "scripted_rider.h"
+#include "robot/scripted_rider.h"
 
 #include <ode/ode.h>
 

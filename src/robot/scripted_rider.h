@@ -1,6 +1,7 @@
-// A scripted rider: turns a wanted path and speed into a bike's commands
-// (throttle, brakes, steering, body lean), so tests, the headless runner
-// and the data generator can ride a track without the robots.
+// The library's test rider: a scripted rider turns a wanted path and speed
+// into a bike's commands (throttle, brakes, steering, body lean), so tests,
+// the headless runner and the benchmarks can ride any track that has a
+// centre line (centre_line.h) without the robots.
 //
 // The path is a line of points on the ground, evenly spaced, usually a
 // track's centre line or a racing line. Steering follows it by pure
@@ -12,8 +13,7 @@
 // enough to get there; the bike's automatic shifting picks the gear, the
 // clutch stays engaged.
 //
-// Only the simulation library is needed (no test framework, no track
-// generator). Units: feet, seconds, radians.
+// Units: feet, seconds, radians.
 #pragma once
 
 #include <vector>

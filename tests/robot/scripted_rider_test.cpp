@@ -9,15 +9,17 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "bike/bike.h"
 #include "bike/physics.h"
 #include "files/datafs.h"
-#include "scripted_rider.h"
+#include "robot/scripted_rider.h"
 #include "test_support.h"
 #include "track_design.h"
 #include "track_ground.h"
+#include "robot/centre_line.h"
 #include "track_path.h"
 
 namespace {
@@ -185,12 +187,10 @@ TEST(ScriptedRiderSpeeds, RefusesPathsItCannotRide)
     test::physics_reset();
 }
 
-TEST(TrackCentrePath, TheDefaultTrackFromItsGate)
+TEST(CentreLine, TheDefaultTrackFromItsGate)
 {
     const mkdata::track_design& d = *mkdata::generated_tracks()[0].design;
-    rider_path p;
-    std::string why;
-    ASSERT_TRUE(track_centre_path(d.dir.c_str(), nullptr, track_path_options(), &p, &why)) << why;
+    rider_path p = mkdata::design_centre_path(d, nullptr, mkdata::track_path_options());
     ASSERT_GT(p.loop_start, 10);
     // The lap split evenly, the lead-in the chute behind the start.
     EXPECT_NEAR(p.step * (float)(p.points.size() - (size_t)p.loop_start), (float)d.length, 0.01f);
@@ -201,10 +201,10 @@ TEST(TrackCentrePath, TheDefaultTrackFromItsGate)
     const rider_path_point& first = p.points[0];
     EXPECT_NEAR(std::hypot(first.x - start.x, first.z - start.z), p.step * (float)p.loop_start, 0.01f);
     // Limits over the jumps when asked for.
-    track_path_options o;
+    mkdata::track_path_options o;
     o.from_gate = false;
     o.double_speed = 33.0f;
-    ASSERT_TRUE(track_centre_path(d.dir.c_str(), nullptr, o, &p, &why));
+    p = mkdata::design_centre_path(d, nullptr, o);
     EXPECT_EQ(p.loop_start, 0);
     int limited = 0;
     for (const rider_path_point& q : p.points)
@@ -214,11 +214,80 @@ TEST(TrackCentrePath, TheDefaultTrackFromItsGate)
         if (f.kind == mkdata::feature_kind::double_jump)
             doubles += f.s_end - f.s_begin;
     EXPECT_NEAR(limited * p.step, doubles, 20.0);
+}
 
-    EXPECT_FALSE(track_centre_path("no_such_track", nullptr, track_path_options(), &p, &why));
-    EXPECT_NE(why.find("no centre line for track 'no_such_track'"), std::string::npos) << why;
-    o.step = 0.0f;
-    EXPECT_FALSE(track_centre_path(d.dir.c_str(), nullptr, o, &p, &why));
+bool same_points(const rider_path& a, const rider_path& b)
+{
+    if (a.points.size() != b.points.size())
+        return false;
+    for (size_t i = 0; i < a.points.size(); i++) {
+        const rider_path_point &p = a.points[i], &q = b.points[i];
+        if (p.x != q.x || p.y != q.y || p.z != q.z || p.width != q.width || p.speed_limit != q.speed_limit)
+            return false;
+    }
+    return true;
+}
+
+TEST(CentreLine, TheGeneratedTracksCarryTheirLineBitForBitAndBrokenFilesAreRefused)
+{
+    test::scoped_env data("KZ_HOME", test::build_data_dir().c_str());
+    free_file_index();
+    build_file_index();
+    // The file the generator wrote is the design's line, heights from the
+    // ground; asked without the lead-in it starts at the loop.
+    const mkdata::track_design& d = *mkdata::generated_tracks()[0].design;
+    rider_path from_file, loop;
+    std::string why;
+    ASSERT_TRUE(centre_line_load(d.dir.c_str(), centre_line_options(), &from_file, &why)) << why;
+    const rider_path design = mkdata::design_centre_path(d, nullptr, mkdata::track_path_options());
+    ASSERT_EQ(from_file.points.size(), design.points.size());
+    EXPECT_EQ(from_file.loop_start, design.loop_start);
+    EXPECT_EQ(from_file.step, design.step);
+    for (size_t i = 0; i < design.points.size(); i += 97) {
+        EXPECT_EQ(from_file.points[i].x, design.points[i].x) << i;
+        EXPECT_EQ(from_file.points[i].z, design.points[i].z) << i;
+    }
+    centre_line_options no_lead;
+    no_lead.lead_in = false;
+    ASSERT_TRUE(centre_line_load(d.dir.c_str(), no_lead, &loop, &why)) << why;
+    EXPECT_EQ(loop.loop_start, 0);
+    EXPECT_EQ(loop.points.size(), from_file.points.size() - (size_t)from_file.loop_start);
+    EXPECT_FALSE(centre_line_load("no_such_track", centre_line_options(), &loop, &why));
+    EXPECT_NE(why.find("track 'no_such_track' has no centre line"), std::string::npos) << why;
+
+    // The text round trip loses nothing.
+    test::temp_dir dir;
+    test::write_file(dir / "centreline", centre_line_text(from_file));
+    rider_path again;
+    ASSERT_TRUE(centre_line_load(dir.path.c_str(), centre_line_options(), &again, &why)) << why;
+    EXPECT_TRUE(same_points(again, from_file));
+    EXPECT_EQ(again.loop_start, from_file.loop_start);
+
+    // A broken file is refused with its reason and leaves the path alone.
+    const std::string head = "centreline 1\nstep 2 loop_start 0 closed 1 count 3\n";
+    const char* const broken[] = {
+        "centreline 2\nstep 2 loop_start 0 closed 1 count 3\n1 2 3 4 0\n1 2 3 4 0\n1 2 3 4 0\n",
+        "centreline 1\nstep 0 loop_start 0 closed 1 count 3\n1 2 3 4 0\n1 2 3 4 0\n1 2 3 4 0\n",
+        "centreline 1\nstep 2 loop_start 1 closed 1 count 3\n1 2 3 4 0\n1 2 3 4 0\n1 2 3 4 0\n",
+        "centreline 1\nstep 2 loop_start 0 closed 1 count 2000000000\n1 2 3 4 0\n",
+        "centreline 1\nstep 2 loop_start 0 closed 1 count 3\n1 2 3 4 0\n1 2 3 4 0\n",
+        "centreline 1\nstep 2 loop_start 0 closed 1 count 3\n1 2 3 4 0\nnan 2 3 4 0\n1 2 3 4 0\n",
+        "centreline 1\nstep 2 loop_start 0 closed 1 count 3\n1 2 3 4 0\n1 2 3 4\n1 2 3 4 0\n",
+        "centreline 1\nstep 2 loop_start 0 closed 1 count 3\n1 2 3 4 0\n1 2 3 -4 0\n1 2 3 4 0\n",
+        "centreline 1\nstep 2 loop_start 0 closed 1 count 3\n1 2 3 4 0 7\n1 2 3 4 0\n1 2 3 4 0\n",
+    };
+    for (const char* text : broken) {
+        test::write_file(dir / "centreline", text);
+        why.clear();
+        EXPECT_FALSE(centre_line_load(dir.path.c_str(), centre_line_options(), &again, &why)) << text;
+        EXPECT_NE(why.find("centreline: "), std::string::npos) << why;
+        EXPECT_TRUE(same_points(again, from_file));
+    }
+    test::write_file(dir / "centreline", head + "1 2 3 4 0\n5 2 3 4 0\n9 2 3 4 0\n");
+    ASSERT_TRUE(centre_line_load(dir.path.c_str(), centre_line_options(), &again, &why)) << why;
+    EXPECT_EQ(again.points.size(), 3u);
+    EXPECT_EQ(again.points[2].x, 9.0f);
+    free_file_index();
 }
 
 // ---- kessrig-sim with --follow-track ----------------------------------------------------
@@ -254,10 +323,23 @@ TEST(SimFollowTrack, RefusesWhatItCannotFollow)
     std::string out, err;
     EXPECT_EQ(run_sim("ride --laps 2", &out, &err), 1);
     EXPECT_NE(err.find("--laps needs --follow-track"), std::string::npos) << err;
-    // A track's ground given by path has no design behind it.
-    const std::string copy = test::build_data_dir() + "/rabbithill";
-    EXPECT_EQ(run_sim("ride --follow-track --ticks 10 --track " + copy, &out, &err), 1);
-    EXPECT_NE(err.find("no centre line"), std::string::npos) << err;
+    // A copy of the default track given by path, without its centre line
+    // and with heights that cannot be read: it loads (flat, with a warning
+    // on standard error) but cannot be followed.
+    test::temp_dir copy;
+    const std::string original = test::build_data_dir() + "/rabbithill";
+    for (const auto& entry : std::filesystem::directory_iterator(original)) {
+        const std::string name = entry.path().filename().string();
+        if (name != "centreline" && name != "terrain.png")
+            std::filesystem::create_symlink(entry.path(), copy / name);
+    }
+    test::write_file(copy / "terrain.png", "not a picture");
+    EXPECT_EQ(run_sim("ride --follow-track --ticks 10 --track " + copy.path, &out, &err), 1);
+    EXPECT_NE(err.find("track '" + copy.path + "' has no centre line"), std::string::npos) << err;
+    EXPECT_NE(err.find("Warning: can't read heights from '" + copy.path + "/terrain.png'; the terrain is flat"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(run_sim("ride --ticks 10 --track " + copy.path, &out, &err), 0) << err;
     EXPECT_EQ(run_sim("ride --follow-track --cruise 0", &out, &err), 1);
     EXPECT_NE(err.find("--cruise"), std::string::npos) << err;
 }
