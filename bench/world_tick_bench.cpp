@@ -6,9 +6,10 @@
 // Each count starts a row of bikes at the track's starting gate (or at the
 // spot given) and lets a scripted rider ride each one along the track's
 // centre line in the lane it starts in (at full throttle instead when the
-// track has no centre line): the runner's world tick with the rider step,
-// ground and bike-to-bike contacts, roost, suspension, drivetrain and the
-// physics step. T ticks are timed after one second of riding. Printed per
+// track has no centre line): the game's world tick with the rider step,
+// ground, object and bike-to-bike contacts, roost, suspension, drivetrain,
+// the physics step, gates and demos. T ticks are timed after one second of
+// riding. Printed per
 // count: whole ticks per second, the share of each part (dWorldStep alone
 // as "step"), the physics step's own rate, and how far the riders got and
 // how often they fell. A last line gives the step rate of 40 bike islands
@@ -26,9 +27,9 @@
 #include "bike/bike.h"
 #include "bike/physics.h"
 #include "files/datafs.h"
-#include "scripted_rider.h"
-#include "sim_world.h"
-#include "track_path.h"
+#include "robot/scripted_rider.h"
+#include "race/world.h"
+#include "sim_ride.h"
 
 namespace {
 
@@ -37,13 +38,13 @@ using clock_type = std::chrono::steady_clock;
 struct bench_options {
     std::string track = "rabbithill";
     bool have_spot = false;
-    sim_spot spot = {0, 0, 0};
+    float spot_x = 0, spot_z = 0, spot_angle = 0;
     int ticks = 2560;
     float cruise_mph = 30;
 };
 
 struct ride_figures {
-    sim_tick_profile profile;
+    world_profile profile;
     bool followed = false;   // scripted riders on the centre line
     float mean_progress = 0; // ft along the line at the end
     int crashes = 0;
@@ -51,39 +52,37 @@ struct ride_figures {
 
 bool ride(const bench_options& o, int count, ride_figures* out)
 {
-    sim_world w;
+    sim_script script;
     std::string why;
-    if (!sim_world_load_track(&w, o.track.c_str(), &why)) {
+    sim_script_add_line(&script, "0 throttle=1", &why);
+    sim_ride_options ro;
+    ro.track = o.track;
+    ro.bikes = count;
+    ro.have_spot = o.have_spot;
+    ro.spot_x = o.spot_x;
+    ro.spot_z = o.spot_z;
+    ro.spot_angle = o.spot_angle;
+    ro.cruise_mph = o.cruise_mph;
+    ro.follow = 1;
+    ro.script = &script;
+    sim_ride r;
+    if (!sim_ride_start(&r, ro, &why)) {
         fprintf(stderr, "world_tick_bench: %s\n", why.c_str());
         return false;
     }
-    sim_script script;
-    sim_script_add_line(&script, "0 throttle=1", &why);
-    const std::vector<sim_spot> gate = o.have_spot ? std::vector<sim_spot>() : sim_track_gate_spots(o.track.c_str());
-    const sim_spot centre = o.have_spot ? o.spot : sim_spot{0.5f * w.ground.extent, 0.5f * w.ground.extent, 0.0f};
-    for (const sim_spot& s : sim_row_spots(gate, count, centre, 3.5f))
-        sim_world_add_bike(&w, "450sxf(2018)", s.x, s.z, s.angle);
-    for (sim_rider& r : w.riders)
-        r.script = &script;
-    rider_path path;
-    std::vector<scripted_rider> riders;
-    scripted_rider_settings settings;
-    settings.cruise_speed = o.cruise_mph * 1.4666666666666666f;
-    out->followed = sim_follow_track(&w, o.track.c_str(), settings, &path, &riders, &why);
+    out->followed = r.following;
     for (int t = 0; t < 128; t++)
-        sim_world_tick(&w);
-    w.profile = &out->profile;
+        world_tick(r.w);
+    r.w->profile = &out->profile;
     for (int t = 0; t < o.ticks; t++)
-        sim_world_tick(&w);
-    bool finite = true;
-    for (size_t i = 0; i < w.riders.size(); i++) {
-        const bike* b = w.riders[i].b;
-        finite = finite && sim_bike_finite(b);
-        out->crashes += b->crash_count;
+        world_tick(r.w);
+    int broken = -1;
+    const bool finite = sim_ride_finite(r, &broken);
+    for (int i = 0; i < r.count; i++) {
+        out->crashes += r.bike_at(i)->crash_count;
         if (out->followed)
-            out->mean_progress += scripted_rider_progress(&riders[i]) / (float)count;
+            out->mean_progress += scripted_rider_progress(&r.followers[(size_t)i]) / (float)count;
     }
-    sim_world_free(&w);
     if (!finite)
         fprintf(stderr, "world_tick_bench: a bike's state went non-finite with %d bikes\n", count);
     return finite;
@@ -123,7 +122,7 @@ int main(int argc, char** argv)
         } else if (!strcmp(argv[i], "--cruise") && more) {
             o.cruise_mph = (float)atof(argv[++i]);
         } else if (!strcmp(argv[i], "--spot") && more &&
-                   sscanf(argv[i + 1], "%f,%f,%f", &o.spot.x, &o.spot.z, &o.spot.angle) == 3) {
+                   sscanf(argv[i + 1], "%f,%f,%f", &o.spot_x, &o.spot_z, &o.spot_angle) == 3) {
             o.have_spot = true;
             i++;
         } else {
@@ -148,13 +147,15 @@ int main(int argc, char** argv)
             status = 1;
             break;
         }
-        const sim_tick_profile& p = f.profile;
-        const double total = p.contacts + p.forces + p.step;
-        printf("bikes=%d ticks_per_second=%.1f step_only_ticks_per_second=%.1f contacts=%.1f%% forces=%.1f%% "
-               "step=%.1f%% us_per_bike_tick=%.2f rider=%s mean_progress_ft=%.0f crashes=%d\n",
-               count, p.ticks / total, p.ticks / p.step, 100 * p.contacts / total, 100 * p.forces / total,
-               100 * p.step / total, 1e6 * total / ((double)p.ticks * count), f.followed ? "scripted" : "throttle",
-               f.mean_progress, f.crashes);
+        const world_profile& p = f.profile;
+        const double total = p.contacts + p.roost + p.step + p.bikes + p.gates + p.erosion + p.other;
+        printf("bikes=%d ticks_per_second=%.1f step_only_ticks_per_second=%.1f contacts=%.1f%% roost=%.1f%% "
+               "step=%.1f%% bikes_own=%.1f%% gates=%.1f%% other=%.1f%% us_per_bike_tick=%.2f rider=%s "
+               "mean_progress_ft=%.0f crashes=%d\n",
+               count, p.ticks / total, p.ticks / p.step, 100 * p.contacts / total, 100 * p.roost / total,
+               100 * p.step / total, 100 * p.bikes / total, 100 * p.gates / total,
+               100 * (p.other + p.erosion) / total, 1e6 * total / ((double)p.ticks * count),
+               f.followed ? "scripted" : "throttle", f.mean_progress, f.crashes);
     }
     if (status == 0)
         printf("islands_only bikes=40 steps_per_second=%.1f\n", islands_only(40, 256));

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "picture_fuzz_input.h"
-#include "sim_world.h"
+#include "sim_script.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -17,7 +17,7 @@
 #include "bike/rider.h"
 #include "bike/shape.h"
 #include "bike/world_step.h"
-#include "bike_phases_util.h"
+#include "ride_world_util.h"
 #include "contact_test_util.h"
 #include "files/datafs.h"
 #include "test_support.h"
@@ -96,17 +96,12 @@ struct BikeStep : ::testing::Test {
 
 TEST_F(BikeStep, JointForceCorrectionTakesBackTheJointsNetForce)
 {
-    bike* b = add(0.0f, 0.0f);
-    place_bike_at_start(b, &ground.hf, 128.0f, 128.0f, 0.3f, 0.0f);
+    ride_world rw;
+    rw.take_ground(&rw.ground());
+    bike* b = rw.add_bare_bike("450sxf(2018)", 128.0f, 128.0f, 0.3f);
     bike_set_dab_when_stopped(b, 1);
-    world_rider r;
-    r.b = b;
-    world_tick_state s;
-    s.world.ground = &ground.hf;
-    for (int t = 0; t < 64; t++) {
-        s.world.tick = t;
-        step_bike_phases(&s, &r, 1);
-    }
+    for (int t = 0; t < 64; t++)
+        world_tick(rw.w);
     // What the six joints reported on the last step, summed.
     double f[3] = {0, 0, 0};
     for (const dJointFeedback& fb : b->joint_feedback)
@@ -125,7 +120,7 @@ TEST_F(BikeStep, JointForceCorrectionTakesBackTheJointsNetForce)
     EXPECT_LT(std::fabs(f[1]), 0.01 * std::fabs(b->joint_feedback[joint_steering_head].f1[1]) + 1.0);
 
     // With the rider thrown off his mount has no second body: nothing.
-    bike_start_crash(b, &ground.hf);
+    bike_start_crash(b, &rw.ground());
     zero_forces(b);
     EXPECT_FALSE(joint_force_correction(b, 65));
     const dReal* none = dBodyGetForce(b->bodies[body_frame]);
@@ -343,63 +338,33 @@ TEST_F(BikeStep, OnlineTheOwnBikeWakesTheRemoteGhostItTouches)
     physics_clear_contacts(test::physics());
 }
 
-uint64_t hash_bike(const bike* b, uint64_t h)
-{
-    auto mix = [&h](const void* data, size_t n) {
-        const unsigned char* p = (const unsigned char*)data;
-        for (size_t i = 0; i < n; i++)
-            h = (h ^ p[i]) * 1099511628211ull;
-    };
-    for (dBodyID body : b->bodies) {
-        mix(dBodyGetPosition(body), 3 * sizeof(dReal));
-        mix(dBodyGetQuaternion(body), 4 * sizeof(dReal));
-        mix(dBodyGetLinearVel(body), 3 * sizeof(dReal));
-        mix(dBodyGetAngularVel(body), 3 * sizeof(dReal));
-    }
-    mix(&b->crash_timer, sizeof b->crash_timer);
-    mix(&b->bump_timer, sizeof b->bump_timer);
-    mix(&b->dab_amount, sizeof b->dab_amount);
-    mix(&b->feet, sizeof b->feet);
-    mix(&b->engine_speed, sizeof b->engine_speed);
-    return h;
-}
-
 TEST_F(BikeStep, ACrowdedRideGivesTheSameBitsEveryTime)
 {
     uint64_t hashes[2] = {};
     int contacts[2] = {};
     for (int run = 0; run < 2; run++) {
+        contact_test::terrain flat;
+        contact_test::make_flat(&flat, 6, 2.0f, 0.0f);
+        contact_test::add_surfaces(&flat.hf, 1, 0);
+        ride_world rw;
+        rw.take_ground(&flat.hf);
         // Four bikes riding into each other head on and side by side.
         const float spots[4][3] = {
             {120.0f, 100.0f, 3.05f}, {121.5f, 104.0f, 3.2f}, {120.5f, 150.0f, 0.05f}, {118.0f, 146.0f, 0.1f}};
-        for (const auto& sp : spots) {
-            bike* b = add(0.0f, 0.0f);
-            bike_set_dab_when_stopped(b, 1);
-            place_bike_at_start(b, &ground.hf, sp[0], sp[1], sp[2], 0.0f);
-        }
-        std::vector<world_rider> riders(bikes.size());
-        for (size_t i = 0; i < bikes.size(); i++)
-            riders[i].b = bikes[i];
-        world_tick_state s;
-        s.world.ground = &ground.hf;
-        control_input c;
-        c.clutch = 1.0f;
-        c.throttle = 0.6f;
+        for (const auto& sp : spots)
+            bike_set_dab_when_stopped(rw.add_bare_bike("450sxf(2018)", sp[0], sp[1], sp[2]), 1);
         for (int t = 0; t < 5 * 128; t++) {
-            c.steer = t > 256 ? 0.3f : 0.0f;
-            for (bike* b : bikes)
-                apply_control_input(b, &c);
-            s.world.tick = t;
-            step_bike_phases(&s, riders.data(), (int)riders.size());
+            rw.tick([t](int, const bike*) {
+                control_input c;
+                c.clutch = 1.0f;
+                c.throttle = 0.6f;
+                c.steer = t > 256 ? 0.3f : 0.0f;
+                return c;
+            });
         }
-        uint64_t h = 1469598103934665603ull;
-        for (bike* b : bikes) {
-            h = hash_bike(b, h);
-            contacts[run] += b->first_bike_contact_tick >= 0;
-            destroy_bike(b);
-        }
-        bikes.clear();
-        hashes[run] = h;
+        for (int i = 0; i < rw.bikes; i++)
+            contacts[run] += rw.bike_at(i)->first_bike_contact_tick >= 0;
+        hashes[run] = world_state_hash(rw.w);
     }
     EXPECT_GE(contacts[0], 2) << "the bikes met";
     EXPECT_EQ(contacts[0], contacts[1]);

@@ -1,11 +1,11 @@
-// Bikes riding in the real physics world on the generated "rabbithill"
-// ground, driven through the runner's world tick: ground contact, the
-// suspension, the drivetrain and the brakes working together. The runner's
-// upright aid stands in for the rider's balance.
+// Bikes riding on the generated "rabbithill" ground through the world tick:
+// ground contact, the suspension, the drivetrain and the brakes working
+// together.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "bike/bike.h"
@@ -14,7 +14,8 @@
 #include "bike/physics.h"
 #include "files/datafs.h"
 #include "files/memory.h"
-#include "sim_world.h"
+#include "ride_world_util.h"
+#include "sim_script.h"
 #include "test_support.h"
 #include "track/surface.h"
 
@@ -30,67 +31,46 @@ float horizontal_distance(vec3 a, vec3 b)
     return std::hypot(a.x - b.x, a.z - b.z);
 }
 
-// FNV-1a over the bytes of every body's pose and motion and the engine.
-uint64_t state_hash(const bike* b)
-{
-    uint64_t h = 1469598103934665603ull;
-    auto mix = [&h](const void* data, size_t n) {
-        const unsigned char* p = (const unsigned char*)data;
-        for (size_t i = 0; i < n; i++)
-            h = (h ^ p[i]) * 1099511628211ull;
-    };
-    for (int i = 0; i < bike_body_count; i++) {
-        mix(dBodyGetPosition(b->bodies[i]), 3 * sizeof(dReal));
-        mix(dBodyGetQuaternion(b->bodies[i]), 4 * sizeof(dReal));
-        mix(dBodyGetLinearVel(b->bodies[i]), 3 * sizeof(dReal));
-        mix(dBodyGetAngularVel(b->bodies[i]), 3 * sizeof(dReal));
-    }
-    mix(&b->engine_speed, sizeof b->engine_speed);
-    mix(&b->engine_angle, sizeof b->engine_angle);
-    mix(&b->gear, sizeof b->gear);
-    return h;
-}
-
 float forward_speed(const bike* b)
 {
     return bike_forward_speed_mph(b) * MPH;
 }
 
 struct Ride : ::testing::Test {
-    static void SetUpTestSuite() { test::physics(); }
-    static void TearDownTestSuite() { test::physics_reset(); }
-
     test::scoped_env data{"KZ_HOME", test::build_data_dir().c_str()};
-    sim_world w;
+    std::unique_ptr<ride_world> w;
     sim_script script;
 
     void SetUp() override
     {
         free_file_index();
         build_file_index();  // the collision shapes live in the main archive
+        w.reset(new ride_world());
     }
     void TearDown() override
     {
-        sim_world_free(&w);
-        physics_clear_contacts(test::physics());
+        w.reset();
         free_file_index();
     }
 
     void load_rabbithill()
     {
         std::string why;
-        ASSERT_TRUE(sim_world_load_track(&w, "rabbithill", &why)) << why;
+        ASSERT_TRUE(w->load_ground("rabbithill", &why)) << why;
     }
     void controls(const char* line)
     {
         std::string why;
         ASSERT_TRUE(sim_script_add_line(&script, line, &why)) << why;
     }
-    bike* add_bike(float x, float z, float angle)
+    bike* add_bike(float x, float z, float angle) { return w->add_bike("450sxf(2018)", x, z, angle); }
+    // One tick with the script's controls for every bike.
+    void tick()
     {
-        const int i = sim_world_add_bike(&w, "450sxf(2018)", x, z, angle);
-        w.riders[(size_t)i].script = &script;
-        return w.riders[(size_t)i].b;
+        const sim_controls c = sim_script_at(script, w->tick());
+        for (int i = 0; i < w->bikes; i++)
+            sim_controls_apply(c, w->bike_at(i));
+        world_tick(w->w);
     }
     vec3 frame_position(const bike* b) const { return bike_frame_position(b); }
 };
@@ -109,7 +89,7 @@ TEST_F(Ride, ABikeDroppedFromAFootSettlesOnItsSuspension)
     vec3 at_ten_seconds = {0, 0, 0};
     const int ten_minutes = 10 * 60 * 128;
     for (int t = 1; t <= ten_minutes; t++) {
-        sim_world_tick(&w);
+        tick();
         const sim_bike_state s = sim_bike_state_of(b);
         if (t < 256)
             deepest_fork = std::fmax(deepest_fork, s.fork_travel);
@@ -121,7 +101,7 @@ TEST_F(Ride, ABikeDroppedFromAFootSettlesOnItsSuspension)
         if (t == 10 * 128)
             at_ten_seconds = s.position;
         if (t % 128 == 0) {
-            ASSERT_TRUE(sim_bike_finite(b)) << "tick " << t;
+            ASSERT_TRUE(bike_state_finite(b)) << "tick " << t;
         }
     }
     const sim_bike_state end = sim_bike_state_of(b);
@@ -152,7 +132,7 @@ TEST_F(Ride, FullThrottleRunsUpThroughTheGearsAsFastAsThePowerAllows)
     const int seconds = 6;
     int gear = b->gear;
     for (int t = 1; t <= seconds * 128; t++) {
-        sim_world_tick(&w);
+        tick();
         if (b->gear != gear) {
             // The tick that shifted is the one before this count.
             EXPECT_EQ((t - 1) % AUTO_SHIFT_INTERVAL, 0) << "tick " << t;
@@ -161,7 +141,7 @@ TEST_F(Ride, FullThrottleRunsUpThroughTheGearsAsFastAsThePowerAllows)
         }
         EXPECT_LT(engine_rpm(b), 12100.0f) << "tick " << t;
     }
-    ASSERT_TRUE(sim_bike_finite(b));
+    ASSERT_TRUE(bike_state_finite(b));
     // Fifth is the top of a five-speed box.
     EXPECT_EQ(b->gear, 4);
     const float v = forward_speed(b);
@@ -190,13 +170,13 @@ TEST_F(Ride, BothBrakesStopTheBikeNoFasterThanTheTyresGrip)
     controls("3.5 throttle=0 front=1 rear=1");
     bike* b = add_bike(CHUTE_X, CHUTE_Z, EAST);
     for (int t = 0; t < 448; t++)
-        sim_world_tick(&w);
+        tick();
     const float v0 = forward_speed(b);
     ASSERT_GT(v0, 35.0f * MPH);
     const vec3 start = frame_position(b);
     int stopped_at = -1;
     for (int t = 0; t < 6 * 128; t++) {
-        sim_world_tick(&w);
+        tick();
         ASSERT_GT(sim_bike_state_of(b).pitch, -0.5f) << "went over the bars at tick " << t;
         if (stopped_at < 0 && forward_speed(b) < 0.5f * MPH)
             stopped_at = t;
@@ -219,15 +199,15 @@ TEST_F(Ride, WheelsKeepTheirContactRollingOverCellEdgesAt60Mph)
     // Slightly across the grid, so the wheels cross both kinds of cell
     // edges and the diagonals.
     bike* b = add_bike(560.0f, 1275.0f, EAST + 0.05f);
-    sim_bike_launch(b, 60.0f * MPH);
+    bike_launch(b, 60.0f * MPH);
     for (int t = 0; t < 32; t++)
-        sim_world_tick(&w);
-    const float spacing = w.ground.spacing;
+        tick();
+    const float spacing = w->ground().spacing;
     int lost = 0, cells = 0;
     int last_col = -1, last_row = -1;
     float hardest_kick = 0.0f;
     for (int t = 0; t < 3 * 128; t++) {
-        sim_world_tick(&w);
+        tick();
         if (!(b->front_contact.depth > 0.0f) || !(b->rear_contact.depth > 0.0f))
             lost++;
         const dReal* p = dBodyGetPosition(b->bodies[body_front_wheel]);
@@ -253,17 +233,17 @@ TEST_F(Ride, ASpinningRearWheelThrowsRoostOnDirt)
     int thrown_while_spinning = 0;
     float highest = -1e9f;
     for (int t = 0; t < 256; t++) {
-        const int before = w.roost->live;
-        sim_world_tick(&w);
+        const int before = w->roost()->live;
+        tick();
         const vec3 slip = b->rear_contact.point_velocity;
-        if (b->rear_contact.depth > 0.0f && slip.x * slip.x + slip.z * slip.z > 100.0f && w.roost->live > before)
+        if (b->rear_contact.depth > 0.0f && slip.x * slip.x + slip.z * slip.z > 100.0f && w->roost()->live > before)
             thrown_while_spinning++;
     }
-    for (const roost_particle& p : w.roost->particles)
+    for (const roost_particle& p : w->roost()->particles)
         if (p.live)
-            highest = std::fmax(highest, p.position.y - heightfield_height_at(&w.ground, p.position.x, p.position.z));
+            highest = std::fmax(highest, p.position.y - heightfield_height_at(&w->ground(), p.position.x, p.position.z));
     EXPECT_GT(thrown_while_spinning, 10);
-    EXPECT_GT(w.roost->live, 20);
+    EXPECT_GT(w->roost()->live, 20);
     // In flight above the ground.
     EXPECT_GT(highest, 0.5f);
 }
@@ -279,19 +259,19 @@ TEST_F(Ride, NoRoostFromGroundWithoutRoostTypes)
     ASSERT_EQ(hf.surface_count, 1);
     ASSERT_EQ(hf.surfaces[0].roost[0].mode, 0);
     hf.tilemap = (uint8_t*)mem_calloc_or_die((size_t)1 << 12, 1);
-    sim_world_take_ground(&w, &hf);
+    w->take_ground(&hf);
 
     controls("0 throttle=1 front=1");
     bike* b = add_bike(96.0f, 96.0f, EAST);
     float fastest_slip = 0.0f;
     for (int t = 0; t < 256; t++) {
-        sim_world_tick(&w);
+        tick();
         const vec3 slip = b->rear_contact.point_velocity;
         if (b->rear_contact.depth > 0.0f)
             fastest_slip = std::fmax(fastest_slip, std::sqrt(slip.x * slip.x + slip.z * slip.z));
     }
     EXPECT_GT(fastest_slip, 20.0f);
-    EXPECT_EQ(w.roost->live, 0);
+    EXPECT_EQ(w->roost()->live, 0);
 }
 
 TEST_F(Ride, TheSameRideGivesTheSameBits)
@@ -307,10 +287,12 @@ TEST_F(Ride, TheSameRideGivesTheSameBits)
         bike* a = add_bike(CHUTE_X, CHUTE_Z, EAST);
         bike* b = add_bike(CHUTE_X, CHUTE_Z + 7.0f, EAST);
         for (int t = 0; t < 5 * 128; t++)
-            sim_world_tick(&w);
-        hashes[run] = state_hash(a) * 31 + state_hash(b);
-        particles[run] = w.roost->live;
-        sim_world_free(&w);
+            tick();
+        ASSERT_NE(a, nullptr);
+        ASSERT_NE(b, nullptr);
+        hashes[run] = world_state_hash(w->w);
+        particles[run] = w->roost()->live;
+        w.reset(new ride_world());
     }
     EXPECT_EQ(hashes[0], hashes[1]);
     EXPECT_EQ(particles[0], particles[1]);

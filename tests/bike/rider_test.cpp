@@ -5,6 +5,8 @@
 // against front slip, and the crash sequence's end.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <cmath>
 
 #include "bike/bike.h"
@@ -15,7 +17,7 @@
 #include "bike/physics.h"
 #include "bike/rider.h"
 #include "bike/world_step.h"
-#include "bike_phases_util.h"
+#include "ride_world_util.h"
 #include "contact_test_util.h"
 #include "files/datafs.h"
 #include "test_support.h"
@@ -162,12 +164,11 @@ TEST(RiderLaws, IndirectSteeringCountersteersTowardTheLeanTheCommandAsksFor)
 // ---- on a bike -------------------------------------------------------------------
 
 struct Rider : ::testing::Test {
-    static void SetUpTestSuite() { test::physics(); }
-    static void TearDownTestSuite() { test::physics_reset(); }
     test::temp_dir home;
     test::scoped_env xdg{"XDG_DATA_HOME", home.path.c_str()};
     test::scoped_env kz{"KZ_HOME", test::build_data_dir().c_str()};
     contact_test::terrain ground;
+    std::unique_ptr<ride_world> rw;
     bike* b = nullptr;
     bike_world w;
 
@@ -177,34 +178,31 @@ struct Rider : ::testing::Test {
         build_file_index();
         contact_test::make_flat(&ground, 6, 2.0f, 10.0f);
         contact_test::add_surfaces(&ground.hf, 1, 0);
-        b = create_bike(test::physics(), "450sxf(2018)", 0, "1", nullptr, nullptr, nullptr, nullptr);
-        bike_set_dab_when_stopped(b, 1);
+        // The world takes the ground over.
+        rw.reset(new ride_world());
+        rw->take_ground(&ground.hf);
         // Not exactly along an axis: an exactly symmetric pose makes some
         // rows of the physics engine's solver exactly degenerate.
-        place_bike_at_start(b, &ground.hf, 128.0f, 128.0f, 0.3f, 10.0f);
-        w.ground = &ground.hf;
+        b = rw->add_bare_bike("450sxf(2018)", 128.0f, 128.0f, 0.3f);
+        bike_set_dab_when_stopped(b, 1);
+        rw->w->race.tick = 1000;
+        w.ground = &rw->ground();
         w.tick = 1000;
         w.start_tick = 0;
     }
     void TearDown() override
     {
-        destroy_bike(b);
-        physics_clear_contacts(test::physics());
+        rw.reset();
         free_file_index();
     }
     // Ticks of the bike's world with its commands held.
     void run(int ticks, const control_input& c)
     {
-        world_rider r;
-        r.b = b;
-        world_tick_state s;
-        s.world = w;
         for (int t = 0; t < ticks; t++) {
             apply_control_input(b, &c);
-            s.world.tick = w.tick;
-            step_bike_phases(&s, &r, 1);
-            w.tick++;
+            world_tick(rw->w);
         }
+        w.tick = rw->w->race.tick;
     }
     void settle()
     {
@@ -272,7 +270,7 @@ TEST_F(Rider, CommandsAreClampedAndAFallenRiderGivesNone)
     EXPECT_EQ(b->gear, 1);
     bike_set_shift(b, 0);
 
-    bike_start_crash(b, &ground.hf);
+    bike_start_crash(b, &rw->ground());
     // The crash takes the rider's hands and feet off the controls at once...
     EXPECT_EQ(b->throttle, 0.0f);
     EXPECT_EQ(b->sit_dab, 0.0f);
@@ -329,7 +327,7 @@ TEST_F(Rider, AStoppedBikeDabsAndHoldsOnBothBrakesForThisStepOnly)
     EXPECT_EQ(b->rear_brake, 0.0f);
     EXPECT_GE(b->dab_amount, fminf(1.0f, dab_before) - 1e-6f);
     EXPECT_GT(b->dab_amount, 0.9f);
-    physics_clear_contacts(test::physics());
+    physics_clear_contacts(b->space);
 
     // Throttle open with the clutch in and rolling: no automatic brakes.
     c.throttle = 0.5f;
@@ -347,7 +345,7 @@ TEST_F(Rider, AStoppedBikeDabsAndHoldsOnBothBrakesForThisStepOnly)
     auto_dab_and_back_up(b, &w);
     EXPECT_EQ(b->sit_dab, 0.0f);
     EXPECT_EQ(b->front_brake, 0.0f);
-    physics_clear_contacts(test::physics());
+    physics_clear_contacts(b->space);
 }
 
 TEST_F(Rider, AHardLandingAfterALongJumpThrowsTheRiderOffSooner)
@@ -439,7 +437,7 @@ TEST_F(Rider, BumpTimerLimitsTheBalancingTorqueAndRunsOut)
     b->bump_timer = 0.75f;
     start_of_step_checks(b, &w);
     EXPECT_EQ(b->bump_timer, 0.0f);
-    physics_clear_contacts(test::physics());
+    physics_clear_contacts(b->space);
 }
 
 TEST_F(Rider, DirectSteeringOneIgnoresTheLeanTargetZeroSteersOnlyByIt)
@@ -470,13 +468,13 @@ TEST_F(Rider, DirectSteeringOneIgnoresTheLeanTargetZeroSteersOnlyByIt)
     // ...while upright and still it countersteers with the full strength.
     bike_set_steering_strength(b, strength);
     EXPECT_NEAR(torque(0.5f, 0.0f) - torque(0.0f, 0.0f), 1.5f * strength, 1e-2f);
-    physics_clear_contacts(test::physics());
+    physics_clear_contacts(b->space);
 }
 
 TEST_F(Rider, TheCrashCountsDownOnlyWhileTheRiderLiesStillThenSeatsHim)
 {
     settle();
-    bike_start_crash(b, &ground.hf);
+    bike_start_crash(b, &rw->ground());
     ASSERT_EQ(b->crash_timer, 512);
     dBodyID rider = b->bodies[body_rider];
     // Flying: the clock waits.
@@ -487,7 +485,7 @@ TEST_F(Rider, TheCrashCountsDownOnlyWhileTheRiderLiesStillThenSeatsHim)
     dBodySetLinearVel(rider, 0.0, 0.0, 0.0);
     crash_sequence(b, &w);
     EXPECT_EQ(b->crash_timer, 511);
-    physics_clear_contacts(test::physics());
+    physics_clear_contacts(b->space);
     // At the end he is back on his seat, on the mount again.
     b->crash_timer = 1;
     crash_sequence(b, &w);
@@ -501,7 +499,7 @@ TEST_F(Rider, TheCrashCountsDownOnlyWhileTheRiderLiesStillThenSeatsHim)
     EXPECT_NEAR(at[0], seat[0], 1e-5);
     EXPECT_NEAR(at[1], seat[1], 1e-5);
     EXPECT_NEAR(at[2], seat[2], 1e-5);
-    physics_clear_contacts(test::physics());
+    physics_clear_contacts(b->space);
 }
 
 }  // namespace

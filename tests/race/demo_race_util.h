@@ -1,4 +1,4 @@
-// Rides for the demo tests: scripted riders following the default track's
+// Rides for the demo tests: test riders following the default track's
 // centre line through the game's world reset and world tick, the race
 // recorded into a demo with where every rider was at every recorded tick.
 #pragma once
@@ -12,76 +12,20 @@
 #include "bike/catalogue.h"
 #include "demo_test_util.h"
 #include "race/gates.h"
-#include "scripted_rider.h"
-#include "track_path.h"
+#include "robot/scripted_rider.h"
+#include "robot/test_riders.h"
 
 namespace demo_test {
 
-// The scripted riders of the slots that have one; the robot hook drives
-// them once the gate is down (a rider's reaction later).
-struct scripted_field {
-    rider_path path;
-    scripted_rider riders[RACE_SLOTS];
-    bool on[RACE_SLOTS] = {};
-};
-inline scripted_field*& field_in_use()
+// Puts a test rider on the bike of a slot of the test world, along the
+// loaded track's centre line (or only its loop). False when the track has
+// none.
+inline bool script_slot(test_riders* f, int slot, float cruise_mph, bool from_gate)
 {
-    static scripted_field* f = nullptr;
-    return f;
-}
-
-inline void drive_field(void* context, world* w, int slot, bike* b);
-inline void drive_scripted(void*, world* w, int slot, bike* b)
-{
-    if (field_in_use())
-        drive_field(field_in_use(), w, slot, b);
-}
-
-// Puts a scripted rider on the bike of a slot, along the loaded track's
-// centre line (or only its loop). False when the track has none.
-inline bool script_slot_in(world* w, scripted_field* f, int slot, float cruise_mph, bool from_gate)
-{
-    if (f->path.points.empty()) {
-        track_path_options o;
-        o.from_gate = from_gate;
-        std::string why;
-        if (!track_centre_path(w->track.dir, &w->track.heightfield, o, &f->path, &why))
-            return false;
-    }
-    bike* b = w->race.slots[slot].b;
-    const bike_setup setup;
-    apply_bike_setup(b, &setup, false);
-    bike_set_auto_shift(b, 1);
-    scripted_rider_settings s;
-    s.cruise_speed = cruise_mph * 1.4666666666666666f;
-    if (!scripted_rider_start(&f->riders[slot], &f->path, s, b))
+    std::string why;
+    if (f->path.points.empty() && !test_riders_load_line(f, tw, from_gate, &why))
         return false;
-    const vec3 at = bike_frame_position(b);
-    f->riders[slot].settings.lane_offset = rider_path_lateral(f->path, f->riders[slot].index, at.x, at.z);
-    f->on[slot] = true;
-    return true;
-}
-
-inline bool script_slot(scripted_field* f, int slot, float cruise_mph, bool from_gate)
-{
-    return script_slot_in(tw, f, slot, cruise_mph, from_gate);
-}
-
-// The robot hook of a world whose context is its scripted field: the
-// riders wait a reaction's time after the gate drops.
-inline void drive_field(void* context, world* w, int slot, bike* b)
-{
-    scripted_field* f = static_cast<scripted_field*>(context);
-    if (!f->on[slot])
-        return;
-    if (w->race.tick < w->race.start_tick + 40) {
-        ride_command hold;
-        hold.front_brake = 1;
-        hold.rear_brake = 1;
-        ride_command_apply(hold, b);
-        return;
-    }
-    ride_command_apply(scripted_rider_drive(&f->riders[slot], b), b);
+    return test_riders_add(f, tw, slot, cruise_mph, &why);
 }
 
 // A recorded race and what it looked like.
@@ -109,9 +53,8 @@ inline void capture(recorded_race* r, const std::vector<int>& slots)
 // recorded into file. False (with a failure added) when it goes wrong.
 inline bool record_race(const std::string& file, int riders, recorded_race* out)
 {
-    std::unique_ptr<scripted_field> field(new scripted_field());
-    field_in_use() = field.get();
-    tw->robots.tick = drive_scripted;
+    std::unique_ptr<test_riders> field(new test_riders());
+    test_riders_install(field.get(), tw);
     snprintf(tw->race.settings.track, sizeof tw->race.settings.track, "rabbithill");
     std::vector<int> lineup(RACE_SLOTS, lineup_empty);
     std::vector<int> slots;
@@ -126,7 +69,7 @@ inline bool record_race(const std::string& file, int riders, recorded_race* out)
         ok = ok && script_slot(field.get(), slot, 30.0f, true);
     if (!ok) {
         ADD_FAILURE() << "the race could not be set up";
-        field_in_use() = nullptr;
+        test_riders_remove(field.get(), tw);
         return false;
     }
     out->file = file;
@@ -154,8 +97,7 @@ inline bool record_race(const std::string& file, int riders, recorded_race* out)
             ticks.push_back(gate_time(b, k));
         out->gate_ticks.push_back(ticks);
     }
-    field_in_use() = nullptr;
-    tw->robots.tick = nullptr;
+    test_riders_remove(field.get(), tw);
     if (!tw->race.results_final)
         ADD_FAILURE() << "the race did not finish";
     return tw->race.results_final;

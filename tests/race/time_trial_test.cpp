@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -92,7 +93,8 @@ TEST_F(TimeTrial, TwoScriptedLapsMakeTheGhostThatRidesTheThirdFadedByDistance)
 {
     std::vector<int> lap_ends;
 
-    scripted_field field;
+    std::unique_ptr<test_riders> riders(new test_riders());
+    test_riders& field = *riders;
     ASSERT_TRUE(script_slot(&field, 0, 30.0f, false));
     bike* player = tw->race.slots[0].b;
     scripted_rider& rider = field.riders[0];

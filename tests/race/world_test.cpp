@@ -13,17 +13,16 @@
 
 namespace {
 
-// A world with four scripted riders at the gate of the default track, with
+// A world with four test riders at the gate of the default track, with
 // erosion, the generator seeded by `seed`.
 struct scripted_world {
     world* w = nullptr;
-    std::unique_ptr<demo_test::scripted_field> field{new demo_test::scripted_field()};
+    std::unique_ptr<test_riders> riders{new test_riders()};
 
     explicit scripted_world(int seed)
     {
         w = world_create();
-        w->robots.context = field.get();
-        w->robots.tick = demo_test::drive_field;
+        test_riders_install(riders.get(), w);
         snprintf(w->race.settings.track, sizeof w->race.settings.track, "rabbithill");
         w->race.settings.erode_amount = 100 * 1024;
         std::vector<int> lineup(RACE_SLOTS, lineup_empty);
@@ -31,8 +30,9 @@ struct scripted_world {
             lineup[(size_t)slot] = lineup_robot;
         w->race.tick = seed;
         EXPECT_TRUE(world_reset(w, lineup.data(), nullptr, false, 0, 1, 0));
+        std::string why;
         for (int slot = 18; slot < 22; slot++)
-            EXPECT_TRUE(demo_test::script_slot_in(w, field.get(), slot, 30.0f, true));
+            EXPECT_TRUE(test_riders_add(riders.get(), w, slot, 30.0f, &why)) << why;
     }
     ~scripted_world() { world_destroy(w); }
 

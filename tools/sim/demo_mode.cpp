@@ -17,7 +17,7 @@
 #include "race/race.h"
 #include "race/world.h"
 #include "race/results.h"
-#include "sim_world.h"
+#include "sim_script.h"
 #include "track/track.h"
 
 const char* const demo_usage = "       kessrig-sim demo  FILE [--max-seconds T]\n";
@@ -40,16 +40,6 @@ int fail(const std::string& message)
     return 1;
 }
 
-std::string time_text(int ticks)
-{
-    char text[32];
-    results_time_text(ticks, text, (int)sizeof text);
-    const char* t = text;
-    while (*t == ' ')
-        t++;
-    return t;
-}
-
 // True while some rider of the demo has a state newer than `ticks` before
 // the present tick (or still to come).
 bool riders_remain(const world* w, int ticks)
@@ -69,22 +59,6 @@ bool played_out(const world* w)
     return !riders_remain(w, w->race.results_final ? k_hidden_ticks : k_gone_ticks);
 }
 
-void print_ranking(const world* w)
-{
-    const track_timing* t = &w->track.timing_gates;
-    const bool final = w->race.results_final;
-    const ranking_entry* list = final ? w->race.results_ranking : w->race.ranking;
-    const int count = final ? w->race.results_count : w->race.ranking_count;
-    printf("%s\n", final ? "Final Results" : "Unofficial Results");
-    for (int i = 0; i < count; i++) {
-        const ranking_entry& e = list[i];
-        const bike* b = w->race.slots[e.slot].b;
-        printf("pos=%d slot=%d number=%s model=%s laps=%d total=%s finished=%s\n", i + 1, e.slot, b->number_text,
-               bike_model_name(b), lap_count(t, e.progress), time_text(e.last_tick - w->race.start_tick).c_str(),
-               b->finished ? "yes" : "no");
-    }
-}
-
 int play(world* w, const char* file, double max_seconds)
 {
     if (track_list_build(0) == 0)
@@ -95,6 +69,10 @@ int play(world* w, const char* file, double max_seconds)
     const int version = demo_version(w);
     close_demo(w);
 
+    // The demo's track, loaded here so its warnings are printed.
+    std::string why;
+    if (!sim_load_track(&w->track, track, &why))
+        return fail(why);
     int lineup[RACE_SLOTS];
     demo_playback_lineup(playback_only, nullptr, lineup);
     if (!world_reset(w, lineup, file, false, 0, 10, 0))
@@ -124,7 +102,7 @@ int play(world* w, const char* file, double max_seconds)
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     // Riders that stopped short of the line no longer hold the results open.
     update_ranking(w);
-    print_ranking(w);
+    sim_print_ranking(w, [](int) { return "recorded"; });
     printf("terrain_changes=%d terrain_hash=%016llx\n", w->track.heightfield.modify_count,
            (unsigned long long)world_terrain_hash(w));
     printf("wall_seconds=%.3f\n", wall);

@@ -1,6 +1,6 @@
 // kessrig-sim: the headless runner. Loads the game data (KZ_HOME, or the
-// directory of this program) and a track's ground, puts bikes on it and runs
-// world ticks at full speed with scripted controls.
+// directory of this program) and a track, puts bikes on it and runs the
+// game's world tick at full speed with scripted controls.
 //
 //   kessrig-sim ride  [options]   ride and print the bikes' state as it goes
 //   kessrig-sim bench --bikes N [--ticks T] [--track NAME]
@@ -31,9 +31,10 @@
 #include "files/datafs.h"
 #include "race/demo.h"
 #include "race_mode.h"
-#include "scripted_rider.h"
-#include "sim_world.h"
-#include "track_path.h"
+#include "robot/scripted_rider.h"
+#include "race/world.h"
+#include "sim_ride.h"
+#include "track/roost.h"
 
 namespace {
 
@@ -48,25 +49,25 @@ const char* const kUsage =
     "                         [--stability N] [--arcade yes|no] [--hash]\n"
     "\n"
     "  --track NAME      track directory in the game data (default rabbithill), or a path\n"
-    "  --bikes N         bikes side by side on the spot (1..160; default 1)\n"
+    "  --bikes N         bikes side by side (1..160; default 1)\n"
     "  --model NAME      bike model (default 450sxf(2018))\n"
     "  --spot X,Z,ANGLE  where the row stands (ft) and its facing angle (radians; facing\n"
-    "                    (-sin a, -cos a)); default: the track's starting gate, or without\n"
-    "                    one the middle of the terrain facing -z\n"
+    "                    (-sin a, -cos a)); default: the middle pieces of the track's\n"
+    "                    starting gate, as a race lines up (the gate is down)\n"
     "  --ticks T         world ticks to run (128 per simulated second; default 1280)\n"
     "  --script FILE     controls over time, one change per line: SECONDS KEY=VALUE...\n"
     "                    keys throttle clutch front rear steer lean sit backup shift\n"
     "  --do LINE         one script line (may repeat; added to the script)\n"
     "                    default script: \"0 throttle=1\" (clutch engaged)\n"
     "  --print-every T   ride: print the state every T ticks (default 128; 0 = only the end)\n"
-    "  --spacing FT      distance between neighbouring bikes in a row (default 3.5)\n"
+    "  --spacing FT      distance between neighbouring bikes in a row at --spot (default 3.5)\n"
     "  --speed MPH       start rolling at this speed in a gear that suits it (default 0)\n"
     "  --roost-density N particles thrown per wheel per tick x 100 (0..1000; default 1000)\n"
     "  --stability N     the setup's \"Stability\" preset (0..100) instead of the default setup\n"
     "  --arcade yes|no   arcade physics (default: the setup's, yes)\n"
     "  --drop FT         start this many feet above the ground\n"
     "  --follow-track    a scripted rider rides each bike along the track's centre line\n"
-    "                    (from the starting gate; generated tracks only); its throttle,\n"
+    "                    (from the starting gate; tracks with a centre line); its throttle,\n"
     "                    brakes, steering and lean replace the script's. Default in bench\n"
     "                    mode when the track has a centre line; --no-follow turns it off\n"
     "  --cruise MPH      the scripted rider's speed on the straights (default 30)\n"
@@ -78,22 +79,10 @@ const char* const kUsage =
 
 struct options {
     std::string mode;
-    std::string track = "rabbithill";
-    std::string model = "450sxf(2018)";
-    int bikes = 1;
+    sim_ride_options ride;
     long ticks = 1280;
-    bool have_spot = false;
-    float spot_x = 0, spot_z = 0, spot_angle = 0;
-    float spacing = 3.5f;
-    int roost_density = 1000;
-    float speed_mph = 0;
     long print_every = 128;
-    bool have_stability = false;
-    float stability = 100;
-    int arcade = -1;  // -1: the setup's
-    float drop = 0;
     int follow = -1;   // -1: the mode's default, 0 off, 1 on
-    float cruise_mph = 30;
     long laps = 0;
     bool hash = false;
     sim_script script;
@@ -132,9 +121,9 @@ bool parse_spot(const char* text, options* o)
     const size_t a = s.find(','), b = a == std::string::npos ? a : s.find(',', a + 1);
     if (b == std::string::npos)
         return false;
-    return parse_float(s.substr(0, a).c_str(), &o->spot_x) &&
-           parse_float(s.substr(a + 1, b - a - 1).c_str(), &o->spot_z) &&
-           parse_float(s.substr(b + 1).c_str(), &o->spot_angle);
+    return parse_float(s.substr(0, a).c_str(), &o->ride.spot_x) &&
+           parse_float(s.substr(a + 1, b - a - 1).c_str(), &o->ride.spot_z) &&
+           parse_float(s.substr(b + 1).c_str(), &o->ride.spot_angle);
 }
 
 // Returns 0 to go on, 1 on bad input (after the message), 2 for --help.
@@ -173,13 +162,13 @@ int parse_options(int argc, char** argv, options* o)
         if (arg == "--track") {
             if (!*value)
                 return fail("--track needs a name");
-            o->track = value;
+            o->ride.track = value;
         } else if (arg == "--model") {
-            o->model = value;
+            o->ride.model = value;
         } else if (arg == "--bikes") {
             if (!parse_long(value, 1, 160, &n))
                 return fail(std::string("--bikes: expected 1 to 160, got '") + value + "'");
-            o->bikes = (int)n;
+            o->ride.bikes = (int)n;
         } else if (arg == "--ticks") {
             if (!parse_long(value, 1, 100000000, &n))
                 return fail(std::string("--ticks: expected 1 to 100000000, got '") + value + "'");
@@ -189,13 +178,13 @@ int parse_options(int argc, char** argv, options* o)
                 return fail(std::string("--print-every: expected a tick count, got '") + value + "'");
             o->print_every = n;
         } else if (arg == "--spacing") {
-            if (!parse_float(value, &o->spacing) || o->spacing < 0 || o->spacing > 100)
+            if (!parse_float(value, &o->ride.spacing) || o->ride.spacing < 0 || o->ride.spacing > 100)
                 return fail(std::string("--spacing: expected 0 to 100 ft, got '") + value + "'");
         } else if (arg == "--speed") {
-            if (!parse_float(value, &o->speed_mph) || o->speed_mph < 0 || o->speed_mph > 200)
+            if (!parse_float(value, &o->ride.speed_mph) || o->ride.speed_mph < 0 || o->ride.speed_mph > 200)
                 return fail(std::string("--speed: expected 0 to 200 mph, got '") + value + "'");
         } else if (arg == "--cruise") {
-            if (!parse_float(value, &o->cruise_mph) || o->cruise_mph < 1 || o->cruise_mph > 120)
+            if (!parse_float(value, &o->ride.cruise_mph) || o->ride.cruise_mph < 1 || o->ride.cruise_mph > 120)
                 return fail(std::string("--cruise: expected 1 to 120 mph, got '") + value + "'");
         } else if (arg == "--laps") {
             if (!parse_long(value, 1, 1000, &n))
@@ -204,25 +193,25 @@ int parse_options(int argc, char** argv, options* o)
         } else if (arg == "--roost-density") {
             if (!parse_long(value, 0, 1000, &n))
                 return fail(std::string("--roost-density: expected 0 to 1000, got '") + value + "'");
-            o->roost_density = (int)n;
+            o->ride.roost_density = (int)n;
         } else if (arg == "--stability") {
-            if (!parse_float(value, &o->stability) || o->stability < 0 || o->stability > 100)
+            if (!parse_float(value, &o->ride.stability) || o->ride.stability < 0 || o->ride.stability > 100)
                 return fail(std::string("--stability: expected 0 to 100, got '") + value + "'");
-            o->have_stability = true;
+            o->ride.have_stability = true;
         } else if (arg == "--arcade") {
             if (strcmp(value, "yes") == 0)
-                o->arcade = 1;
+                o->ride.arcade = 1;
             else if (strcmp(value, "no") == 0)
-                o->arcade = 0;
+                o->ride.arcade = 0;
             else
                 return fail(std::string("--arcade: expected yes or no, got '") + value + "'");
         } else if (arg == "--drop") {
-            if (!parse_float(value, &o->drop) || o->drop < 0 || o->drop > 1000)
+            if (!parse_float(value, &o->ride.drop) || o->ride.drop < 0 || o->ride.drop > 1000)
                 return fail(std::string("--drop: expected 0 to 1000 ft, got '") + value + "'");
         } else if (arg == "--spot") {
             if (!parse_spot(value, o))
                 return fail(std::string("--spot: expected X,Z,ANGLE, got '") + value + "'");
-            o->have_spot = true;
+            o->ride.have_spot = true;
         } else if (arg == "--script") {
             if (!sim_script_load(&o->script, value, &why))
                 return fail(why);
@@ -244,132 +233,93 @@ int parse_options(int argc, char** argv, options* o)
     return 0;
 }
 
-void print_state(const sim_world& w, int index)
+void print_state(const sim_ride& r, int index)
 {
-    const sim_rider& r = w.riders[(size_t)index];
-    const sim_bike_state s = sim_bike_state_of(r.b);
+    const sim_bike_state s = sim_bike_state_of(r.bike_at(index));
+    const int tick = r.tick();
     printf("tick=%d t=%.3f bike=%d x=%.2f y=%.2f z=%.2f mph=%.1f rpm=%.0f gear=%d fork=%.3f shock=%.3f "
            "front=%.3f rear=%.3f roll=%.3f pitch=%.3f steer=%.3f crash=%d crashes=%d dab=%.2f",
-           w.tick, w.tick / 128.0, index, s.position.x, s.position.y, s.position.z, s.speed_mph, s.rpm, s.gear,
+           tick, tick / 128.0, index, s.position.x, s.position.y, s.position.z, s.speed_mph, s.rpm, s.gear,
            s.fork_travel, s.shock_travel, s.front_depth, s.rear_depth, s.roll, s.pitch, s.steer_angle, s.crash_timer,
            s.crash_count, s.dab);
-    if (r.follow)
-        printf(" laps=%d along=%.1f off=%.1f", r.follow->laps, scripted_rider_progress(r.follow),
-               r.follow->distance);
+    if (r.following) {
+        const scripted_rider& f = r.followers[(size_t)index];
+        printf(" laps=%d along=%.1f off=%.1f", f.laps, scripted_rider_progress(&f), f.distance);
+    }
     printf("\n");
 }
 
-bool all_laps_done(const sim_world& w, long laps)
+bool all_laps_done(const sim_ride& r, long laps)
 {
-    if (laps <= 0)
+    if (laps <= 0 || !r.following)
         return false;
-    for (const sim_rider& r : w.riders)
-        if (!r.follow || r.follow->laps < laps)
+    for (const scripted_rider& f : r.followers)
+        if (f.laps < laps)
             return false;
     return true;
 }
 
-int first_broken(const sim_world& w)
-{
-    for (size_t i = 0; i < w.riders.size(); i++)
-        if (!sim_bike_finite(w.riders[i].b))
-            return (int)i;
-    return -1;
-}
-
 int run(const options& o)
 {
-    // The game falls back to another model for an unknown name; a runner
-    // asked for a model it does not have should say so instead.
-    const bike_params* model = find_bike_params(o.model.c_str());
-    if (strcmp(model->name, bike_alias(o.model.c_str())) != 0)
-        return fail("unknown bike model '" + o.model + "'");
-    sim_world w;
-    std::string why;
-    if (!sim_world_load_track(&w, o.track.c_str(), &why))
-        return fail(why);
-    w.roost_density = o.roost_density;
-    if (o.have_stability)
-        apply_stability(&w.setup, o.stability);
-    if (o.arcade >= 0)
-        w.setup.arcade = o.arcade;
-    // Without a spot the bikes stand at the starting gate; a track without
-    // one gets a row in the middle of its terrain, facing -z.
-    std::vector<sim_spot> gate;
-    sim_spot centre = {0.5f * w.ground.extent, 0.5f * w.ground.extent, 0.0f};
-    if (o.have_spot)
-        centre = {o.spot_x, o.spot_z, o.spot_angle};
-    else
-        gate = sim_track_gate_spots(o.track.c_str());
-    for (const sim_spot& s : sim_row_spots(gate, o.bikes, centre, o.spacing))
-        sim_world_add_bike(&w, o.model.c_str(), s.x, s.z, s.angle);
-    for (sim_rider& r : w.riders) {
-        r.script = &o.script;
-        if (o.drop > 0)
-            translate_bike(r.b, 0.0f, o.drop, 0.0f);
-        if (o.speed_mph > 0)
-            sim_bike_launch(r.b, o.speed_mph * 1.4666666666666666f);
-    }
-
     const bool bench = o.mode == "bench";
+    sim_ride_options ro = o.ride;
+    ro.script = &o.script;
     // Bench mode rides the track when it can; asked for, it must.
-    rider_path path;
-    std::vector<scripted_rider> followers;
-    const int follow = o.follow >= 0 ? o.follow : (bench ? 1 : 0);
-    scripted_rider_settings settings;
-    settings.cruise_speed = o.cruise_mph * 1.4666666666666666f;
-    if (follow && !sim_follow_track(&w, o.track.c_str(), settings, &path, &followers, &why) && o.follow == 1) {
-        sim_world_free(&w);
+    ro.follow = o.follow == 1 ? 2 : (o.follow < 0 && bench ? 1 : 0);
+    sim_ride r;
+    std::string why;
+    if (!sim_ride_start(&r, ro, &why))
         return fail(why);
-    }
-    sim_tick_profile profile;
+    world* w = r.w;
+    world_profile profile;
     if (bench)
-        w.profile = &profile;
+        w->profile = &profile;
     if (!bench)
-        for (int i = 0; i < o.bikes; i++)
-            print_state(w, i);
+        for (int i = 0; i < r.count; i++)
+            print_state(r, i);
     const auto start = std::chrono::steady_clock::now();
     int broken = -1;
     for (long t = 0; t < o.ticks; t++) {
-        sim_world_tick(&w);
-        if (!bench && o.print_every > 0 && w.tick % o.print_every == 0)
-            for (int i = 0; i < o.bikes; i++)
-                print_state(w, i);
+        world_tick(w);
+        if (!bench && o.print_every > 0 && r.tick() % o.print_every == 0)
+            for (int i = 0; i < r.count; i++)
+                print_state(r, i);
         // A state that left the numbers behind is a failed run, not a figure.
-        if ((w.tick & 127) == 0 && (broken = first_broken(w)) >= 0)
+        if ((r.tick() & 127) == 0 && !sim_ride_finite(r, &broken))
             break;
-        if (!bench && all_laps_done(w, o.laps))
+        if (!bench && all_laps_done(r, o.laps))
             break;
     }
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (broken < 0)
-        broken = first_broken(w);
-    int status = 0;
-    if (broken >= 0) {
-        status = fail("bike " + std::to_string(broken) + " has a non-finite state at tick " + std::to_string(w.tick));
-    } else if (bench) {
-        const double parts = profile.contacts + profile.forces + profile.step;
-        if (parts > 0 && profile.ticks > 0)
-            printf("contacts=%.1f%% forces=%.1f%% step=%.1f%% step_only_ticks_per_second=%.1f "
-                   "(of contacts: controls=%.1f%% collide=%.1f%% roost=%.1f%%)\n",
-                   100 * profile.contacts / parts, 100 * profile.forces / parts, 100 * profile.step / parts,
-                   profile.step > 0 ? profile.ticks / profile.step : 0.0, 100 * profile.controls / parts,
-                   100 * profile.collide / parts, 100 * profile.roost / parts);
+        sim_ride_finite(r, &broken);
+    if (broken >= 0)
+        return fail("bike " + std::to_string(broken) + " has a non-finite state at tick " + std::to_string(r.tick()));
+    if (bench) {
+        const world_profile& p = profile;
+        const double parts = p.contacts + p.roost + p.step + p.bikes + p.gates + p.erosion + p.other;
+        if (parts > 0 && p.ticks > 0)
+            printf("contacts=%.1f%% roost=%.1f%% step=%.1f%% bikes=%.1f%% gates=%.1f%% erosion=%.1f%% other=%.1f%% "
+                   "step_only_ticks_per_second=%.1f\n",
+                   100 * p.contacts / parts, 100 * p.roost / parts, 100 * p.step / parts, 100 * p.bikes / parts,
+                   100 * p.gates / parts, 100 * p.erosion / parts, 100 * p.other / parts,
+                   p.step > 0 ? p.ticks / p.step : 0.0);
         if (o.hash)
-            printf("state_hash=%016llx\n", (unsigned long long)sim_world_state_hash(w));
-        printf("ticks_per_second=%.1f bikes=%d ticks=%ld\n", wall > 0 ? (double)o.ticks / wall : 0.0, o.bikes,
+            printf("state_hash=%016llx\n", (unsigned long long)world_state_hash(w));
+        printf("ticks_per_second=%.1f bikes=%d ticks=%ld\n", wall > 0 ? (double)o.ticks / wall : 0.0, r.count,
                o.ticks);
-    } else {
-        if (o.print_every == 0 || w.tick % o.print_every != 0)
-            for (int i = 0; i < o.bikes; i++)
-                print_state(w, i);
-        if (o.laps > 0 && !all_laps_done(w, o.laps))
-            status = fail("not every rider completed " + std::to_string(o.laps) + " laps in " +
-                          std::to_string(w.tick) + " ticks");
-        printf("ticks=%d bikes=%d roost_particles=%d sim_seconds=%.3f wall_seconds=%.3f\n", w.tick, o.bikes,
-               w.roost ? w.roost->live : 0, w.tick / 128.0, wall);
+        return 0;
     }
-    sim_world_free(&w);
+    if (o.print_every == 0 || r.tick() % o.print_every != 0)
+        for (int i = 0; i < r.count; i++)
+            print_state(r, i);
+    int status = 0;
+    if (o.laps > 0 && !all_laps_done(r, o.laps))
+        status = fail("not every rider completed " + std::to_string(o.laps) + " laps in " + std::to_string(r.tick()) +
+                      " ticks");
+    const roost_pool* roost = w->track.particle_pool;
+    printf("ticks=%d bikes=%d roost_particles=%d sim_seconds=%.3f wall_seconds=%.3f\n", r.tick(), r.count,
+           roost ? roost->live : 0, r.tick() / 128.0, wall);
     return status;
 }
 

@@ -8,21 +8,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "bike/bike.h"
-#include "bike/catalogue.h"
-#include "bike/physics.h"
 #include "files/datafs.h"
 #include "race/demo.h"
-#include "race/gates.h"
 #include "race/race.h"
 #include "race/world.h"
-#include "race/results.h"
-#include "scripted_rider.h"
-#include "sim_world.h"
+#include "robot/test_riders.h"
+#include "sim_script.h"
 #include "track/track.h"
-#include "track_path.h"
 
 const char* const race_usage =
     "       kessrig-sim race  [--scripted N] [--robots N] [--laps L] [--minutes M] [--seed S]\n"
@@ -53,7 +49,6 @@ const char* const k_help =
 
 // The scripted riders wait this long after the gate drops, as a rider
 // reacts, so the gate is down before their front wheels reach it.
-const int k_reaction_ticks = 40;
 
 struct race_options {
     int robots = -1;
@@ -69,18 +64,6 @@ struct race_options {
     double max_seconds = 0;
     bool have_date = false;
     long date = 0;
-};
-
-struct scripted_slot {
-    bool on = false;
-    scripted_rider rider;
-};
-
-// What the robot hook of this tool needs.
-struct tool_state {
-    rider_path path;
-    scripted_slot slots[RACE_SLOTS];
-    robot_hooks autopilot;  // the auto pilot, when there is one
 };
 
 int fail(const std::string& message)
@@ -182,79 +165,16 @@ int parse(int argc, char** argv, race_options* o)
     return 0;
 }
 
-// The robot hook: scripted slots ride the centre line once the gate is
-// down; the others are left to the auto pilot (idle without one).
-void drive(void* context, world* w, int slot, bike* b)
-{
-    tool_state* tool = static_cast<tool_state*>(context);
-    scripted_slot& s = tool->slots[slot];
-    if (!s.on) {
-        if (tool->autopilot.tick)
-            tool->autopilot.tick(tool->autopilot.context, w, slot, b);
-        return;
-    }
-    if (w->race.tick < w->race.start_tick + k_reaction_ticks) {
-        ride_command hold;
-        hold.clutch = 0;
-        hold.front_brake = 1;
-        hold.rear_brake = 1;
-        ride_command_apply(hold, b);
-        return;
-    }
-    ride_command_apply(scripted_rider_drive(&s.rider, b), b);
-}
-
-std::string time_text(int ticks)
-{
-    char text[32];
-    results_time_text(ticks, text, (int)sizeof text);
-    const char* t = text;
-    while (*t == ' ')
-        t++;
-    return t;
-}
-
-void print_ranking(const world* w, const tool_state& tool)
-{
-    const track_timing* t = &w->track.timing_gates;
-    const bool final = w->race.results_final;
-    const ranking_entry* list = final ? w->race.results_ranking : w->race.ranking;
-    const int count = final ? w->race.results_count : w->race.ranking_count;
-    printf("%s\n", final ? "Final Results" : "Unofficial Results");
-    for (int i = 0; i < count; i++) {
-        const ranking_entry& e = list[i];
-        const bike* b = w->race.slots[e.slot].b;
-        const int laps = lap_count(t, e.progress);
-        const int best = best_lap(t, b, w->race.start_tick);
-        printf("pos=%d slot=%d number=%s model=%s driver=%s laps=%d total=%s best_lap=%d best=%s penalty=%.3f "
-               "finished=%s\n",
-               i + 1, e.slot, b->number_text, bike_model_name(b), tool.slots[e.slot].on ? "scripted" : "robot",
-               laps, time_text(e.last_tick - w->race.start_tick).c_str(), best,
-               time_text((int)lround(lap_time(t, b, best, w->race.start_tick) * RACE_TICKS_PER_SECOND)).c_str(),
-               e.penalty / (double)RACE_TICKS_PER_SECOND, b->finished ? "yes" : "no");
-    }
-    for (int i = 0; i < count; i++) {
-        const bike* b = w->race.slots[list[i].slot].b;
-        printf("lap_times slot=%d:", list[i].slot);
-        const int laps = lap_count(t, b->gate_progress);
-        for (int lap = 1; lap <= laps; lap++)
-            printf(" %s",
-                   time_text((int)lround(lap_time(t, b, lap, w->race.start_tick) * RACE_TICKS_PER_SECOND)).c_str());
-        printf("\n");
-    }
-}
-
-int run_race(world* w, tool_state& tool, const race_options& o)
+int run_race(world* w, test_riders& riders_of, const race_options& o)
 {
     if (track_list_build(0) == 0)
         return fail("no tracks found in the game data");
-    if (!track_load(&w->track, o.track.c_str(), w->settings.load))
-        return fail("can't load track '" + o.track + "'");
+    std::string why;
+    if (!sim_load_track(&w->track, o.track.c_str(), &why))
+        return fail(why);
     const std::string track_dir = w->track.dir;
 
-    std::string why;
-    if (o.scripted > 0 && !track_centre_path(track_dir.c_str(), &w->track.heightfield, track_path_options(),
-                                             &tool.path, &why))
+    if (o.scripted > 0 && !test_riders_load_line(&riders_of, w, true, &why))
         return fail(why);
 
     // The riders stand side by side in the middle of the gate.
@@ -264,10 +184,8 @@ int run_race(world* w, tool_state& tool, const race_options& o)
     int lineup[RACE_SLOTS];
     for (int& l : lineup)
         l = lineup_empty;
-    for (int i = 0; i < riders; i++) {
+    for (int i = 0; i < riders; i++)
         lineup[first + i] = lineup_robot;
-        tool.slots[first + i].on = i < o.scripted;
-    }
 
     snprintf(w->race.settings.track, sizeof w->race.settings.track, "%s", track_dir.c_str());
     if (o.erode >= 0)
@@ -279,22 +197,9 @@ int run_race(world* w, tool_state& tool, const race_options& o)
     if (!world_reset(w, lineup, nullptr, !o.record.empty(), minutes_ticks, (int)o.laps, 0))
         return fail("can't load track '" + o.track + "'");
 
-    scripted_rider_settings settings;
-    settings.cruise_speed = o.cruise_mph * 1.4666666666666666f;
-    const bike_setup setup;
-    for (int slot = 0; slot < RACE_SLOTS; slot++) {
-        scripted_slot& s = tool.slots[slot];
-        bike* b = w->race.slots[slot].b;
-        if (!s.on || !b)
-            continue;
-        // The scripted rider is tuned for the player's default setup.
-        apply_bike_setup(b, &setup, false);
-        bike_set_auto_shift(b, 1);
-        if (!scripted_rider_start(&s.rider, &tool.path, settings, b))
-            return fail("the track's centre line is too short to follow");
-        const vec3 at = bike_frame_position(b);
-        s.rider.settings.lane_offset = rider_path_lateral(tool.path, s.rider.index, at.x, at.z);
-    }
+    for (int i = 0; i < o.scripted; i++)
+        if (!test_riders_add(&riders_of, w, first + i, o.cruise_mph, &why))
+            return fail(why);
     printf("track=%s laps=%ld minutes=%ld seed=%ld start_tick=%d riders=%d\n", track_dir.c_str(), o.laps, o.minutes,
            o.seed, w->race.start_tick, riders);
 
@@ -309,7 +214,7 @@ int run_race(world* w, tool_state& tool, const race_options& o)
         ticks++;
         if ((ticks & 127) == 0) {
             for (int slot = 0; slot < RACE_SLOTS && broken < 0; slot++)
-                if (w->race.slots[slot].b && !sim_bike_finite(w->race.slots[slot].b))
+                if (w->race.slots[slot].b && !bike_state_finite(w->race.slots[slot].b))
                     broken = slot;
             if (broken >= 0)
                 break;
@@ -327,7 +232,7 @@ int run_race(world* w, tool_state& tool, const race_options& o)
         printf("demo=%s\n", o.record.c_str());
     }
 
-    print_ranking(w, tool);
+    sim_print_ranking(w, [&riders_of](int slot) { return riders_of.on[slot] ? "scripted" : "robot"; });
     printf("terrain_changes=%d terrain_hash=%016llx\n", w->track.heightfield.modify_count,
            (unsigned long long)world_terrain_hash(w));
     if (w->race.results_written)
@@ -364,13 +269,10 @@ int run_race_command(int argc, char** argv)
     if (o.have_date)
         settings.results_date = o.date;
     world* w = world_create(settings);
-    tool_state* tool = new tool_state();
-    tool->autopilot = w->robots;
-    w->robots.context = tool;
-    w->robots.tick = drive;
-    const int status = run_race(w, *tool, o);
+    std::unique_ptr<test_riders> riders(new test_riders());
+    test_riders_install(riders.get(), w);
+    const int status = run_race(w, *riders, o);
     world_destroy(w);
-    delete tool;
     track_list_free();
     free_file_index();
     return status;

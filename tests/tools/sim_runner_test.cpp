@@ -9,7 +9,7 @@
 #include <sys/wait.h>
 
 #include "files/datafs.h"
-#include "sim_world.h"
+#include "sim_script.h"
 #include "test_support.h"
 
 namespace {
@@ -79,39 +79,6 @@ TEST(SimScript, FilesNameTheFailingLine)
     EXPECT_NE(why.find("too long"), std::string::npos) << why;
     EXPECT_FALSE(sim_script_load(&bad, (dir / "missing").c_str(), &why));
     EXPECT_NE(why.find("can't open"), std::string::npos) << why;
-}
-
-TEST(SimSpots, GatePiecesFromTheTrackAndRowsAcrossTheFacing)
-{
-    test::temp_dir dir;
-    test::write_file(dir / "trk/timing_gates",
-                     "startinggate:\n[10 5 20] 1.5\n[13.5 5 20] 7.0 @gate.qm @gate.ppm @gate.shp\n"
-                     "[17 5 20] -1.5\ncheckpoints:\n20 [1 2 3] [0 0 1]\n");
-    test::write_file(dir / "nogate/timing_gates", "checkpoints:\n20 [1 2 3] [0 0 1]\n");
-    const std::vector<sim_spot> gate = sim_track_gate_spots((dir / "trk").c_str());
-    ASSERT_EQ(gate.size(), 3u);
-    EXPECT_EQ(gate[0].x, 10.0f);
-    EXPECT_EQ(gate[0].z, 20.0f);
-    EXPECT_FLOAT_EQ(gate[0].angle, 1.5f);
-    EXPECT_NEAR(gate[1].angle, 7.0f - 2.0f * 3.14159265f, 1e-5f);
-    EXPECT_EQ(gate[2].x, 17.0f);
-    EXPECT_TRUE(sim_track_gate_spots((dir / "nogate").c_str()).empty());
-    EXPECT_TRUE(sim_track_gate_spots((dir / "nothing").c_str()).empty());
-
-    // The middle pieces of the gate when there are enough.
-    const std::vector<sim_spot> one = sim_row_spots(gate, 1, {0, 0, 0}, 3.5f);
-    ASSERT_EQ(one.size(), 1u);
-    EXPECT_EQ(one[0].x, 13.5f);
-    // Otherwise side by side to the rider's right of a bike facing -x
-    // (angle pi/2: the right is -z), centred on the spot.
-    const std::vector<sim_spot> row = sim_row_spots(gate, 4, {100, 200, 1.5707964f}, 2.0f);
-    ASSERT_EQ(row.size(), 4u);
-    EXPECT_NEAR(row[0].z, 203.0f, 1e-4f);
-    EXPECT_NEAR(row[3].z, 197.0f, 1e-4f);
-    for (const sim_spot& s : row) {
-        EXPECT_NEAR(s.x, 100.0f, 1e-4f);
-        EXPECT_EQ(s.angle, 1.5707964f);
-    }
 }
 
 // Runs kessrig-sim from the build's data directory; returns its exit code.
@@ -184,7 +151,9 @@ TEST(SimCommandLine, BadInputExitsWithOneAndSaysWhy)
         {"bench --ticks -5", "--ticks"},
         {"ride --spot 1,2", "--spot"},
         {"ride --warp 9", "unknown option '--warp'"},
-        {"ride --track no_such_track --ticks 1", "can't load the ground of track 'no_such_track'"},
+        {"ride --track no_such_track --ticks 1", "can't load track 'no_such_track'"},
+        // The loader's own message reaches standard error too.
+        {"ride --track no_such_track --ticks 1", "Can't open '@no_such_track/terrain.hf'"},
         {"ride --model nope --ticks 1", "unknown bike model 'nope'"},
         {"ride --do '1 throttle=max'", "throttle=max"},
         {"ride --script /no/such/script", "can't open script"},
