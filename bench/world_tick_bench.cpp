@@ -14,7 +14,8 @@
 // as "step"), the physics step's own rate, and how far the riders got and
 // how often they fell. A last line gives the step rate of 40 bike islands
 // hanging in the air (joints only, no contacts), the floor under
-// everything else. Reads the game data from the directory of this
+// everything else; another compares two 40-bike worlds ridden one after the
+// other with the same two side by side on two threads. Reads the game data from the directory of this
 // program, or KZ_HOME when set. Figures, not checks.
 #include <chrono>
 #include <cmath>
@@ -22,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bike/bike.h"
@@ -86,6 +88,48 @@ bool ride(const bench_options& o, int count, ride_figures* out)
     if (!finite)
         fprintf(stderr, "world_tick_bench: a bike's state went non-finite with %d bikes\n", count);
     return finite;
+}
+
+// Two rides of `count` bikes, one after the other and then side by side on
+// two threads: the seconds each way and whether both ways end in the same
+// states.
+bool two_worlds(const bench_options& o, int count, double* one_after_other, double* side_by_side)
+{
+    sim_script script;
+    std::string why;
+    sim_script_add_line(&script, "0 throttle=1", &why);
+    sim_ride_options ro;
+    ro.track = o.track;
+    ro.bikes = count;
+    ro.follow = 1;
+    ro.script = &script;
+    auto ride_for = [&](sim_ride* r, uint64_t* hash) {
+        physics_thread_init();
+        for (int t = 0; t < o.ticks; t++)
+            world_tick(r->w);
+        *hash = world_state_hash(r->w);
+    };
+    uint64_t alone[2], together[2];
+    {
+        sim_ride a, b;
+        if (!sim_ride_start(&a, ro, &why) || !sim_ride_start(&b, ro, &why))
+            return false;
+        const auto start = clock_type::now();
+        ride_for(&a, &alone[0]);
+        ride_for(&b, &alone[1]);
+        *one_after_other = std::chrono::duration<double>(clock_type::now() - start).count();
+    }
+    {
+        sim_ride a, b;
+        if (!sim_ride_start(&a, ro, &why) || !sim_ride_start(&b, ro, &why))
+            return false;
+        const auto start = clock_type::now();
+        std::thread ta(ride_for, &a, &together[0]), tb(ride_for, &b, &together[1]);
+        ta.join();
+        tb.join();
+        *side_by_side = std::chrono::duration<double>(clock_type::now() - start).count();
+    }
+    return alone[0] == together[0] && alone[1] == together[1] && alone[0] == alone[1];
 }
 
 // 40 bikes in the air, far apart: one island each, joints and no contacts.
@@ -156,6 +200,14 @@ int main(int argc, char** argv)
                100 * p.step / total, 100 * p.bikes / total, 100 * p.gates / total,
                100 * (p.other + p.erosion) / total, 1e6 * total / ((double)p.ticks * count),
                f.followed ? "scripted" : "throttle", f.mean_progress, f.crashes);
+    }
+    double serial = 0, parallel = 0;
+    if (status == 0) {
+        const bool same = two_worlds(o, 40, &serial, &parallel);
+        printf("two_worlds bikes=40 ticks=%d one_after_other_s=%.2f side_by_side_s=%.2f ratio=%.2f same_states=%s\n",
+               o.ticks, serial, parallel, serial > 0 ? parallel / serial : 0.0, same ? "yes" : "no");
+        if (!same)
+            status = 1;
     }
     if (status == 0)
         printf("islands_only bikes=40 steps_per_second=%.1f\n", islands_only(40, 256));

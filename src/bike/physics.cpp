@@ -10,6 +10,17 @@ namespace {
 std::once_flag g_library_once;
 bool g_library_ready = false;
 
+// The contacts of the query running on this thread, while buffered.
+thread_local std::vector<pending_contact>* t_contact_buffer = nullptr;
+
+void make_contact(physics_space* s, const dContact& c, dBodyID a, dBodyID b, dJointFeedback* feedback)
+{
+    dJointID j = dJointCreateContact(s->world, s->contacts, &c);
+    dJointAttach(j, a, b);
+    if (feedback)
+        dJointSetFeedback(j, feedback);
+}
+
 }  // namespace
 
 void physics_thread_init()
@@ -93,6 +104,27 @@ void physics_clear_contacts(physics_space* s)
 physics_space* physics_space_of(dBodyID body)
 {
     return body ? (physics_space*)dWorldGetData(dBodyGetWorld(body)) : nullptr;
+}
+
+void physics_add_contact(const dContact& c, dBodyID a, dBodyID b, dJointFeedback* feedback)
+{
+    if (t_contact_buffer) {
+        t_contact_buffer->push_back({c, a, b, feedback});
+        return;
+    }
+    if (physics_space* s = physics_space_of(a))
+        make_contact(s, c, a, b, feedback);
+}
+
+void physics_buffer_contacts(std::vector<pending_contact>* buffer)
+{
+    t_contact_buffer = buffer;
+}
+
+void physics_make_contacts(physics_space* s, const std::vector<pending_contact>& buffer)
+{
+    for (const pending_contact& p : buffer)
+        make_contact(s, p.contact, p.a, p.b, p.feedback);
 }
 
 void set_crash_delay(physics_space* s, int index, int ticks)

@@ -11,6 +11,7 @@
 #include <ode/ode.h>
 
 #include <random>
+#include <vector>
 
 // One world step, seconds (1/128).
 constexpr float physics_tick = 0.0078125f;
@@ -49,6 +50,29 @@ void physics_clear_contacts(physics_space* s);
 
 // The space a body lives in (the space its world was created by).
 physics_space* physics_space_of(dBodyID body);
+
+// ---- contact joints ---------------------------------------------------------
+
+// A contact joint waiting to be made: its surface and geometry, the two
+// bodies (b may be null: the static world) and where its forces are
+// reported (null: nowhere).
+struct pending_contact {
+    dContact contact;
+    dBodyID a, b;
+    dJointFeedback* feedback;
+};
+
+// Makes a contact joint between a and b in the body a's space, or, while
+// this thread buffers contacts, appends it to the buffer instead: contact
+// queries may run on several threads at once, and their joints are then
+// made in a fixed order (physics_make_contacts) so that the step sees
+// exactly what one thread would have given it.
+void physics_add_contact(const dContact& c, dBodyID a, dBodyID b, dJointFeedback* feedback);
+// While buffer is set, physics_add_contact on this thread fills it; null
+// ends the buffering.
+void physics_buffer_contacts(std::vector<pending_contact>* buffer);
+// Makes the buffered joints in the space, in the buffer's order.
+void physics_make_contacts(physics_space* s, const std::vector<pending_contact>& buffer);
 
 // Extra ticks a crash with this count adds; out-of-range indexes are
 // ignored / read 0.

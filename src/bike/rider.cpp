@@ -59,8 +59,7 @@ float ground_height(const bike_world* w, float x, float z)
 
 void soft_contact(dBodyID a, dBodyID b, vec3 point, vec3 normal, float depth, float k, float c)
 {
-    physics_space* space = physics_space_of(a);
-    if (!space || a == b || !(k * physics_tick + c > 0.0f))
+    if (!physics_space_of(a) || a == b || !(k * physics_tick + c > 0.0f))
         return;
     // A contact at exactly no depth pushes nothing this step, and as a row of
     // the solver it can be exactly degenerate (a body sitting exactly at its
@@ -83,8 +82,7 @@ void soft_contact(dBodyID a, dBodyID b, vec3 point, vec3 normal, float depth, fl
     contact.geom.normal[1] = normal.y;
     contact.geom.normal[2] = normal.z;
     contact.geom.depth = depth;
-    dJointID j = dJointCreateContact(space->world, space->contacts, &contact);
-    dJointAttach(j, a, b);
+    physics_add_contact(contact, a, b, nullptr);
 }
 
 void tether(dBodyID a, vec3 local_a, dBodyID b, vec3 local_b, float length)

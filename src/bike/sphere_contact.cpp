@@ -27,8 +27,7 @@ constexpr float max_penalty_force = 1000.0f;
 
 void create_contact(dBodyID a, dBodyID b, vec3 point, vec3 normal, float depth, float mu, float k, float c)
 {
-    physics_space* space = physics_space_of(a);
-    if (!space || (a == b))
+    if (!physics_space_of(a) || (a == b))
         return;
     float erp, cfm;
     contact_soft_params(k, c, &erp, &cfm);
@@ -44,8 +43,7 @@ void create_contact(dBodyID a, dBodyID b, vec3 point, vec3 normal, float depth, 
     contact.geom.normal[1] = normal.y;
     contact.geom.normal[2] = normal.z;
     contact.geom.depth = depth;
-    dJointID j = dJointCreateContact(space->world, space->contacts, &contact);
-    dJointAttach(j, a, b);
+    physics_add_contact(contact, a, b, nullptr);
 }
 
 vec3 point_velocity(dBodyID body, vec3 p)

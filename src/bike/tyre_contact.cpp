@@ -191,11 +191,7 @@ int wheel_ground_contact(const heightfield* hf, wheel_contact* w, float friction
     contact.geom.normal[1] = hit.normal.y;
     contact.geom.normal[2] = hit.normal.z;
     contact.geom.depth = hit.depth;
-    if (physics_space* space = physics_space_of(w->body)) {
-        dJointID j = dJointCreateContact(space->world, space->contacts, &contact);
-        dJointAttach(j, w->body, nullptr);
-        dJointSetFeedback(j, &w->feedback);
-    }
+    physics_add_contact(contact, w->body, nullptr, &w->feedback);
 
     // Rolling resistance from the ground's curve, deeper tyres rolling
     // heavier; proportional to speed below 1 ft/s so a stopped wheel is not

@@ -8,6 +8,7 @@
 #include "bike/contact.h"
 #include "bike/contact_internal.h"
 #include "bike/physics.h"
+#include "core/workers.h"
 #include "track/objects.h"
 #include "track/roost.h"
 
@@ -41,6 +42,18 @@ void sort_by_speed(const world_rider* riders, int* list, int n)
     std::copy(sorted, sorted + n, list);
 }
 
+// A bike's contacts with the ground and the statues near it.
+void ground_and_objects(world_tick_state* s, const world_rider& r)
+{
+    bike* b = r.b;
+    const bike_world& w = s->world;
+    if (!b || recorded(r) || b->presence <= 0.25f || !w.ground)
+        return;
+    bike_touches_ground(b, w.ground);
+    if (s->objects)
+        bike_statue_contacts(b, s->objects, w.ground, w.tick);
+}
+
 }  // namespace
 
 void world_collide(world_tick_state* s, world_rider* riders, int count)
@@ -48,18 +61,33 @@ void world_collide(world_tick_state* s, world_rider* riders, int count)
     if (count > WORLD_MAX_RIDERS)
         count = WORLD_MAX_RIDERS;
     const bike_world& w = s->world;
-    // 1. Ground and track objects.
-    for (int i = 0; i < count; i++) {
-        bike* b = riders[i].b;
-        if (!b || recorded(riders[i]) || b->presence <= 0.25f)
-            continue;
-        if (w.ground)
-            bike_touches_ground(b, w.ground);
-        if (s->objects && w.ground)
-            bike_statue_contacts(b, s->objects, w.ground, w.tick);
+    // Ground and track objects: each bike alone, so the bikes may be
+    // searched on several threads, their joints made in order afterwards.
+    if (s->workers && s->contact_buffers && w.ground) {
+        struct search {
+            world_tick_state* s;
+            world_rider* riders;
+        } job = {s, riders};
+        worker_pool_run(
+            s->workers, count,
+            [](void* context, int i) {
+                const search* job = static_cast<const search*>(context);
+                std::vector<pending_contact>& buffer = job->s->contact_buffers[i];
+                buffer.clear();
+                physics_buffer_contacts(&buffer);
+                ground_and_objects(job->s, job->riders[i]);
+                physics_buffer_contacts(nullptr);
+            },
+            &job);
+        for (int i = 0; i < count; i++)
+            if (riders[i].b)
+                physics_make_contacts(riders[i].b->space, s->contact_buffers[i]);
+    } else {
+        for (int i = 0; i < count; i++)
+            ground_and_objects(s, riders[i]);
     }
 
-    // 2. Bike against bike.
+    // Bike against bike.
     if (s->online && s->warm_up)
         return;
     int list[WORLD_MAX_RIDERS];

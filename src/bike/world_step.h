@@ -13,12 +13,15 @@
 
 #include <cstdint>
 #include <random>
+#include <vector>
 
+#include "bike/physics.h"
 #include "bike/rider.h"
 
 struct bike;
 struct track_objects;
 struct roost_pool;
+struct worker_pool;
 
 // The riders' kinds as the world tick treats them.
 enum world_driver : uint8_t {
@@ -48,6 +51,11 @@ struct world_tick_state {
     bool online = false;                // multiplayer: only the own bike collides
     bool warm_up = false;               // online without a race slot: no bike-to-bike contacts
     int own_rider = -1;                 // online: index of the own bike in the array
+    // Threads for the bikes' ground and object contacts (null: this thread
+    // alone), each bike's joints buffered in contact_buffers[i] and made in
+    // bike order afterwards: the same joints in the same order either way.
+    worker_pool* workers = nullptr;
+    std::vector<pending_contact>* contact_buffers = nullptr;  // WORLD_MAX_RIDERS of them
 };
 
 // Steps 1-2: every bike not driven by recorded data finds its ground

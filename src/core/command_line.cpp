@@ -121,6 +121,9 @@ bool parse_command_line(int argc, const char* const* argv, command_options* o)
         } else if (next_option(&c, "--roostfrequency", &v)) {
             if (!read_int(v, &n)) return bad_arg("--roostfrequency");
             o->roost_frequency = clamp_value(n, 0, 1000);
+        } else if (next_option(&c, "--threads", &v)) {
+            if (!read_int(v, &n)) return bad_arg("--threads");
+            o->threads = clamp_value(n, 1, 16);
         } else if (next_option(&c, "--erode", &v)) {
             if (!read_double(v, &f)) return bad_arg("--erode");
             o->erode_amount = (int)floor(clamp_value(f, 0.0, 100.0) * 1024.0);

@@ -28,6 +28,7 @@ struct command_options {
     int ground_texture_level = -1;
     int roost_frequency = -1;
     int erode_amount = -1;          // 1/1024 units
+    int threads = 0;                // of the world tick; 0: the cores, at most 4
     double terrain_detail = -1.0;
     double max_detail_distance = 70.0;
     double outer_detail_distance = 75.0;

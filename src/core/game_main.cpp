@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bike/catalogue.h"
@@ -275,6 +276,9 @@ world_settings game_world_settings()
     s.demo_backups = g_settings.demo_backups;
     s.accurate_skip = g_options.accurate_skip;
     s.player_setup = &g_bike_setup;
+    // The tick's results are the same for every count: use the cores.
+    const unsigned cores = std::thread::hardware_concurrency();
+    s.threads = g_options.threads > 0 ? g_options.threads : (cores == 0 ? 1 : (cores > 4 ? 4 : (int)cores));
     return s;
 }
 

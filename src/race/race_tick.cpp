@@ -294,6 +294,8 @@ void world_tick(world* w)
     state.online = online;
     state.warm_up = warm_up;
     state.own_rider = own;
+    state.workers = w->workers;
+    state.contact_buffers = w->contact_buffers;
     world_collide(&state, riders, count);
     if (!online || warm_up)
         recorded_gate_touches(w);

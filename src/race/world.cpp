@@ -4,6 +4,8 @@
 #include <new>
 
 #include "bike/bike.h"
+#include "bike/world_step.h"
+#include "core/workers.h"
 #include "files/memory.h"
 #include "race/demo_internal.h"
 
@@ -64,6 +66,10 @@ world* world_create(const world_settings& settings)
     w->player = make_record<demo_player>();
     w->recorder = make_record<demo_recorder>();
     physics_create(&w->physics);
+    if (settings.threads > 1) {
+        w->workers = worker_pool_create(settings.threads, physics_thread_init);
+        w->contact_buffers = new std::vector<pending_contact>[WORLD_MAX_RIDERS];
+    }
     return w;
 }
 
@@ -72,6 +78,8 @@ void world_destroy(world* w)
     if (!w)
         return;
     race_shutdown(w);
+    worker_pool_destroy(w->workers);
+    delete[] w->contact_buffers;
     free_record(w->recorder);
     free_record(w->player);
     free_record(w->histories);

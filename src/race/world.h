@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "bike/physics.h"
 #include "race/race.h"
@@ -25,6 +26,7 @@ struct series_set;
 struct demo_player;
 struct demo_recorder;
 struct history_set;
+struct worker_pool;
 
 // What the robots' layer does for a world (left empty: robots stand idle).
 // context goes back to every call.
@@ -64,6 +66,9 @@ struct world_settings {
     bool accurate_skip = false;        // skipping in a demo runs every tick
     // The setup the local player's bike gets at a reset; null: the defaults.
     const bike_setup* player_setup = nullptr;
+    // Threads a tick may use (the caller's counted; 1: the caller alone).
+    // Results are bit for bit the same for every count.
+    int threads = 1;
 };
 
 // Wall-clock seconds spent in the parts of the world tick (profiling only;
@@ -92,6 +97,10 @@ struct world {
     robot_hooks robots;
     sound_hooks sound;
     world_profile* profile = nullptr;  // filled by world_tick when set
+    // The tick's threads and each bike's buffered contacts (owned; made
+    // when settings.threads asks for more than one).
+    worker_pool* workers = nullptr;
+    std::vector<pending_contact>* contact_buffers = nullptr;
 };
 
 // A new world with no track and no ride. Running out of memory ends the

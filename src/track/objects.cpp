@@ -471,27 +471,32 @@ void statue_bins_build(track_objects* objects, const heightfield* hf)
     }
 }
 
-int statues_near(track_objects* objects, const heightfield* hf, float x, float z, float reach)
+void statues_near_into(const track_objects* objects, const heightfield* hf, float x, float z, float reach,
+                       std::vector<int>* out)
 {
-    index_list& out = objects->near;
-    out.count = 0;
+    out->clear();
     const float extent = terrain_extent(hf);
     const int i0 = statue_bin(x - reach, extent), i1 = statue_bin(x + reach, extent);
     const int j0 = statue_bin(z - reach, extent), j1 = statue_bin(z + reach, extent);
     for (int i = i0; i <= i1; i++)
         for (int j = j0; j <= j1; j++) {
             const index_list& cell = objects->statue_bins.cells[i][j];
-            for (int k = 0; k < cell.count; k++)
-                index_push(&out, cell.items[k]);
+            out->insert(out->end(), cell.items, cell.items + cell.count);
         }
     // Statues spanning several bins were gathered once per bin.
-    std::sort(out.items, out.items + out.count);
-    int kept = 0;
-    for (int k = 0; k < out.count; k++)
-        if (kept == 0 || out.items[kept - 1] != out.items[k])
-            out.items[kept++] = out.items[k];
-    out.count = kept;
-    return kept;
+    std::sort(out->begin(), out->end());
+    out->erase(std::unique(out->begin(), out->end()), out->end());
+}
+
+int statues_near(track_objects* objects, const heightfield* hf, float x, float z, float reach)
+{
+    thread_local std::vector<int> found;
+    statues_near_into(objects, hf, x, z, reach, &found);
+    index_list& out = objects->near;
+    out.count = 0;
+    for (int k : found)
+        index_push(&out, k);
+    return out.count;
 }
 
 // ---- freeing -------------------------------------------------------------------------

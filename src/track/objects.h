@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "core/vec3.h"
 
@@ -332,6 +333,10 @@ void statue_bins_build(track_objects* objects, const heightfield* hf);
 // The statues listed in the bins that the square of +-reach around (x, z)
 // overlaps, each once, ascending, into objects->near; returns the count.
 int statues_near(track_objects* objects, const heightfield* hf, float x, float z, float reach);
+// The same into a list of the caller's, leaving the objects untouched (the
+// contact search of several bikes at once).
+void statues_near_into(const track_objects* objects, const heightfield* hf, float x, float z, float reach,
+                       std::vector<int>* out);
 
 // The contacts of a bike (not driven by recorded data) with the statues
 // near its frame (+-6 ft), in joint mode; camera-facing statues are tested

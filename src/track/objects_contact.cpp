@@ -3,6 +3,8 @@
 // statue at speed starts a crash.
 #include <ode/ode.h>
 
+#include <vector>
+
 #include "bike/bike.h"
 #include "bike/contact.h"
 #include "bike/shape.h"
@@ -22,10 +24,11 @@ int bike_statue_contacts(bike* b, track_objects* objects, const heightfield* hf,
     if (!b || !objects)
         return 0;
     const vec3 frame = bike_frame_position(b);
-    const int count = statues_near(objects, hf, frame.x, frame.z, statue_search_reach);
+    // Bikes may look for their statues on several threads at once.
+    thread_local std::vector<int> near;
+    statues_near_into(objects, hf, frame.x, frame.z, statue_search_reach, &near);
     int touched = 0;
-    for (int k = 0; k < count; k++) {
-        const int index = objects->near.items[k];
+    for (int index : near) {
         if (index < 0 || index >= objects->statues.count)
             continue;
         statue& s = objects->statues.items[index];
@@ -38,7 +41,8 @@ int bike_statue_contacts(bike* b, track_objects* objects, const heightfield* hf,
         if (!bits)
             continue;
         touched |= bits;
-        s.touch_tick = tick;
+        // Every bike touching it this tick writes the same tick.
+        __atomic_store_n(&s.touch_tick, tick, __ATOMIC_RELAXED);
         dBodyID rider = b->bodies[body_rider];
         if ((bits & part_rider) && rider && b->crash_timer < 1 && b->bump_timer >= 0.0f) {
             // Statues are part of the static world: the rider's own speed

@@ -46,7 +46,7 @@ const char* const kUsage =
     "                         [--follow-track] [--cruise MPH] [--laps L]\n"
     "       kessrig-sim bench --bikes N [--ticks T] [--track NAME] [--model NAME] [--spot X,Z,ANGLE]\n"
     "                         [--script FILE] [--do ...] [--no-follow] [--cruise MPH]\n"
-    "                         [--stability N] [--arcade yes|no] [--hash]\n"
+    "                         [--stability N] [--arcade yes|no] [--hash] [--threads N]\n"
     "\n"
     "  --track NAME      track directory in the game data (default rabbithill), or a path\n"
     "  --bikes N         bikes side by side (1..160; default 1)\n"
@@ -73,6 +73,8 @@ const char* const kUsage =
     "  --cruise MPH      the scripted rider's speed on the straights (default 30)\n"
     "  --laps L          ride: stop when every scripted rider has completed L laps\n"
     "                    (--ticks stays the limit)\n"
+    "  --threads N       threads the world tick uses (1..16; default 1); the results are\n"
+    "                    bit for bit the same for every count\n"
     "  --hash            bench: print state_hash=H (16 hex digits), a hash of every\n"
     "                    bike's bodies at the end, before the last line; the same\n"
     "                    inputs must give the same hash on every run and build\n";
@@ -173,6 +175,10 @@ int parse_options(int argc, char** argv, options* o)
             if (!parse_long(value, 1, 100000000, &n))
                 return fail(std::string("--ticks: expected 1 to 100000000, got '") + value + "'");
             o->ticks = n;
+        } else if (arg == "--threads") {
+            if (!parse_long(value, 1, 16, &n))
+                return fail(std::string("--threads: expected 1 to 16, got '") + value + "'");
+            o->ride.threads = (int)n;
         } else if (arg == "--print-every") {
             if (!parse_long(value, 0, 100000000, &n))
                 return fail(std::string("--print-every: expected a tick count, got '") + value + "'");

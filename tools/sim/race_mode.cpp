@@ -23,7 +23,7 @@
 const char* const race_usage =
     "       kessrig-sim race  [--scripted N] [--robots N] [--laps L] [--minutes M] [--seed S]\n"
     "                         [--track NAME] [--slot K] [--cruise MPH] [--max-seconds T]\n"
-    "                         [--date UNIX] [--erode N] [--record FILE]\n";
+    "                         [--date UNIX] [--erode N] [--record FILE] [--threads N]\n";
 
 namespace {
 
@@ -45,7 +45,9 @@ const char* const k_help =
     "                    the time limit)\n"
     "  --date UNIX       the date written into the results file (default: now)\n"
     "  --erode N         the wheels dig ruts at N percent of the full rate (0..100; default none)\n"
-    "  --record FILE     record the race as a demo into FILE (a path or a data name)\n";
+    "  --record FILE     record the race as a demo into FILE (a path or a data name)\n"
+    "  --threads N       threads the world tick uses (1..16; default 1); the race is bit for\n"
+    "                    bit the same for every count\n";
 
 // The scripted riders wait this long after the gate drops, as a rider
 // reacts, so the gate is down before their front wheels reach it.
@@ -64,6 +66,7 @@ struct race_options {
     double max_seconds = 0;
     bool have_date = false;
     long date = 0;
+    long threads = 1;
 };
 
 int fail(const std::string& message)
@@ -136,6 +139,9 @@ int parse(int argc, char** argv, race_options* o)
             if (!parse_long(value, 0, 4102444800L, &o->date))
                 return fail("--date" + bad);
             o->have_date = true;
+        } else if (arg == "--threads") {
+            if (!parse_long(value, 1, 16, &o->threads))
+                return fail("--threads: expected 1 to 16, got '" + std::string(value) + "'");
         } else if (arg == "--erode") {
             if (!parse_long(value, 0, 100, &o->erode))
                 return fail("--erode: expected 0 to 100, got '" + std::string(value) + "'");
@@ -268,6 +274,7 @@ int run_race_command(int argc, char** argv)
     world_settings settings;
     if (o.have_date)
         settings.results_date = o.date;
+    settings.threads = (int)o.threads;
     world* w = world_create(settings);
     std::unique_ptr<test_riders> riders(new test_riders());
     test_riders_install(riders.get(), w);

@@ -74,6 +74,7 @@ bool sim_ride_start(sim_ride* r, const sim_ride_options& o, std::string* why)
 
     world_settings settings;
     settings.results_file[0] = 0;  // a ride has no results to keep
+    settings.threads = o.threads;
     r->w = world_create(settings);
     world* w = r->w;
     if (!sim_load_track(&w->track, o.track.c_str(), why))

@@ -36,6 +36,7 @@ struct sim_ride_options {
     int follow = 0;
     float cruise_mph = 30;
     const sim_script* script = nullptr;  // null: default controls
+    int threads = 1;               // of the world's tick
 };
 
 struct sim_ride {
