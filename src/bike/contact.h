@@ -25,6 +25,7 @@ struct heightfield;
 struct surface_type;
 struct shape;
 struct roost_pool;
+struct track_objects;
 
 // ---- terrain queries (geometry only; no joints) ------------------------------
 
@@ -173,6 +174,16 @@ int bike_touches_ground(bike* b, const heightfield* hf);
 // crash (tethers, free feet, re-seating).
 void bike_start_crash(bike* b, const heightfield* hf = nullptr);
 
+
+// ---- statues -------------------------------------------------------------------
+
+// The contacts of a bike (not driven by recorded data) with the statues
+// near its frame (+-6 ft), in joint mode; camera-facing statues are tested
+// upright. A touched statue records tick; a rider hit faster than 20 ft/s
+// while no crash runs and bump_timer is not negative starts a crash.
+// Returns the union of the touching part bits. Bikes may be searched on
+// several threads at once (each its own bike).
+int bike_statue_contacts(bike* b, track_objects* objects, const heightfield* hf, int tick);
 
 // ---- roost -----------------------------------------------------------------------
 

@@ -12,7 +12,6 @@
 #include <cstring>
 
 #include "bike/bike.h"
-#include "core/command_line.h"
 #include "core/messages.h"
 #include "files/datafs.h"
 #include "files/stream.h"

@@ -8,7 +8,6 @@
 
 #include "bike/bike.h"
 #include "core/messages.h"
-#include "core/settings.h"
 #include "files/datafs.h"
 #include "files/stream.h"
 #include "platform/log.h"

@@ -18,7 +18,6 @@
 #include "files/stream.h"
 #include "platform/log.h"
 
-series_set g_series;
 
 namespace {
 

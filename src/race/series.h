@@ -67,7 +67,6 @@ struct series_set {
     int selected = 0;        // the menu's selection and page
     int page = 0;
 };
-extern series_set g_series;
 
 // ---- loading ---------------------------------------------------------------------
 

@@ -8,13 +8,13 @@
 
 #include "bike/bike.h"
 #include "bike/catalogue.h"
-#include "core/settings.h"
 #include "files/datafs.h"
 #include "files/stream.h"
 #include "platform/log.h"
 #include "race/demo.h"
 #include "race/demo_internal.h"
 #include "race/gates.h"
+#include "race/race_internal.h"
 #include "track/track.h"
 
 namespace {
@@ -63,19 +63,6 @@ bool copy_file(const char* from, const char* to)
     if (!ok)
         log_printf("Can't copy '%s' to '%s'\n", from, to);
     return ok;
-}
-
-gate_race gate_state(const world* w)
-{
-    gate_race r;
-    r.tick = w->race.tick;
-    r.start_tick = w->race.start_tick;
-    r.race_laps = w->race.race_laps;
-    if (w->race.ranking_count > 0) {
-        r.leader = w->race.slots[w->race.ranking[0].slot].b;
-        r.leader_progress = w->race.ranking[0].progress;
-    }
-    return r;
 }
 
 void empty_other_slots(world* w)
@@ -203,7 +190,7 @@ void time_trial_lap_end(world* w, int player_laps, int ghost_laps)
     // 6. The player's lap starts at the lap line.
     const int progress = t->first_count > 1 ? t->first_count - 1 : 0;
     set_gate_progress(player, progress);
-    check_gates(t, player, gate_state(w));
+    check_gates(t, player, race_gate_state(w));
 
     // 7. The next lap is recorded from here.
     start_recording(w);

@@ -2,9 +2,9 @@
 // optional collision spheres), flaggers (billboards that react to the race)
 // and decals (pictures painted onto the ground), each read from its own text
 // file in the track directory; their placement on the ground, the 8 x 8 bins
-// that find statues and decals near a point, the flagger rules and the
-// statue contacts of a bike. Drawing belongs to the renderer, which reads
-// these records.
+// that find statues and decals near a point and the flagger rules (a
+// bike's contacts with the statues are the bike's, bike/contact.h).
+// Drawing belongs to the renderer, which reads these records.
 //
 // Coordinates are world feet; an object's y is the terrain height under it
 // plus its own offset. Every list is a growable array (initial capacity 16,
@@ -337,13 +337,6 @@ int statues_near(track_objects* objects, const heightfield* hf, float x, float z
 // contact search of several bikes at once).
 void statues_near_into(const track_objects* objects, const heightfield* hf, float x, float z, float reach,
                        std::vector<int>* out);
-
-// The contacts of a bike (not driven by recorded data) with the statues
-// near its frame (+-6 ft), in joint mode; camera-facing statues are tested
-// upright. A touched statue records tick; a rider hit faster than 20 ft/s
-// while no crash runs and bump_timer is not negative starts a crash.
-// Returns the union of the touching part bits.
-int bike_statue_contacts(bike* b, track_objects* objects, const heightfield* hf, int tick);
 
 // ---- flaggers each frame ----------------------------------------------------------------
 // Each returns true when the flagger's texture changed (the renderer then

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "race/gates.h"
+#include "track/timing_gates.h"
 #include "track/heightfield.h"
 #include "track/lighting.h"
 #include "track/objects.h"

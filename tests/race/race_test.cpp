@@ -59,6 +59,7 @@ std::string picture(int n)
 class RaceTest : public ::testing::Test {
 protected:
     test::data_dirs_fixture dirs;
+    series_set series;  // the points series the game would hand the world
 
     void SetUp() override
     {
@@ -78,17 +79,17 @@ protected:
     {
         world_destroy(tw);
         tw = nullptr;
-        series_set_free(&g_series);
+        series_set_free(&series);
         track_list_free();
         free_file_index();
         clear_messages();
     }
 
-    static void fresh_state()
+    void fresh_state()
     {
         world_destroy(tw);
         tw = world_create();
-        tw->series = &g_series;
+        tw->series = &series;
         snprintf(tw->race.settings.track, sizeof tw->race.settings.track, "pad");
     }
 
@@ -647,13 +648,13 @@ TEST_F(RaceTest, TheSeriesEventIsScoredWhenFinalAndWhenQuit)
     track_list_build(0);
     const char* files[] = {"cup.series", nullptr};
     const char* tracks[] = {"pad", "open"};
-    ASSERT_EQ(load_series(&g_series, files, tracks, 2, 0), 1);
+    ASSERT_EQ(load_series(&series, files, tracks, 2, 0), 1);
 
     // As the series menu does: the reset first, then the event is raced.
     const std::vector<int> l =
         lineup({{0, lineup_robot_number + 11}, {1, lineup_robot_number + 22}, {2, lineup_player}});
     ASSERT_TRUE(world_reset(tw, l.data(), nullptr, false, 0, 1, 0));
-    series_begin_racing(&g_series, 0);
+    series_begin_racing(&series, 0);
     EXPECT_STREQ(at(0)->number_text, "11");
     const int s = tw->race.start_tick;
     set_gates(at(1), {s + 100, s + 200, s + 300});  // 22 wins
@@ -662,19 +663,19 @@ TEST_F(RaceTest, TheSeriesEventIsScoredWhenFinalAndWhenQuit)
     tw->race.tick = s + 400;
     update_ranking(tw);
     ASSERT_TRUE(tw->race.results_final);
-    EXPECT_EQ(g_series.items[0].completed, 1);
-    EXPECT_EQ(g_series.racing_series, -1);
+    EXPECT_EQ(series.items[0].completed, 1);
+    EXPECT_EQ(series.racing_series, -1);
     EXPECT_EQ(test::read_file(dirs.home + "/cup.series_standings"), "3 1 2 \n");
 
     // Quitting the next event scores it as it stands: the unfinished player
     // gets no place.
     ASSERT_TRUE(world_reset(tw, l.data(), nullptr, false, 0, 1, 0));
-    series_begin_racing(&g_series, 0);
+    series_begin_racing(&series, 0);
     set_gates(at(0), {s + 100});
     tw->race.tick = s + 200;
     update_ranking(tw);
     ASSERT_TRUE(world_reset(tw, l.data(), nullptr, false, 0, 1, 0));
-    EXPECT_EQ(g_series.items[0].completed, 2);
+    EXPECT_EQ(series.items[0].completed, 2);
     EXPECT_EQ(test::read_file(dirs.home + "/cup.series_standings"), "3 1 2 \n1 2 3 \n");
 }
 

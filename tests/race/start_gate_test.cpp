@@ -21,7 +21,6 @@
 #include "files/datafs.h"
 #include "race/race.h"
 #include "race/world.h"
-#include "race/series.h"
 #include "test_support.h"
 #include "track/track.h"
 
@@ -118,7 +117,7 @@ protected:
         free_file_index();
         clear_messages();
         ASSERT_GE(track_list_build(0), 1);
-        fresh_state();
+        tw = world_create();
         snprintf(tw->race.settings.track, sizeof tw->race.settings.track, "rabbithill");
 
         std::vector<int> lineup(RACE_SLOTS, lineup_empty);
@@ -137,17 +136,9 @@ protected:
     {
         world_destroy(tw);
         tw = nullptr;
-        series_set_free(&g_series);
         track_list_free();
         free_file_index();
         clear_messages();
-    }
-
-    static void fresh_state()
-    {
-        world_destroy(tw);
-        tw = world_create();
-        tw->series = &g_series;
     }
 
     static void tick_with(const control_input& c)
