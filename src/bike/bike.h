@@ -116,20 +116,20 @@ struct bike_foot {
 };
 
 struct bike {
-    // 1. Private copy of the model's parameters.
+    // Private copy of the model's parameters.
     bike_params params;
 
-    // 2-4. Bodies, joints and their feedback records.
+    // Bodies, joints and their feedback records.
     physics_space* space = nullptr;  // the world's physics the bodies live in
     dBodyID bodies[bike_body_count] = {};
     dJointID joints[bike_joint_count] = {};
     dJointFeedback joint_feedback[bike_joint_count] = {};
 
-    // 5. Ground contact per wheel.
+    // Ground contact per wheel.
     wheel_contact front_contact;
     wheel_contact rear_contact;
 
-    // 6. Commands (written by the controls, robots and start rules).
+    // Commands (written by the controls, robots and start rules).
     float throttle = 0;      // 0..1
     float clutch = 0;        // 0..1, 1 = engaged
     float front_brake = 0;   // 0..1
@@ -142,13 +142,13 @@ struct bike {
     int gear = 0;            // 0..5, 0 = first gear
     int last_shift = 0;      // -1, 0, +1
 
-    // 7. Engine.
+    // Engine.
     float engine_angle = 0;    // radians, referred to the rear wheel, -pi..pi
     float engine_speed = 0;    // rad/s at the crank
     float engine_inertia = 0;  // copy of params.engine_inertia
     float final_ratio = 0;     // rear teeth / front teeth
 
-    // 8. Suspension values (from the setup).
+    // Suspension values (from the setup).
     float fork_hsc = 0, fork_lsc = 0, fork_hsr = 0, fork_lsr = 0;
     float fork_spring = 0;     // lbf/ft, both legs
     float fork_preload = 0;    // ft
@@ -159,7 +159,7 @@ struct bike {
     float rider_yspring = 0, rider_ydamping = 0;   // 0..1
     float rider_zspring = 0, rider_zdamping = 0;   // 0..1
 
-    // 9. Race progress and robot state.
+    // Race progress and robot state.
     int gate_progress = 0;            // race gates passed or skipped
     tick_list gate_times;             // tick per race gate, -1 skipped
     line_point_list path;             // robot path
@@ -174,7 +174,7 @@ struct bike {
     float throttle_memory = 0;
     int grip_limit_tick = -1000000;
 
-    // 10. Setup values.
+    // Setup values.
     float roll_damping = 0;
     float leveling = 0;
     float roll_limit_factor = 0;
@@ -197,57 +197,58 @@ struct bike {
     float rider_mass_distribution = 0; // share of rider_mass in the rider body
     float total_mass = 0;              // sum of the seven body masses
 
-    // 11. Resources.
+    // Resources.
     shape* shapes[bike_body_count] = {};     // by body index; private copies
     unsigned models[bike_model_count] = {};
     bike_texture_set textures[bike_texture_count];
     unsigned number_plate_texture = 0;
 
-    // 12-13.
+    // Race number and participant slot.
     char number_text[8] = {};
     int slot = 0;
 
-    // 14. Bike-to-bike contact ticks (-1 after reset).
+    // Bike-to-bike contact ticks (-1 after reset).
     int last_bike_contact_tick = -1;
     int first_bike_contact_tick = -1;
 
-    // 15.
+    // Set once a part touched the ground or the bike went slow after the start.
     int slow_or_down = 0;
 
-    // 16. Landing damping.
+    // Landing damping.
     float landing_level = 1;
     int airborne_tick = 0;
     int landing_tick = 0;
 
-    // 17. Crash.
+    // Crash.
     int crash_timer = 0;     // ticks, > 0 while the rider is down
     int crash_count = 0;
 
-    // 18. Feet: [0] left, [1] right.
+    // Feet: [0] left, [1] right.
     bike_foot feet[2];
 
-    // 19. Rider body linear velocity of the last four ticks (tick mod 4).
+    // Rider body linear velocity of the last four ticks (tick mod 4).
     vec3 rider_velocity_history[4] = {};
 
-    // 20.
+    // Race end, bumps and slides.
     int finished = 0;
     float bump_timer = 0;    // ticks
     float slide_amount = 0;  // 0..1
 
-    // 21. 1 solid; <= 0.25 ghost; between: a remote bike fading out.
+    // 1 solid; <= 0.25 ghost; between: a remote bike fading out.
     float presence = 1;
 
-    // 22. Erosion trails, one per wheel.
+    // Erosion trails, one per wheel.
     erode_trail front_trail;
     erode_trail rear_trail;
 
-    // 23.
+    // Rider aids and arcade physics.
     uint8_t assist_flags = ASSIST_FLAGS_NEW_BIKE;
     uint8_t arcade_flags = 0;
 };
 
 // Builds a bike of the named model (unknown names fall back, with a message)
-// in space (created when it is not yet) in its rest pose at the origin. Texture names may be null. The bike
+// in space (created when it is not yet) in its rest pose at the origin.
+// Texture names may be null. The bike
 // is solid (presence 1). Never null; running out of memory ends the program.
 bike* create_bike(physics_space* space, const char* model_name, int slot, const char* number_text,
                   const char* rider_texture, const char* head_texture,

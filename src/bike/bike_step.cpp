@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "bike/bike.h"
+#include "bike/bike_internal.h"
 #include "bike/contact.h"
 #include "bike/contact_internal.h"
 #include "bike/drivetrain.h"
@@ -16,19 +17,21 @@ using namespace rider_detail;
 
 void bike_step(bike* b, const bike_world* w)
 {
-    // 1. A ghost is posed from recorded states; only its feet move.
+    // A ghost is posed from recorded states; only its feet move.
     if (b->presence <= 0.25f) {
         feet_update(b, w);
         return;
     }
-    // 2-3.
+    // The checks at the start of the step, the rider thrown off, a crash
+    // running its course.
     start_of_step_checks(b, w);
     eject_check(b, w);
     crash_sequence(b, w);
-    // 4. The automatic dab and brakes act for this step only.
+    // The automatic dab and brakes act for this step only.
     const float sit_dab = b->sit_dab, front_brake = b->front_brake, rear_brake = b->rear_brake;
     auto_dab_and_back_up(b, w);
-    // 5-10.
+    // The rider's springs, the suspension, steering, the drivetrain and the
+    // joints' net force taken back.
     rider_springs(b);
     apply_suspension(b);
     if (!arcade(b))
@@ -38,12 +41,13 @@ void bike_step(bike* b, const bike_world* w)
     drivetrain_step(b, w->tick);
     steering_damping(b);
     joint_force_correction(b, w->tick);
-    // 11-12.
+    // The dab and the realignment of a fallen bike; the commands the
+    // automatic dab changed for this step come back.
     dab_and_realign(b, w);
     b->sit_dab = sit_dab;
     b->front_brake = front_brake;
     b->rear_brake = rear_brake;
-    // 13-14.
+    // The feet, and the rider's velocity kept for the next ticks.
     feet_update(b, w);
     b->rider_velocity_history[w->tick & 3] = body_velocity(b->bodies[body_rider]);
 }

@@ -1,7 +1,6 @@
-// One bike's own simulation step, the correction of its joints' numerical
-// error, and the contacts between two bikes.
+// One bike's own simulation step and the contacts between two bikes.
 //
-// The world tick (world_step.h) first lets every bike find its contacts,
+// The world tick (race/world.h, its bike phases in world_step.h) first lets every bike find its contacts,
 // then steps the physics world once, then runs each bike's step, which
 // turns the rider's commands and the bike's state into the joint-motor
 // commands, forces and one-step joints of the next world step.
@@ -19,14 +18,6 @@ struct bike;
 // force correction, the dab and realignment, the feet, and the rider's
 // velocity history. A ghost (presence <= 0.25) only moves its feet.
 void bike_step(bike* b, const bike_world* w);
-
-// Ideal joints exchange equal and opposite forces; what the six bike joints
-// report on the last step does not sum to zero only by numerical error,
-// which would push the bike along. Applies minus that sum (force, and
-// moment about the frame's position) to the frame. Not in the first two
-// ticks, not during a crash, and not while any joint lacks a body (the
-// rider mount while the rider is down). Returns whether it applied.
-bool joint_force_correction(bike* b, int tick);
 
 // Contacts between bikes a and b this tick: every part of a that has a
 // shape (front wheel, rear wheel, frame, fork upper, fork lower, swingarm,

@@ -156,7 +156,7 @@ void drivetrain_step(bike* b, int tick)
     const float axle_angle = (float)dJointGetHingeAngle(rear_axle);
     const float axle_rate = (float)dJointGetHingeAngleRate(rear_axle);
 
-    // 1. Automatic shifting, four times a second, only while the rear
+    // Automatic shifting, four times a second, only while the rear
     // suspension carries load and the rear wheel grips (or is in the air).
     if ((b->assist_flags & assist_auto_shift) && tick % AUTO_SHIFT_INTERVAL == 0 &&
         (float)dJointGetHingeAngle(b->joints[joint_swingarm_pivot]) < -0.01f &&
@@ -167,7 +167,7 @@ void drivetrain_step(bike* b, int tick)
     }
     const float g = overall_ratio(b);
 
-    // 2-5. Engine torque and the clutch coupling.
+    // Engine torque and the clutch coupling.
     const float engine = engine_torque(b);
     const float twist = wrap_angle(b->engine_angle - axle_angle);
     const float clutch_command = b->clutch;
@@ -183,18 +183,18 @@ void drivetrain_step(bike* b, int tick)
         c = 0.0f;
     coupling = clampf(coupling, -CLUTCH_TORQUE_LIMIT, CLUTCH_TORQUE_LIMIT);
 
-    // 6. The clutch slips rather than wind up beyond c quarter turns.
+    // The clutch slips rather than wind up beyond c quarter turns.
     if (twist > c * quarter_turn)
         b->engine_angle = axle_angle + c * quarter_turn;
     else if (twist < -c * quarter_turn)
         b->engine_angle = axle_angle - c * quarter_turn;
 
-    // 7. Transmitted torque on the rear wheel, reaction on the frame.
+    // Transmitted torque on the rear wheel, reaction on the frame.
     const float transmitted = c * c * coupling;
     dBodyAddRelTorque(b->bodies[body_rear_wheel], -transmitted, 0.0, 0.0);
     dBodyAddRelTorque(b->bodies[body_frame], transmitted, 0.0, 0.0);
 
-    // 8-9. The engine's own motion.
+    // The engine's own motion.
     const float load = g > 0.0f ? transmitted / g : 0.0f;
     b->engine_speed += h * (engine - load) / b->engine_inertia;
     if (!std::isfinite(b->engine_speed))
@@ -203,7 +203,7 @@ void drivetrain_step(bike* b, int tick)
         b->engine_angle += h * b->engine_speed / g;
     b->engine_angle = wrap_angle(b->engine_angle);
 
-    // 10-11. Brakes, released while antilock sees the wheel sliding; the
+    // Brakes, released while antilock sees the wheel sliding; the
     // front also while only the front wheel is down (no stoppies).
     float front = b->front_brake_torque * b->front_brake;
     front = antilock_torque(front, (b->assist_flags & assist_front_antilock) != 0, wheel_touches(b->front_contact),

@@ -75,7 +75,7 @@ foot_placement foot_pose(const bike* b, const heightfield* hf)
     const dBodyID frame = b->bodies[body_frame];
     const dBodyID rider = b->bodies[body_rider];
 
-    // 1-2. The pegs, and while a crash runs the feet off them: outward, up
+    // The pegs, and while a crash runs the feet off them: outward, up
     // and back, shrinking to nothing over the last second of the crash.
     vec3 left = p.peg[0];
     vec3 right = p.peg[1];
@@ -92,14 +92,14 @@ foot_placement foot_pose(const bike* b, const heightfield* hf)
         right.z += back;
     }
 
-    // 3.
+    // The feet in the world.
     foot_placement out;
     out.feet[0] = body_point(frame, left);
     out.feet[1] = body_point(frame, right);
     out.weights[0] = 0;
     out.weights[1] = 0;
 
-    // 4. The dab: the foot on the side the bike leans to reaches for the
+    // The dab: the foot on the side the bike leans to reaches for the
     // ground beside the hip, forward when riding and leaning, a little back
     // at rest.
     if (b->dab_amount != 0 && b->crash_timer <= 127) {
@@ -127,7 +127,7 @@ foot_placement foot_pose(const bike* b, const heightfield* hf)
         }
     }
 
-    // 5. During a crash the stored free feet rule, drawn back toward the
+    // During a crash the stored free feet rule, drawn back toward the
     // pose between 128 and 64 ticks before the rider is back on.
     if (b->crash_timer > 0) {
         const float u = (float)std::min(std::max(2 * b->crash_timer - 128, 1), 128) / 128.0f;
@@ -155,7 +155,7 @@ void move_free_feet(bike* b, const heightfield* hf)
 
     for (int i = 0; i < 2; ++i) {
         bike_foot& f = b->feet[i];
-        // 1. Move, 2. fall, stop on the ground, lose speed.
+        // Move, 2. fall, stop on the ground, lose speed.
         f.position = add_scaled(f.position, f.velocity, h);
         f.velocity.y -= 32.0f * h;
         // A foot resting exactly on the ground stays there at rest rather
@@ -167,7 +167,7 @@ void move_free_feet(bike* b, const heightfield* hf)
         }
         f.velocity = scale(f.velocity, 0.9375f);
 
-        // 3. Never further from the hip than the leg reaches; along the
+        // Never further from the hip than the leg reaches; along the
         // leg the foot moves with the rider.
         const vec3 from_hip = sub(f.position, hips[i]);
         const float dist = length(from_hip);
@@ -179,7 +179,7 @@ void move_free_feet(bike* b, const heightfield* hf)
             f.velocity = add_scaled(f.velocity, dir, rider_along - along);
         }
 
-        // 4. Never above the plane below the hips.
+        // Never above the plane below the hips.
         if (dot(sub(f.position, floor_point), down) < 0.0f) {
             f.position = add_scaled(f.position, down, dot(sub(floor_point, f.position), down));
             const float along = dot(f.velocity, down);
@@ -263,12 +263,12 @@ head_frame head_pose(const bike* b)
     head_frame out;
     out.position = body_point(rider, b->params.head_point);
 
-    // 1. Motion backwards along the rider is ignored.
+    // Motion backwards along the rider is ignored.
     vec3 v = from_ode(dBodyGetLinearVel(rider));
     const float vz = dot(v, Z);
     if (vz >= 0.0f)
         v = add_scaled(v, Z, -vz);
-    // 2. At low relative speed the head keeps its rest direction.
+    // At low relative speed the head keeps its rest direction.
     vec3 d = sub(Z, v);
     const float dd = length_sq(d);
     if (dd < 1024.0f) {
@@ -276,29 +276,29 @@ head_frame head_pose(const bike* b)
         d.x = Z.x + (d.x - Z.x) * k;
         d.z = Z.z + (d.z - Z.z) * k;
     }
-    // 3. The head's backward axis, tipped up as the horizontal speed grows.
+    // The head's backward axis, tipped up as the horizontal speed grows.
     const float l = std::sqrt(d.x * d.x + d.z * d.z);
     const float e = std::max((60.0f - l) * l * 0.005833333333333333f, 0.0f) + 0.25f * l;
     const vec3 w = unit_or(v3(d.x, e, d.z), unit_or(Z, v3(0, 0, 1)));
-    // 4.
+    // The head's up and look directions.
     const vec3 U = scale(sub(scale(Y, 1.5f), Z), 0.5547002f);
     const vec3 V = scale(add(scale(Y, 1.5f), Z), 0.5547002f);
-    // 5. The up target: U pulled toward the world's up by at most 0.5.
+    // The up target: U pulled toward the world's up by at most 0.5.
     const vec3 up = v3(0, 1, 0);
     vec3 T = up;
     const vec3 to_up = sub(up, U);
     const float to_up_len = length(to_up);
     if (to_up_len > 0.5f)
         T = add_scaled(U, to_up, 0.5f / to_up_len);
-    // 6. The look direction stays within 0.75 of V.
+    // The look direction stays within 0.75 of V.
     vec3 w1 = add_scaled(w, U, 2.0f * dot(w, U));
     const vec3 off = sub(w1, V);
     const float off_len = length(off);
     if (off_len > 0.75f)
         w1 = add_scaled(V, off, 0.75f / off_len);
-    // 7. Its component along U cut to a third.
+    // Its component along U cut to a third.
     const vec3 w2 = add_scaled(w1, U, -dot(w1, U) * (2.0f / 3.0f));
-    // 8.
+    // The head's axes.
     const vec3 z_axis = unit_or(w2, Z);
     const vec3 x_axis = unit_or(cross(T, w2), X);
     const vec3 y_axis = unit_or(cross(w2, x_axis), Y);

@@ -273,7 +273,7 @@ void crash_sequence(bike* b, const bike_world* w)
     dBodyID frame = b->bodies[body_frame];
     dBodyID fork = b->bodies[body_fork_upper];
 
-    // 1. A rider still moving is held near the bike by his arms (and at
+    // A rider still moving is held near the bike by his arms (and at
     // first by his legs); he and the bike bump into each other.
     if (length_sq(body_velocity(rider)) >= rider_still_speed * rider_still_speed) {
         const float arm = 0.875f * (p.arm_upper + p.arm_lower);
@@ -313,7 +313,7 @@ void crash_sequence(bike* b, const bike_world* w)
         b->crash_timer -= 1;
     }
 
-    // 2. Drawn back onto the bike over the last three seconds, exactly in
+    // Drawn back onto the bike over the last three seconds, exactly in
     // place for the last one.
     const vec3 rest = rider_rest_offset(b);
     if (b->crash_timer < crash_ticks) {
@@ -323,7 +323,7 @@ void crash_sequence(bike* b, const bike_world* w)
         tether(rider, v3(5, 10, 0), frame, add(rest, v3(5, 10, 0)), r);
     }
 
-    // 3. The foot on the high side goes back to its peg.
+    // The foot on the high side goes back to its peg.
     if (b->crash_timer < 320) {
         const int side = bike_roll(b) < 0.0f ? 0 : 1;
         const vec3 target = frame_point(b, add(p.peg[side], v3(0.0f, 3.0f, 1.0f)));
@@ -335,7 +335,7 @@ void crash_sequence(bike* b, const bike_world* w)
         foot.velocity = scale(v, 4.0f);
     }
 
-    // 4. Back on the bike.
+    // Back on the bike.
     if (b->crash_timer <= 0) {
         b->crash_timer = 0;
         const vec3 seat = frame_point(b, rest);
@@ -353,7 +353,7 @@ void auto_dab_and_back_up(bike* b, const bike_world* w)
     const float speed = frame_speed(b);
     const bool crashed = crash_running(b);
 
-    // 1. Walking the bike backwards: a push every 128 ticks (before the
+    // Walking the bike backwards: a push every 128 ticks (before the
     // start only in the first 128 ticks of every 512).
     if (b->back_up > 0.0f && speed < slow_speed) {
         float s = (1.0f - cosf((float)(w->tick & 127) * (2.0f * pi / 127.0f))) * 0.5f;
@@ -366,7 +366,7 @@ void auto_dab_and_back_up(bike* b, const bike_world* w)
         return;
     }
 
-    // 2. A foot down and both brakes on when stopped.
+    // A foot down and both brakes on when stopped.
     if (!(b->assist_flags & assist_dab_when_stopped))
         return;
     const float d = dab_speed_limit(b);

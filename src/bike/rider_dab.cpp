@@ -71,13 +71,13 @@ float foot_lean_limit(float speed, float dab_speed, float roll_limit)
 
 void dab_and_realign(bike* b, const bike_world* w)
 {
-    // 1. A rider who is down has his feet off the pegs.
+    // A rider who is down has his feet off the pegs.
     if (crash_running(b)) {
         b->dab_amount = fminf(1.0f, b->dab_amount + 8.0f * h);
         return;
     }
 
-    // 2. Only while sitting or dabbing, and with ground within reach.
+    // Only while sitting or dabbing, and with ground within reach.
     if (b->sit_dab == 0.0f)
         return;
     dBodyID frame = b->bodies[body_frame];
@@ -90,7 +90,7 @@ void dab_and_realign(bike* b, const bike_world* w)
             return;
     }
 
-    // 3. The foot goes down when slow, or leaning far with both wheels on
+    // The foot goes down when slow, or leaning far with both wheels on
     // the ground.
     const float dab_speed = dab_speed_limit(b);
     const float speed = frame_speed(b);
@@ -118,7 +118,7 @@ void dab_and_realign(bike* b, const bike_world* w)
         }
     }
 
-    // 4. The foot pushes the bike back toward upright, harder after being
+    // The foot pushes the bike back toward upright, harder after being
     // run into.
     float k = roll >= 0.0f ? -pi / 8.0f : pi / 8.0f;
     if ((b->assist_flags & assist_dab_when_stopped) && b->bump_timer < 0.0f)
@@ -134,7 +134,7 @@ void dab_and_realign(bike* b, const bike_world* w)
     if (abs_roll < pi / 32.0f)
         m *= abs_roll * 32.0f / pi;
 
-    // 5. Within the lean the speed allows the foot hardly pushes, unless the
+    // Within the lean the speed allows the foot hardly pushes, unless the
     // rider steers against the lean; at speed only while the front slides.
     if (!(b->back_up >= 0.125f && speed <= 5.0f)) {
         const float limit = foot_lean_limit(speed, dab_speed, b->roll_limit_angle);
@@ -145,7 +145,7 @@ void dab_and_realign(bike* b, const bike_world* w)
             m *= b->slide_amount;
     }
 
-    // 6. The push, 4 ft above the frame's centre: sideways and a little up
+    // The push, 4 ft above the frame's centre: sideways and a little up
     // while the bike is up, straight up once it lies on its side.
     if (m != 0.0f) {
         const vec3 up = body_axis(frame, 0, 1, 0);

@@ -96,12 +96,12 @@ void steer_and_stabilise(bike* b, const bike_world* w)
         return;
     const bike_params& p = b->params;
 
-    // 1. Limits and the direct command.
+    // Limits and the direct command.
     const float f = b->max_steering_force;
     float lower = -f, upper = f;
     float direct = b->steering_strength * b->steer * b->direct_steering;
 
-    // 2-4. How far the front may be steered: full lock at walking speed,
+    // How far the front may be steered: full lock at walking speed,
     // the restricted lock (wider on slippery ground) at speed.
     const float axle_rate = front_axle_rate(b);
     const float wheel_speed = (p.front_tyre_ring_radius + p.front_tyre_section_radius) * axle_rate;
@@ -113,7 +113,7 @@ void steer_and_stabilise(bike* b, const bike_world* w)
     const float restricted = fminf(pi / 4.0f, b->restricted_lock_angle / mu);
     const float lock = restricted + (pi / 4.0f - restricted) * blend;
 
-    // 5. Beyond the lock the steering may only be pushed back; the limit
+    // Beyond the lock the steering may only be pushed back; the limit
     // opens up as the wheel leaves the ground.
     const float psi = front_slip_angle(b);
     const float clearance =
@@ -128,14 +128,14 @@ void steer_and_stabilise(bike* b, const bike_world* w)
     const float roll_rate = bike_roll_rate(b);
     float stabilise;
     if (!touches(b->front_contact) || axle_rate <= pi / 4.0f) {
-        // 6. In the air or hardly rolling: centre the bars, ready to damp
+        // In the air or hardly rolling: centre the bars, ready to damp
         // the landing.
         b->landing_level = b->landing_damping_factor;
         stabilise = -50.0f * angle;
         if (!(b->assist_flags & assist_steering))
             direct = 0.0f;
     } else {
-        // 7. Roll damping (stronger just after landing), leveling, both
+        // Roll damping (stronger just after landing), leveling, both
         // stronger when slow, and much more beyond the roll limit.
         stabilise = roll_rate * b->roll_damping * b->landing_level;
         if (b->landing_level > 1.0f && b->landing_damping_falloff != 0.0f) {
@@ -156,7 +156,7 @@ void steer_and_stabilise(bike* b, const bike_world* w)
             stabilise *= (fabsf(roll) - b->roll_limit_angle) * b->roll_limit_factor + 1.0f;
         stabilise += level;
 
-        // 8. Indirect steering: the command asks for a lean.
+        // Indirect steering: the command asks for a lean.
         if (b->direct_steering < 1.0f) {
             const float indirect =
                 b->steering_strength * indirect_steering(b->steer, roll, roll_rate, b->roll_limit_angle);
@@ -164,16 +164,16 @@ void steer_and_stabilise(bike* b, const bike_world* w)
         }
     }
 
-    // 9. A bumped rider balances badly for a while.
+    // A bumped rider balances badly for a while.
     if (b->bump_timer > 0.0f) {
         const float most = bump_stability_limit(b->bump_timer);
         stabilise = clampf(stabilise, -most, most);
     }
 
-    // 10.
+    // The steering torque of the balance and the rider's command.
     apply_steering_torque(b, clampf((stabilise + direct) * 1.5f, lower, upper));
 
-    // 11. How much the front washes out: slipping beyond part of the lock,
+    // How much the front washes out: slipping beyond part of the lock,
     // or steered well into the lean.
     const float s = clampf((wheel_speed - 5.0f) / 10.0f, 0.0f, 1.0f);
     const float lo = 0.25f * s * lock;
@@ -197,7 +197,7 @@ void arcade_steer(bike* b, const bike_world* w)
     dBodyID frame = b->bodies[body_frame];
     const float angle = steering_angle(b);
 
-    // 1. High in the air: only centre the bars.
+    // High in the air: only centre the bars.
     if (!touches(b->front_contact)) {
         const vec3 at = add(add(body_position(frame), body_velocity(frame)), v3(0.0f, -16.0f, 0.0f));
         if (at.y - ground_height(w, at.x, at.z) >= b->params.frame_pos.y) {
@@ -209,7 +209,7 @@ void arcade_steer(bike* b, const bike_world* w)
         }
     }
 
-    // 2. Lean servo toward -pi/4 x steer.
+    // Lean servo toward -pi/4 x steer.
     const float roll = bike_roll(b);
     const float target_roll = -pi / 4.0f * b->steer;
     const float e = roll - target_roll;
@@ -218,13 +218,13 @@ void arcade_steer(bike* b, const bike_world* w)
         rate = -rate;
     world_angular_motor(frame, body_axis(frame, 0, 0, 1), rate, 1000.0f);
 
-    // 3. Steering servo toward the slip angle less half the command.
+    // Steering servo toward the slip angle less half the command.
     const float target = front_slip_angle(b) - 0.5f * b->steer;
     const float err = dead_band(clampf(target - angle, -0.25f, 0.25f), 1.0f / 32.0f);
     const float d = dead_band(8.0f * err - steering_rate(b), 1.0f / 2400.0f);
     apply_steering_torque(b, clampf(d * 0.5f, -2.0f / 3.0f, 2.0f / 3.0f) * b->steering_strength);
 
-    // 4. Yaw stabiliser: a drag on a point 20 ft behind the frame keeps the
+    // Yaw stabiliser: a drag on a point 20 ft behind the frame keeps the
     // bike pointing where it goes.
     dVector3 v;
     dBodyGetRelPointVel(frame, 0.0, 0.0, 20.0, v);

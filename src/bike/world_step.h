@@ -66,10 +66,10 @@ struct world_tick_state {
 // touched; none in a warm-up. Ghosts take no part.
 void world_collide(world_tick_state* s, world_rider* riders, int count);
 
-// Step 3: every bike throws its roost, the first in the array one further
+// Every bike throws its roost, the first in the array one further
 // on every tick (so no bike always gets the particles first).
 void world_throw_roost(world_tick_state* s, world_rider* riders, int count);
 
-// Step 6: every bike's own step (remote bikes online fade toward ghosts
+// Every bike's own step (remote bikes online fade toward ghosts
 // first). Commands must have been set before.
 void world_bike_steps(world_tick_state* s, world_rider* riders, int count);

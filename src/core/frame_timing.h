@@ -35,7 +35,7 @@ struct frame_timer {
 // Starts the timer at the current time (the last frame becomes now).
 void frame_timer_start(frame_timer* t, const frame_clock_source& clock);
 
-// Step 4 of the frame: counts the frame in the histogram, sleeps where the
+// Counts the frame in the histogram, sleeps where the
 // rules say, and returns the frame's advance in seconds, which the target
 // and sim_clock grow by. *now_out receives the clock at the end.
 double frame_advance(frame_timer* t, const frame_timing_input& in, const frame_clock_source& clock,

@@ -287,7 +287,7 @@ void create_slot_bike(world* w, int slot, const char* personality, float x, floa
     }
 }
 
-// Step 12 of the reset: a bike for every slot with a rider.
+// A bike for every slot with a rider.
 void load_bikes(world* w, bool multiplayer, bool playing)
 {
     loading_begin("Loading bikes");
@@ -333,7 +333,7 @@ void load_bikes(world* w, bool multiplayer, bool playing)
     loading_done("Loading bikes");
 }
 
-// Step 10: the watched slot, one robot when nobody rides, one player.
+// The watched slot, one robot when nobody rides, one player.
 void settle_lineup(world* w, bool playing)
 {
     int watched = -1;
@@ -505,30 +505,30 @@ bool world_reset(world* w, const int* lineup, const char* play_demo, bool record
 {
     const bool multiplayer = w->race.net.connected;
 
-    // 1. The event being raced counts as it stands.
+    // The event being raced counts as it stands.
     race_score_series(w);
     loading_status("Resetting...");
     log_printf("Resetting\n");
     take_loading_delay(nullptr, nullptr, 0);
 
-    // 2. The robots' order, from the generator seeded with the tick.
+    // The robots' order, from the generator seeded with the tick.
     w->physics.rng.seed((uint32_t)w->race.tick);
     shuffle_robots(w);
 
-    // 3. Racing lines learnt on the old track; the demo being watched.
+    // Racing lines learnt on the old track; the demo being watched.
     loading_begin("Remembering lines");
     if (w->track.loaded && w->robots.lines_save)
         w->robots.lines_save(w->robots.context);
     close_demo(w);
     loading_done("Remembering lines");
 
-    // 4. The old riders.
+    // The old riders.
     finish_recording(w);
     loading_status("Cleaning up");
     race_free_bikes(w);
     loading_done("Cleaning up");
 
-    // 5-6. The clock and the start.
+    // The clock and the start.
     w->race.tick = 0;
     w->race.false_start_penalty = 0;
     w->race.race_minutes_ticks = minutes_ticks > 0 ? minutes_ticks : 0;
@@ -543,7 +543,7 @@ bool world_reset(world* w, const int* lineup, const char* play_demo, bool record
         w->race.start_tick = (int)((13.0 + 2.0 * u) * RACE_TICKS_PER_SECOND);
     }
 
-    // 7. What the last ride left in the slots.
+    // What the last ride left in the slots.
     w->race.time_trial = lineup == nullptr;
     if (!multiplayer) {
         for (race_slot& s : w->race.slots)
@@ -554,7 +554,7 @@ bool world_reset(world* w, const int* lineup, const char* play_demo, bool record
     }
     clear_state_histories(w);
 
-    // 8. The track.
+    // The track.
     bool playing = false;
     char demo_track[RACE_TRACK_NAME_MAX + 1] = {};
     if (play_demo)
@@ -566,7 +566,7 @@ bool world_reset(world* w, const int* lineup, const char* play_demo, bool record
         return false;
     }
 
-    // 9. The lineup.
+    // The lineup.
     if (w->race.time_trial) {
         w->race.last_lap_time = 0;
         w->race.best_lap_time = 0;
@@ -580,23 +580,23 @@ bool world_reset(world* w, const int* lineup, const char* play_demo, bool record
     for (race_slot& s : w->race.slots)
         s.driver = slot_driver_recorded;
 
-    // 10. Who is watched.
+    // Who is watched.
     settle_lineup(w, playing);
 
-    // 11. The lines the robots choose from.
+    // The lines the robots choose from.
     loading_status("Analyzing lines");
     if (w->robots.lines_load)
         w->robots.lines_load(w->robots.context, skill);
 
-    // 12. The bikes.
+    // The bikes.
     load_bikes(w, multiplayer, playing);
 
-    // 13. Fresh histories; a new recording.
+    // Fresh histories; a new recording.
     clear_state_histories(w);
     if (record_demo)
         start_recording(w);
 
-    // 14. Roost, line bests, texture memory.
+    // Roost, line bests, texture memory.
     if (w->track.particle_pool)
         roost_pool_reset(w->track.particle_pool);
     if (w->robots.lines_reset_bests)
@@ -604,7 +604,7 @@ bool world_reset(world* w, const int* lineup, const char* play_demo, bool record
     const unsigned long texture_bytes = g_track_hooks.texture_memory ? g_track_hooks.texture_memory() : 0;
     add_message("%d MB texture memory used\n", (int)(texture_bytes / (1024ul * 1024ul)));
 
-    // 15. The race length.
+    // The race length.
     if (w->race.race_minutes_ticks > 0) {
         w->race.race_laps = RACE_LAPS_UNDECIDED;
         w->race.half_laps = RACE_LAPS_UNDECIDED;
@@ -613,12 +613,12 @@ bool world_reset(world* w, const int* lineup, const char* play_demo, bool record
         w->race.half_laps = (w->race.extra_laps + 1) / 2;
     }
 
-    // 16. The gate; the time trial's restart place.
+    // The gate; the time trial's restart place.
     raise_start_gate(w);
     if (w->race.time_trial)
         time_trial_restart(w);
 
-    // 17. The first ranking, the watched bike, the player's setup.
+    // The first ranking, the watched bike, the player's setup.
     double delay = 0;
     char delay_text[80];
     take_loading_delay(&delay, delay_text, (int)sizeof delay_text);

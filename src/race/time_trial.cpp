@@ -160,7 +160,7 @@ void time_trial_lap_end(world* w, int player_laps, int ghost_laps)
     if (!w->race.time_trial || !player || player_laps < 0 || lap_count(t, player->gate_progress) == player_laps)
         return;
 
-    // 1-2. Where the player and the ghost stand; the lap's files close.
+    // Where the player and the ghost stand; the lap's files close.
     const int player_gates = player->gate_progress;
     const int ghost_gates = w->race.slots[1].b ? w->race.slots[1].b->gate_progress : -1;
     close_demo(w);
@@ -168,7 +168,7 @@ void time_trial_lap_end(world* w, int player_laps, int ghost_laps)
     empty_other_slots(w);
     clear_state_histories(w);
 
-    // 3. The lap's time; the best.
+    // The lap's time; the best.
     double lap = 0.0;
     if (timing_active(t)) {
         lap = completed_lap_time(t, player);
@@ -177,22 +177,22 @@ void time_trial_lap_end(world* w, int player_laps, int ghost_laps)
             w->race.best_lap_time = lap;
     }
 
-    // 4. A lap that beat the ghost (or the first one) becomes the ghost.
+    // A lap that beat the ghost (or the first one) becomes the ghost.
     char lastlap[RACE_TRACK_NAME_MAX + 32], fastlap[RACE_TRACK_NAME_MAX + 32];
     track_file(w, lastlap, sizeof lastlap, "lastlap.kzdemo");
     track_file(w, fastlap, sizeof fastlap, "fastlap.kzdemo");
     if (!file_exists(fastlap) || (ghost_gates < player_gates && lap > 0.0))
         copy_file(lastlap, fastlap);
 
-    // 5. The ghost rides the next lap.
+    // The ghost rides the next lap.
     load_ghost(w, fastlap);
 
-    // 6. The player's lap starts at the lap line.
+    // The player's lap starts at the lap line.
     const int progress = t->first_count > 1 ? t->first_count - 1 : 0;
     set_gate_progress(player, progress);
     check_gates(t, player, race_gate_state(w));
 
-    // 7. The next lap is recorded from here.
+    // The next lap is recorded from here.
     start_recording(w);
     record_tick(w, true);
     update_ranking(w);

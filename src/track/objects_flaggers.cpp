@@ -41,7 +41,7 @@ void flaggers_read(track_objects* objects, const heightfield* hf, data_stream* s
     flagger_set& f = objects->flaggers;
     char names[5][OBJECT_NAME_MAX + 1];
 
-    // 1. The start flagger: positions A and B, size, aspect, walk duration,
+    // The start flagger: positions A and B, size, aspect, walk duration,
     //    then its pictures t0 (also the sprite's) .. t4.
     float v[9];
     if (stream_scan(s, " [ %f %f %f ] [ %f %f %f ] %f %f %f ", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6],
@@ -71,7 +71,7 @@ void flaggers_read(track_objects* objects, const heightfield* hf, data_stream* s
     objects->sprites.items[st.sprite_index].y_offset = st.a[1];
     f.has_start = true;
 
-    // 2. The finish flagger: position, size, aspect, pictures t0..t3.
+    // The finish flagger: position, size, aspect, pictures t0..t3.
     if (stream_scan(s, " [ %f %f %f ] %f %f ", &v[0], &v[1], &v[2], &v[3], &v[4]) != 5 || !all_finite(v, 5))
         return;
     for (int k = 0; k < 4; k++)
@@ -86,7 +86,7 @@ void flaggers_read(track_objects* objects, const heightfield* hf, data_stream* s
     objects->sprites.items[fin.sprite_index].y_offset = v[1];
     f.has_finish = true;
 
-    // 3. Course flaggers until an entry fails.
+    // Course flaggers until an entry fails.
     for (;;) {
         int gates[4];
         if (stream_scan(s, " [ %f %f %f ] %f %f %d %d %d %d", &v[0], &v[1], &v[2], &v[3], &v[4], &gates[0], &gates[1],

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bike/bike.h"
+#include "bike/bike_internal.h"
 #include "bike/bike_step.h"
 #include "bike/contact.h"
 #include "bike/controls.h"
