@@ -52,11 +52,12 @@ struct ride_figures {
     int crashes = 0;
 };
 
-bool ride(const bench_options& o, int count, ride_figures* out)
+// A row of count bikes ridden along the centre line (full throttle where
+// there is none); script is filled with that throttle.
+sim_ride_options ride_options(const bench_options& o, int count, sim_script* script)
 {
-    sim_script script;
     std::string why;
-    sim_script_add_line(&script, "0 throttle=1", &why);
+    sim_script_add_line(script, "0 throttle=1", &why);
     sim_ride_options ro;
     ro.track = o.track;
     ro.bikes = count;
@@ -66,7 +67,15 @@ bool ride(const bench_options& o, int count, ride_figures* out)
     ro.spot_angle = o.spot_angle;
     ro.cruise_mph = o.cruise_mph;
     ro.follow = 1;
-    ro.script = &script;
+    ro.script = script;
+    return ro;
+}
+
+bool ride(const bench_options& o, int count, ride_figures* out)
+{
+    sim_script script;
+    std::string why;
+    const sim_ride_options ro = ride_options(o, count, &script);
     sim_ride r;
     if (!sim_ride_start(&r, ro, &why)) {
         fprintf(stderr, "world_tick_bench: %s\n", why.c_str());
@@ -97,12 +106,7 @@ bool two_worlds(const bench_options& o, int count, double* one_after_other, doub
 {
     sim_script script;
     std::string why;
-    sim_script_add_line(&script, "0 throttle=1", &why);
-    sim_ride_options ro;
-    ro.track = o.track;
-    ro.bikes = count;
-    ro.follow = 1;
-    ro.script = &script;
+    const sim_ride_options ro = ride_options(o, count, &script);
     auto ride_for = [&](sim_ride* r, uint64_t* hash) {
         physics_thread_init();
         for (int t = 0; t < o.ticks; t++)

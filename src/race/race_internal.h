@@ -16,5 +16,8 @@ bike* race_player_bike(const world* w);
 // last three gates, so it rides as a ghost among the others.
 bool race_own_bike_ghosted(const world* w);
 
+// Frees one slot's bike and engine sound.
+void race_free_slot_bike(world* w, int slot);
+
 // One tick is this many seconds; 1/128 exactly.
 constexpr float race_tick_length = 0.0078125f;

@@ -190,17 +190,6 @@ bool bring_track(world* w, const char* wanted, bool multiplayer)
 
 // ---- the bikes ------------------------------------------------------------------------
 
-void free_slot_bike(world* w, int slot)
-{
-    race_slot& s = w->race.slots[slot];
-    if (w->sound.destroy)
-        w->sound.destroy(w->sound.context, slot);
-    if (s.b) {
-        destroy_bike(s.b);
-        s.b = nullptr;
-    }
-}
-
 bool object_touches(world* w, bike* b, float reach)
 {
     track_objects* objects = &w->track.objects;
@@ -452,11 +441,22 @@ float race_place_bike(world* w, bike* b, float x, float z, float angle)
     return height;
 }
 
+void race_free_slot_bike(world* w, int slot)
+{
+    race_slot& s = w->race.slots[slot];
+    if (w->sound.destroy)
+        w->sound.destroy(w->sound.context, slot);
+    if (s.b) {
+        destroy_bike(s.b);
+        s.b = nullptr;
+    }
+}
+
 void race_free_bikes(world* w)
 {
     log_printf("Deallocating bikes\n");
     for (int slot = 0; slot < RACE_SLOTS; slot++)
-        free_slot_bike(w, slot);
+        race_free_slot_bike(w, slot);
     log_printf("Finished deallocating bikes\n");
 }
 

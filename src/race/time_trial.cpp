@@ -123,13 +123,8 @@ void demo_free_slot(world* w, int slot)
 {
     if (slot < 0 || slot >= RACE_SLOTS)
         return;
+    race_free_slot_bike(w, slot);
     race_slot& s = w->race.slots[slot];
-    if (w->sound.destroy)
-        w->sound.destroy(w->sound.context, slot);
-    if (s.b) {
-        destroy_bike(s.b);
-        s.b = nullptr;
-    }
     s.driver = slot_driver_recorded;
     s.rider = rider_strings();
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <sys/wait.h>
 
@@ -166,6 +167,47 @@ TEST(SimCommandLine, BadInputExitsWithOneAndSaysWhy)
     std::string out, err;
     EXPECT_EQ(run_sim("--help", &out, &err), 0);
     EXPECT_NE(out.find("bench --bikes N"), std::string::npos);
+}
+
+// ---- kessrig-sim with --follow-track ----------------------------------------------------
+
+TEST(SimFollowTrack, RidesALapFromTheGate)
+{
+    std::string out, err;
+    ASSERT_EQ(run_sim("ride --follow-track --laps 1 --ticks 40000 --print-every 0", &out, &err), 0) << err << out;
+    const size_t at = out.find("bike=0 ");
+    ASSERT_NE(at, std::string::npos) << out;
+    const size_t end_state = out.rfind("tick=");
+    ASSERT_NE(end_state, std::string::npos);
+    const std::string line = out.substr(end_state, out.find('\n', end_state) - end_state);
+    EXPECT_NE(line.find(" crashes=0 "), std::string::npos) << line;
+    EXPECT_NE(line.find(" laps=1 "), std::string::npos) << line;
+}
+
+TEST(SimFollowTrack, RefusesWhatItCannotFollow)
+{
+    std::string out, err;
+    EXPECT_EQ(run_sim("ride --laps 2", &out, &err), 1);
+    EXPECT_NE(err.find("--laps needs --follow-track"), std::string::npos) << err;
+    // A copy of the default track given by path, without its centre line
+    // and with heights that cannot be read: it loads (flat, with a warning
+    // on standard error) but cannot be followed.
+    test::temp_dir copy;
+    const std::string original = test::build_data_dir() + "/rabbithill";
+    for (const auto& entry : std::filesystem::directory_iterator(original)) {
+        const std::string name = entry.path().filename().string();
+        if (name != "centreline" && name != "terrain.png")
+            std::filesystem::create_symlink(entry.path(), copy / name);
+    }
+    test::write_file(copy / "terrain.png", "not a picture");
+    EXPECT_EQ(run_sim("ride --follow-track --ticks 10 --track " + copy.path, &out, &err), 1);
+    EXPECT_NE(err.find("track '" + copy.path + "' has no centre line"), std::string::npos) << err;
+    EXPECT_NE(err.find("Warning: can't read heights from '" + copy.path + "/terrain.png'; the terrain is flat"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(run_sim("ride --ticks 10 --track " + copy.path, &out, &err), 0) << err;
+    EXPECT_EQ(run_sim("ride --follow-track --cruise 0", &out, &err), 1);
+    EXPECT_NE(err.find("--cruise"), std::string::npos) << err;
 }
 
 }  // namespace

@@ -34,12 +34,6 @@ const char* const k_help =
 const int k_gone_ticks = 10 * RACE_TICKS_PER_SECOND;
 const int k_hidden_ticks = RACE_TICKS_PER_SECOND;
 
-int fail(const std::string& message)
-{
-    fprintf(stderr, "kessrig-sim: %s\n", message.c_str());
-    return 1;
-}
-
 // True while some rider of the demo has a state newer than `ticks` before
 // the present tick (or still to come).
 bool riders_remain(const world* w, int ticks)
@@ -62,23 +56,23 @@ bool played_out(const world* w)
 int play(world* w, const char* file, double max_seconds)
 {
     if (track_list_build(0) == 0)
-        return fail("no tracks found in the game data");
+        return sim_fail("no tracks found in the game data");
     char track[RACE_TRACK_NAME_MAX + 1];
     if (!open_demo(w, file, track, (int)sizeof track))
-        return fail(std::string("can't play '") + file + "': not a readable demo");
+        return sim_fail(std::string("can't play '") + file + "': not a readable demo");
     const int version = demo_version(w);
     close_demo(w);
 
     // The demo's track, loaded here so its warnings are printed.
     std::string why;
     if (!sim_load_track(&w->track, track, &why))
-        return fail(why);
+        return sim_fail(why);
     int lineup[RACE_SLOTS];
     demo_playback_lineup(playback_only, nullptr, lineup);
     if (!world_reset(w, lineup, file, false, 0, 10, 0))
-        return fail("can't load the demo's track '" + std::string(track) + "'");
+        return sim_fail("can't load the demo's track '" + std::string(track) + "'");
     if (!demo_playing(w))
-        return fail(std::string("can't play '") + file + "'");
+        return sim_fail(std::string("can't play '") + file + "'");
     int riders = 0;
     for (int slot = 0; slot < RACE_SLOTS; slot++)
         if (race_slot_recorded(w, slot))
@@ -108,7 +102,7 @@ int play(world* w, const char* file, double max_seconds)
     printf("wall_seconds=%.3f\n", wall);
     printf("ticks=%ld riders=%d\n", ticks, riders);
     if (ticks >= limit)
-        return fail("the demo did not end within " + std::to_string((long)max_seconds) + " simulated seconds");
+        return sim_fail("the demo did not end within " + std::to_string((long)max_seconds) + " simulated seconds");
     return 0;
 }
 
@@ -129,19 +123,19 @@ int run_demo_command(int argc, char** argv)
             char* end = nullptr;
             const double v = i + 1 < argc ? strtod(argv[i + 1], &end) : 0;
             if (i + 1 >= argc || end == argv[i + 1] || *end || !std::isfinite(v) || v < 1 || v > 1e6)
-                return fail("--max-seconds: expected 1 to 1000000");
+                return sim_fail("--max-seconds: expected 1 to 1000000");
             max_seconds = v;
             i++;
         } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
-            return fail("unknown option '" + arg + "' for demo\n" + demo_usage);
+            return sim_fail("unknown option '" + arg + "' for demo\n" + demo_usage);
         } else if (file) {
-            return fail("demo: one file only\n" + std::string(demo_usage));
+            return sim_fail("demo: one file only\n" + std::string(demo_usage));
         } else {
             file = argv[i];
         }
     }
     if (!file)
-        return fail("demo: no file given\n" + std::string(demo_usage));
+        return sim_fail("demo: no file given\n" + std::string(demo_usage));
     world* w = world_create();
     const int status = play(w, file, max_seconds);
     world_destroy(w);

@@ -91,22 +91,6 @@ struct options {
     bool have_script = false;
 };
 
-int fail(const std::string& message)
-{
-    fprintf(stderr, "kessrig-sim: %s\n", message.c_str());
-    return 1;
-}
-
-bool parse_long(const char* text, long lo, long hi, long* out)
-{
-    char* end = nullptr;
-    const long v = strtol(text, &end, 10);
-    if (end == text || *end || v < lo || v > hi)
-        return false;
-    *out = v;
-    return true;
-}
-
 bool parse_float(const char* text, float* out)
 {
     char* end = nullptr;
@@ -132,7 +116,7 @@ bool parse_spot(const char* text, options* o)
 int parse_options(int argc, char** argv, options* o)
 {
     if (argc < 2)
-        return fail(std::string("no mode given\n") + kUsage);
+        return sim_fail(std::string("no mode given\n") + kUsage);
     o->mode = argv[1];
     if (o->mode == "--help" || o->mode == "-h") {
         fputs(kUsage, stdout);
@@ -141,7 +125,7 @@ int parse_options(int argc, char** argv, options* o)
         return 2;
     }
     if (o->mode != "ride" && o->mode != "bench")
-        return fail("unknown mode '" + o->mode + "' (ride, bench, race or demo)\n" + kUsage + race_usage + demo_usage);
+        return sim_fail("unknown mode '" + o->mode + "' (ride, bench, race or demo)\n" + kUsage + race_usage + demo_usage);
     for (int i = 2; i < argc; i++) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -157,52 +141,52 @@ int parse_options(int argc, char** argv, options* o)
             continue;
         }
         if (i + 1 >= argc)
-            return fail("option " + arg + " needs a value");
+            return sim_fail("option " + arg + " needs a value");
         const char* value = argv[++i];
         long n = 0;
         std::string why;
         if (arg == "--track") {
             if (!*value)
-                return fail("--track needs a name");
+                return sim_fail("--track needs a name");
             o->ride.track = value;
         } else if (arg == "--model") {
             o->ride.model = value;
         } else if (arg == "--bikes") {
-            if (!parse_long(value, 1, 160, &n))
-                return fail(std::string("--bikes: expected 1 to 160, got '") + value + "'");
+            if (!sim_parse_long(value, 1, 160, &n))
+                return sim_fail(std::string("--bikes: expected 1 to 160, got '") + value + "'");
             o->ride.bikes = (int)n;
         } else if (arg == "--ticks") {
-            if (!parse_long(value, 1, 100000000, &n))
-                return fail(std::string("--ticks: expected 1 to 100000000, got '") + value + "'");
+            if (!sim_parse_long(value, 1, 100000000, &n))
+                return sim_fail(std::string("--ticks: expected 1 to 100000000, got '") + value + "'");
             o->ticks = n;
         } else if (arg == "--threads") {
-            if (!parse_long(value, 1, 16, &n))
-                return fail(std::string("--threads: expected 1 to 16, got '") + value + "'");
+            if (!sim_parse_long(value, 1, 16, &n))
+                return sim_fail(std::string("--threads: expected 1 to 16, got '") + value + "'");
             o->ride.threads = (int)n;
         } else if (arg == "--print-every") {
-            if (!parse_long(value, 0, 100000000, &n))
-                return fail(std::string("--print-every: expected a tick count, got '") + value + "'");
+            if (!sim_parse_long(value, 0, 100000000, &n))
+                return sim_fail(std::string("--print-every: expected a tick count, got '") + value + "'");
             o->print_every = n;
         } else if (arg == "--spacing") {
             if (!parse_float(value, &o->ride.spacing) || o->ride.spacing < 0 || o->ride.spacing > 100)
-                return fail(std::string("--spacing: expected 0 to 100 ft, got '") + value + "'");
+                return sim_fail(std::string("--spacing: expected 0 to 100 ft, got '") + value + "'");
         } else if (arg == "--speed") {
             if (!parse_float(value, &o->ride.speed_mph) || o->ride.speed_mph < 0 || o->ride.speed_mph > 200)
-                return fail(std::string("--speed: expected 0 to 200 mph, got '") + value + "'");
+                return sim_fail(std::string("--speed: expected 0 to 200 mph, got '") + value + "'");
         } else if (arg == "--cruise") {
             if (!parse_float(value, &o->ride.cruise_mph) || o->ride.cruise_mph < 1 || o->ride.cruise_mph > 120)
-                return fail(std::string("--cruise: expected 1 to 120 mph, got '") + value + "'");
+                return sim_fail(std::string("--cruise: expected 1 to 120 mph, got '") + value + "'");
         } else if (arg == "--laps") {
-            if (!parse_long(value, 1, 1000, &n))
-                return fail(std::string("--laps: expected 1 to 1000, got '") + value + "'");
+            if (!sim_parse_long(value, 1, 1000, &n))
+                return sim_fail(std::string("--laps: expected 1 to 1000, got '") + value + "'");
             o->laps = n;
         } else if (arg == "--roost-density") {
-            if (!parse_long(value, 0, 1000, &n))
-                return fail(std::string("--roost-density: expected 0 to 1000, got '") + value + "'");
+            if (!sim_parse_long(value, 0, 1000, &n))
+                return sim_fail(std::string("--roost-density: expected 0 to 1000, got '") + value + "'");
             o->ride.roost_density = (int)n;
         } else if (arg == "--stability") {
             if (!parse_float(value, &o->ride.stability) || o->ride.stability < 0 || o->ride.stability > 100)
-                return fail(std::string("--stability: expected 0 to 100, got '") + value + "'");
+                return sim_fail(std::string("--stability: expected 0 to 100, got '") + value + "'");
             o->ride.have_stability = true;
         } else if (arg == "--arcade") {
             if (strcmp(value, "yes") == 0)
@@ -210,28 +194,28 @@ int parse_options(int argc, char** argv, options* o)
             else if (strcmp(value, "no") == 0)
                 o->ride.arcade = 0;
             else
-                return fail(std::string("--arcade: expected yes or no, got '") + value + "'");
+                return sim_fail(std::string("--arcade: expected yes or no, got '") + value + "'");
         } else if (arg == "--drop") {
             if (!parse_float(value, &o->ride.drop) || o->ride.drop < 0 || o->ride.drop > 1000)
-                return fail(std::string("--drop: expected 0 to 1000 ft, got '") + value + "'");
+                return sim_fail(std::string("--drop: expected 0 to 1000 ft, got '") + value + "'");
         } else if (arg == "--spot") {
             if (!parse_spot(value, o))
-                return fail(std::string("--spot: expected X,Z,ANGLE, got '") + value + "'");
+                return sim_fail(std::string("--spot: expected X,Z,ANGLE, got '") + value + "'");
             o->ride.have_spot = true;
         } else if (arg == "--script") {
             if (!sim_script_load(&o->script, value, &why))
-                return fail(why);
+                return sim_fail(why);
             o->have_script = true;
         } else if (arg == "--do") {
             if (!sim_script_add_line(&o->script, value, &why))
-                return fail("--do '" + std::string(value) + "': " + why);
+                return sim_fail("--do '" + std::string(value) + "': " + why);
             o->have_script = true;
         } else {
-            return fail("unknown option '" + arg + "'\n" + kUsage);
+            return sim_fail("unknown option '" + arg + "'\n" + kUsage);
         }
     }
     if (o->laps > 0 && o->follow != 1)
-        return fail("--laps needs --follow-track");
+        return sim_fail("--laps needs --follow-track");
     if (!o->have_script) {
         std::string why;
         sim_script_add_line(&o->script, "0 throttle=1", &why);
@@ -275,7 +259,7 @@ int run(const options& o)
     sim_ride r;
     std::string why;
     if (!sim_ride_start(&r, ro, &why))
-        return fail(why);
+        return sim_fail(why);
     world* w = r.w;
     world_profile profile;
     if (bench)
@@ -300,7 +284,7 @@ int run(const options& o)
     if (broken < 0)
         sim_ride_finite(r, &broken);
     if (broken >= 0)
-        return fail("bike " + std::to_string(broken) + " has a non-finite state at tick " + std::to_string(r.tick()));
+        return sim_fail("bike " + std::to_string(broken) + " has a non-finite state at tick " + std::to_string(r.tick()));
     if (bench) {
         const world_profile& p = profile;
         const double parts = p.contacts + p.roost + p.step + p.bikes + p.gates + p.erosion + p.other;
@@ -321,7 +305,7 @@ int run(const options& o)
             print_state(r, i);
     int status = 0;
     if (o.laps > 0 && !all_laps_done(r, o.laps))
-        status = fail("not every rider completed " + std::to_string(o.laps) + " laps in " + std::to_string(r.tick()) +
+        status = sim_fail("not every rider completed " + std::to_string(o.laps) + " laps in " + std::to_string(r.tick()) +
                       " ticks");
     const roost_pool* roost = w->track.particle_pool;
     printf("ticks=%d bikes=%d roost_particles=%d sim_seconds=%.3f wall_seconds=%.3f\n", r.tick(), r.count,

@@ -69,32 +69,6 @@ struct race_options {
     long threads = 1;
 };
 
-int fail(const std::string& message)
-{
-    fprintf(stderr, "kessrig-sim: %s\n", message.c_str());
-    return 1;
-}
-
-bool parse_long(const char* text, long lo, long hi, long* out)
-{
-    char* end = nullptr;
-    const long v = strtol(text, &end, 10);
-    if (end == text || *end || v < lo || v > hi)
-        return false;
-    *out = v;
-    return true;
-}
-
-bool parse_number(const char* text, double lo, double hi, double* out)
-{
-    char* end = nullptr;
-    const double v = strtod(text, &end);
-    if (end == text || *end || !std::isfinite(v) || v < lo || v > hi)
-        return false;
-    *out = v;
-    return true;
-}
-
 // 0 to go on, 1 after a message, 2 for --help.
 int parse(int argc, char** argv, race_options* o)
 {
@@ -103,54 +77,54 @@ int parse(int argc, char** argv, race_options* o)
         if (arg == "--help" || arg == "-h")
             return 2;
         if (i + 1 >= argc)
-            return fail("option " + arg + " needs a value");
+            return sim_fail("option " + arg + " needs a value");
         const char* value = argv[++i];
         long n = 0;
         double x = 0;
         const std::string bad = std::string(": bad value '") + value + "'";
         if (arg == "--robots" || arg == "--scripted") {
-            if (!parse_long(value, 0, RACE_SLOTS, &n))
-                return fail(arg + ": expected 0 to 160, got '" + value + "'");
+            if (!sim_parse_long(value, 0, RACE_SLOTS, &n))
+                return sim_fail(arg + ": expected 0 to 160, got '" + value + "'");
             (arg == "--robots" ? o->robots : o->scripted) = (int)n;
         } else if (arg == "--laps") {
-            if (!parse_long(value, 1, 1000, &o->laps))
-                return fail("--laps: expected 1 to 1000, got '" + std::string(value) + "'");
+            if (!sim_parse_long(value, 1, 1000, &o->laps))
+                return sim_fail("--laps: expected 1 to 1000, got '" + std::string(value) + "'");
         } else if (arg == "--minutes") {
-            if (!parse_long(value, 0, 600, &o->minutes))
-                return fail("--minutes: expected 0 to 600, got '" + std::string(value) + "'");
+            if (!sim_parse_long(value, 0, 600, &o->minutes))
+                return sim_fail("--minutes: expected 0 to 600, got '" + std::string(value) + "'");
         } else if (arg == "--seed") {
-            if (!parse_long(value, 0, 2147483647L, &o->seed))
-                return fail("--seed: expected 0 to 2147483647, got '" + std::string(value) + "'");
+            if (!sim_parse_long(value, 0, 2147483647L, &o->seed))
+                return sim_fail("--seed: expected 0 to 2147483647, got '" + std::string(value) + "'");
         } else if (arg == "--track") {
             if (!*value)
-                return fail("--track needs a name");
+                return sim_fail("--track needs a name");
             o->track = value;
         } else if (arg == "--slot") {
-            if (!parse_long(value, 0, RACE_SLOTS - 1, &o->first_slot))
-                return fail("--slot: expected 0 to 159, got '" + std::string(value) + "'");
+            if (!sim_parse_long(value, 0, RACE_SLOTS - 1, &o->first_slot))
+                return sim_fail("--slot: expected 0 to 159, got '" + std::string(value) + "'");
         } else if (arg == "--cruise") {
-            if (!parse_number(value, 1, 120, &x))
-                return fail("--cruise: expected 1 to 120 mph, got '" + std::string(value) + "'");
+            if (!sim_parse_number(value, 1, 120, &x))
+                return sim_fail("--cruise: expected 1 to 120 mph, got '" + std::string(value) + "'");
             o->cruise_mph = (float)x;
         } else if (arg == "--max-seconds") {
-            if (!parse_number(value, 1, 1e6, &o->max_seconds))
-                return fail("--max-seconds" + bad);
+            if (!sim_parse_number(value, 1, 1e6, &o->max_seconds))
+                return sim_fail("--max-seconds" + bad);
         } else if (arg == "--date") {
-            if (!parse_long(value, 0, 4102444800L, &o->date))
-                return fail("--date" + bad);
+            if (!sim_parse_long(value, 0, 4102444800L, &o->date))
+                return sim_fail("--date" + bad);
             o->have_date = true;
         } else if (arg == "--threads") {
-            if (!parse_long(value, 1, 16, &o->threads))
-                return fail("--threads: expected 1 to 16, got '" + std::string(value) + "'");
+            if (!sim_parse_long(value, 1, 16, &o->threads))
+                return sim_fail("--threads: expected 1 to 16, got '" + std::string(value) + "'");
         } else if (arg == "--erode") {
-            if (!parse_long(value, 0, 100, &o->erode))
-                return fail("--erode: expected 0 to 100, got '" + std::string(value) + "'");
+            if (!sim_parse_long(value, 0, 100, &o->erode))
+                return sim_fail("--erode: expected 0 to 100, got '" + std::string(value) + "'");
         } else if (arg == "--record") {
             if (!*value)
-                return fail("--record needs a file name");
+                return sim_fail("--record needs a file name");
             o->record = value;
         } else {
-            return fail("unknown option '" + arg + "' for race\n" + race_usage);
+            return sim_fail("unknown option '" + arg + "' for race\n" + race_usage);
         }
     }
     if (o->robots < 0 && o->scripted < 0)
@@ -161,27 +135,27 @@ int parse(int argc, char** argv, race_options* o)
         o->scripted = 0;
     const int riders = o->robots + o->scripted;
     if (riders < 1 || riders > RACE_SLOTS)
-        return fail("race: 1 to 160 riders in all, got " + std::to_string(riders));
+        return sim_fail("race: 1 to 160 riders in all, got " + std::to_string(riders));
     if (o->first_slot >= 0 && o->first_slot + riders > RACE_SLOTS)
-        return fail("--slot: " + std::to_string(riders) + " riders from slot " + std::to_string(o->first_slot) +
+        return sim_fail("--slot: " + std::to_string(riders) + " riders from slot " + std::to_string(o->first_slot) +
                     " do not fit into 160 slots");
     // Nothing may be promised that this build cannot do.
     if (o->robots > 0)
-        return fail("--robots: robot riders need the auto pilot, which this build does not have; use --scripted");
+        return sim_fail("--robots: robot riders need the auto pilot, which this build does not have; use --scripted");
     return 0;
 }
 
 int run_race(world* w, test_riders& riders_of, const race_options& o)
 {
     if (track_list_build(0) == 0)
-        return fail("no tracks found in the game data");
+        return sim_fail("no tracks found in the game data");
     std::string why;
     if (!sim_load_track(&w->track, o.track.c_str(), &why))
-        return fail(why);
+        return sim_fail(why);
     const std::string track_dir = w->track.dir;
 
     if (o.scripted > 0 && !test_riders_load_line(&riders_of, w, true, &why))
-        return fail(why);
+        return sim_fail(why);
 
     // The riders stand side by side in the middle of the gate.
     const int riders = o.scripted + o.robots;
@@ -201,11 +175,11 @@ int run_race(world* w, test_riders& riders_of, const race_options& o)
     w->race.tick = (int)o.seed;
     const int minutes_ticks = (int)o.minutes * 60 * RACE_TICKS_PER_SECOND;
     if (!world_reset(w, lineup, nullptr, !o.record.empty(), minutes_ticks, (int)o.laps, 0))
-        return fail("can't load track '" + o.track + "'");
+        return sim_fail("can't load track '" + o.track + "'");
 
     for (int i = 0; i < o.scripted; i++)
         if (!test_riders_add(&riders_of, w, first + i, o.cruise_mph, &why))
-            return fail(why);
+            return sim_fail(why);
     printf("track=%s laps=%ld minutes=%ld seed=%ld start_tick=%d riders=%d\n", track_dir.c_str(), o.laps, o.minutes,
            o.seed, w->race.start_tick, riders);
 
@@ -234,7 +208,7 @@ int run_race(world* w, test_riders& riders_of, const race_options& o)
         finish_recording(w);
         demo_record_to(w, nullptr);
         if (!recorded)
-            return fail("can't record the demo into '" + o.record + "'");
+            return sim_fail("can't record the demo into '" + o.record + "'");
         printf("demo=%s\n", o.record.c_str());
     }
 
@@ -252,9 +226,9 @@ int run_race(world* w, test_riders& riders_of, const race_options& o)
     printf("finished=%d riders=%d sim_seconds=%.3f wall_seconds=%.3f\n", finished, w->race.ranking_count,
            ticks / (double)RACE_TICKS_PER_SECOND, wall);
     if (broken >= 0)
-        return fail("the bike in slot " + std::to_string(broken) + " has a non-finite state");
+        return sim_fail("the bike in slot " + std::to_string(broken) + " has a non-finite state");
     if (!w->race.results_final)
-        return fail("no final results after " + std::to_string((long)limit_seconds) + " simulated seconds");
+        return sim_fail("no final results after " + std::to_string((long)limit_seconds) + " simulated seconds");
     return 0;
 }
 

@@ -240,6 +240,35 @@ bool sim_load_track(track* t, const char* name, std::string* why)
     return ok;
 }
 
+// ---- command lines ----------------------------------------------------------------
+
+int sim_fail(const std::string& message)
+{
+    fprintf(stderr, "kessrig-sim: %s\n", message.c_str());
+    return 1;
+}
+
+bool sim_parse_long(const char* text, long lo, long hi, long* out)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long v = strtol(text, &end, 10);
+    if (end == text || *end || errno != 0 || v < lo || v > hi)
+        return false;
+    *out = v;
+    return true;
+}
+
+bool sim_parse_number(const char* text, double lo, double hi, double* out)
+{
+    char* end = nullptr;
+    const double v = strtod(text, &end);
+    if (end == text || *end || !std::isfinite(v) || v < lo || v > hi)
+        return false;
+    *out = v;
+    return true;
+}
+
 // ---- printing ---------------------------------------------------------------------
 
 namespace {

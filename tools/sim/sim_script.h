@@ -74,6 +74,15 @@ sim_controls sim_script_at(const sim_script& s, int tick);
 // Gives the controls to a bike as the player's would be given.
 void sim_controls_apply(const sim_controls& c, bike* b);
 
+// ---- command lines --------------------------------------------------------------
+
+// Prints "kessrig-sim: MESSAGE" on standard error; returns 1 (the exit
+// status of bad input).
+int sim_fail(const std::string& message);
+// A whole word as a number within lo..hi; false for anything else.
+bool sim_parse_long(const char* text, long lo, long hi, long* out);
+bool sim_parse_number(const char* text, double lo, double hi, double* out);
+
 // ---- printing -----------------------------------------------------------------
 
 // The ranking of a world as the runner prints it: "Final Results" or
