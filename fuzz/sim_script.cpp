@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (e.tick < last || e.tick > 86400 * 128)
             __builtin_trap();
         last = e.tick;
-        const sim_controls& v = e.values;
+        const control_input& v = e.values;
         if (v.shift < -1 || v.shift > 1)
             __builtin_trap();
         for (float f : {v.throttle, v.clutch, v.front_brake, v.rear_brake, v.steer, v.lean, v.sit_dab, v.back_up})

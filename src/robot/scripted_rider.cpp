@@ -307,9 +307,10 @@ bool scripted_rider_start(scripted_rider* r, const rider_path* path, const scrip
     return true;
 }
 
-ride_command scripted_rider_drive(scripted_rider* r, const bike* b)
+control_input scripted_rider_drive(scripted_rider* r, const bike* b)
 {
-    ride_command c;
+    control_input c;
+    c.clutch = 1;
     if (!r->path || r->index < 0)
         return c;
     const rider_path& p = *r->path;
@@ -414,7 +415,7 @@ float scripted_rider_progress(const scripted_rider* r)
     return (float)r->laps * loop + (float)(r->index - p.loop_start) * p.step;
 }
 
-void ride_command_apply(const ride_command& c, bike* b)
+void ride_command_apply(const control_input& c, bike* b)
 {
     // Through the bike's setters, so their rules hold (ranges, numbers
     // that are not numbers, nothing while a crash runs).

@@ -18,6 +18,8 @@
 
 #include <vector>
 
+#include "bike/controls.h"
+
 struct bike;
 
 // One point of a path: where it is (y: the ground's height there), how wide
@@ -85,16 +87,6 @@ struct scripted_rider_settings {
     float lost_distance = 80.0f;
 };
 
-// The commands of one tick, in the ranges of the bike's command fields.
-struct ride_command {
-    float throttle = 0;
-    float clutch = 1;
-    float front_brake = 0;
-    float rear_brake = 0;
-    float steer = 0;   // positive = bars to the left
-    float lean = 0;    // -1 forward .. +1 backward
-};
-
 // One rider on one path. The path must outlive it.
 struct scripted_rider {
     const rider_path* path = nullptr;
@@ -112,14 +104,17 @@ struct scripted_rider {
 // path with fewer than three points or a non-positive step.
 bool scripted_rider_start(scripted_rider* r, const rider_path* path, const scripted_rider_settings& settings,
                           const bike* b);
-// The commands for this tick from the bike's present state. While a crash
-// runs the rider lets go (no throttle, no brakes, bars straight).
-ride_command scripted_rider_drive(scripted_rider* r, const bike* b);
+// The commands for this tick from the bike's present state: throttle,
+// clutch (engaged), brakes, steering and lean; the rest stay 0. While a
+// crash runs the rider lets go (no throttle, no brakes, bars straight).
+control_input scripted_rider_drive(scripted_rider* r, const bike* b);
 // How far along the path the rider is (ft): the loop's length per lap
 // completed plus the arc length from loop_start (negative on the lead-in).
 float scripted_rider_progress(const scripted_rider* r);
-// Gives the command to the bike through its command setters.
-void ride_command_apply(const ride_command& c, bike* b);
+// Gives a scripted rider's commands (throttle, clutch, brakes, steering,
+// lean) to the bike through its command setters; the others stay as they
+// are.
+void ride_command_apply(const control_input& c, bike* b);
 
 // Fills the speed profile for a path (exposed for tests and tools).
 void rider_plan_speeds(const rider_path& p, const scripted_rider_settings& s, std::vector<float>* speeds);

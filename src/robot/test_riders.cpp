@@ -18,7 +18,7 @@ void drive(void* context, world* w, int slot, bike* b)
         return;
     }
     if (w->race.tick < w->race.start_tick + t->reaction_ticks) {
-        ride_command hold;
+        control_input hold;
         hold.clutch = 0;
         hold.front_brake = 1;
         hold.rear_brake = 1;

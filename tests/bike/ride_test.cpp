@@ -67,9 +67,9 @@ struct Ride : ::testing::Test {
     // One tick with the script's controls for every bike.
     void tick()
     {
-        const sim_controls c = sim_script_at(script, w->tick());
+        const control_input c = sim_script_at(script, w->tick());
         for (int i = 0; i < w->bikes; i++)
-            sim_controls_apply(c, w->bike_at(i));
+            apply_control_input(w->bike_at(i), &c);
         world_tick(w->w);
     }
     vec3 frame_position(const bike* b) const { return bike_frame_position(b); }

@@ -231,18 +231,6 @@ bike* add_on_path(RiderBehaviour* t, const rider_path& p, int i)
     return t->add_bike(a.x, a.z, angle);
 }
 
-control_input command_of(const ride_command& rc)
-{
-    control_input c;
-    c.throttle = rc.throttle;
-    c.clutch = rc.clutch;
-    c.front_brake = rc.front_brake;
-    c.rear_brake = rc.rear_brake;
-    c.steer = rc.steer;
-    c.lean = rc.lean;
-    return c;
-}
-
 TEST_P(RiderBehaviour, TheScriptedRiderCompletesALapWithoutCrashing)
 {
     load_rabbithill();
@@ -263,7 +251,7 @@ TEST_P(RiderBehaviour, TheScriptedRiderCompletesALapWithoutCrashing)
     int ticks = 0;
     const int limit = 30000;
     while (ticks < limit && scripted_rider_progress(&rider) < start + lap) {
-        tick([&](int, const bike* x) { return command_of(scripted_rider_drive(&rider, x)); });
+        tick([&](int, const bike* x) { return scripted_rider_drive(&rider, x); });
         ticks++;
         const float half_width = 0.5f * path.points[(size_t)rider.index].width;
         worst_off = std::fmax(worst_off, rider.distance - half_width);
@@ -319,7 +307,7 @@ TEST_P(RiderBehaviour, ABikeDrivenOffAJumpLipLandsAndRidesOn)
     const float loop_start = scripted_rider_progress(&rider) - (float)start * path.step;
     auto along = [&] { return scripted_rider_progress(&rider) - loop_start; };
     for (int t = 0; t < 20 * 128 && along() < jump->s_end + 150.0; t++) {
-        tick([&](int, const bike* x) { return command_of(scripted_rider_drive(&rider, x)); });
+        tick([&](int, const bike* x) { return scripted_rider_drive(&rider, x); });
         const bool flying = !(b->front_contact.depth > 0.0f) && !(b->rear_contact.depth > 0.0f);
         air = flying ? air + 1 : 0;
         longest_air = std::max(longest_air, air);
@@ -512,7 +500,7 @@ TEST_P(RiderBehaviour, TheSameInputsGiveTheSameBits)
                                                                         (float)g.z);
         }
         for (int t = 0; t < 10000; t++)
-            tick([&](int i, const bike* x) { return command_of(scripted_rider_drive(&riders[(size_t)i], x)); });
+            tick([&](int i, const bike* x) { return scripted_rider_drive(&riders[(size_t)i], x); });
         for (int i = 0; i < w->bikes; i++)
             crashes[run] += w->bike_at(i)->crash_count;
         hashes[run] = world_state_hash(w->w);

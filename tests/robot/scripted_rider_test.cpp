@@ -168,12 +168,12 @@ TEST(ScriptedRiderSpeeds, RefusesPathsItCannotRide)
     p.step = 0.0f;
     EXPECT_FALSE(scripted_rider_start(&r, &p, scripted_rider_settings(), b));
     // A rider that never started gives neutral commands.
-    const ride_command c = scripted_rider_drive(&r, b);
+    const control_input c = scripted_rider_drive(&r, b);
     EXPECT_EQ(c.throttle, 0.0f);
     EXPECT_EQ(c.steer, 0.0f);
     EXPECT_EQ(c.clutch, 1.0f);
     // Commands reach the bike through its setters.
-    ride_command wild;
+    control_input wild;
     wild.throttle = 3.0f;
     wild.steer = -7.0f;
     wild.front_brake = NAN;

@@ -31,18 +31,18 @@ TEST(SimScript, ChangesHoldUntilTheNextOneAndSortByTime)
     EXPECT_EQ(s.events[2].tick, 141);  // 1.1 s, nearest tick
     EXPECT_EQ(s.events[3].tick, 320);
 
-    const sim_controls start = sim_script_at(s, 0);
+    const control_input start = sim_script_at(s, 0);
     EXPECT_EQ(start.throttle, 1.0f);
     EXPECT_EQ(start.steer, -0.25f);
     EXPECT_EQ(start.clutch, 1.0f);  // lever released unless the script says
     EXPECT_EQ(start.shift, 0);
     EXPECT_EQ(sim_script_at(s, 128).shift, 1);
     EXPECT_EQ(sim_script_at(s, 140).shift, 1);
-    const sim_controls later = sim_script_at(s, 200);
+    const control_input later = sim_script_at(s, 200);
     EXPECT_EQ(later.shift, 0);
     EXPECT_EQ(later.clutch, 0.5f);
     EXPECT_EQ(later.throttle, 1.0f);
-    const sim_controls braking = sim_script_at(s, 100000);
+    const control_input braking = sim_script_at(s, 100000);
     EXPECT_EQ(braking.throttle, 0.0f);
     EXPECT_EQ(braking.front_brake, 1.0f);
     EXPECT_EQ(braking.rear_brake, 0.5f);

@@ -24,9 +24,12 @@ void drive(void* context, world* w, int slot, bike* b)
     const int i = slot - r->first_slot;
     if (i < 0 || i >= r->count)
         return;
-    sim_controls c = r->script ? sim_script_at(*r->script, w->race.tick) : sim_controls();
+    control_input c;
+    c.clutch = 1;
+    if (r->script)
+        c = sim_script_at(*r->script, w->race.tick);
     if (r->following) {
-        const ride_command rc = scripted_rider_drive(&r->followers[(size_t)i], b);
+        const control_input rc = scripted_rider_drive(&r->followers[(size_t)i], b);
         c.throttle = rc.throttle;
         c.clutch = rc.clutch;
         c.front_brake = rc.front_brake;
@@ -34,7 +37,7 @@ void drive(void* context, world* w, int slot, bike* b)
         c.steer = rc.steer;
         c.lean = rc.lean;
     }
-    sim_controls_apply(c, b);
+    apply_control_input(b, &c);
 }
 
 bool fail(std::string* why, const std::string& text)

@@ -36,18 +36,18 @@ float clampf(float v, float lo, float hi)
 struct control_key {
     const char* name;
     unsigned bit;
-    float sim_controls::*field;
+    float control_input::*field;
 };
 
 const control_key kControlKeys[] = {
-    {"throttle", control_throttle, &sim_controls::throttle},
-    {"clutch", control_clutch, &sim_controls::clutch},
-    {"front", control_front_brake, &sim_controls::front_brake},
-    {"rear", control_rear_brake, &sim_controls::rear_brake},
-    {"steer", control_steer, &sim_controls::steer},
-    {"lean", control_lean, &sim_controls::lean},
-    {"sit", control_sit_dab, &sim_controls::sit_dab},
-    {"backup", control_back_up, &sim_controls::back_up},
+    {"throttle", control_throttle, &control_input::throttle},
+    {"clutch", control_clutch, &control_input::clutch},
+    {"front", control_front_brake, &control_input::front_brake},
+    {"rear", control_rear_brake, &control_input::rear_brake},
+    {"steer", control_steer, &control_input::steer},
+    {"lean", control_lean, &control_input::lean},
+    {"sit", control_sit_dab, &control_input::sit_dab},
+    {"backup", control_back_up, &control_input::back_up},
 };
 
 bool parse_number(const std::string& text, double* out)
@@ -64,21 +64,6 @@ bool parse_number(const std::string& text, double* out)
 }
 
 }  // namespace
-
-void sim_controls_apply(const sim_controls& c, bike* b)
-{
-    control_input in;
-    in.throttle = c.throttle;
-    in.clutch = c.clutch;
-    in.front_brake = c.front_brake;
-    in.rear_brake = c.rear_brake;
-    in.steer = c.steer;
-    in.lean = c.lean;
-    in.sit_dab = c.sit_dab;
-    in.back_up = c.back_up;
-    in.shift = c.shift;
-    apply_control_input(b, &in);
-}
 
 // ---- scripts ----------------------------------------------------------------------
 
@@ -182,9 +167,10 @@ bool sim_script_load(sim_script* s, const char* path, std::string* why)
     return ok;
 }
 
-sim_controls sim_script_at(const sim_script& s, int tick)
+control_input sim_script_at(const sim_script& s, int tick)
 {
-    sim_controls c;
+    control_input c;
+    c.clutch = 1;
     for (const sim_script_event& e : s.events) {
         if (e.tick > tick)
             break;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "bike/controls.h"
 #include "core/vec3.h"
 
 struct bike;
@@ -15,19 +16,8 @@ struct world;
 
 // ---- scripted controls -------------------------------------------------------
 
-// The commands of one tick. Defaults: clutch lever released (engaged), all
-// else 0.
-struct sim_controls {
-    float throttle = 0;
-    float clutch = 1;
-    float front_brake = 0;
-    float rear_brake = 0;
-    float steer = 0;
-    float lean = 0;
-    float sit_dab = 0;
-    float back_up = 0;
-    int shift = 0;
-};
+// A script's commands of one tick are the bike's own command record; until
+// a change says otherwise the clutch is engaged and all else is 0.
 
 // One change of the script: from `tick` on, the controls named in `set`
 // take the given values (the others keep theirs).
@@ -46,7 +36,7 @@ enum sim_control_bits {
 struct sim_script_event {
     int tick = 0;
     unsigned set = 0;
-    sim_controls values;
+    control_input values;
 };
 
 // A script: changes in the order of their ticks (stable for equal ticks).
@@ -70,9 +60,7 @@ bool sim_script_load(sim_script* s, const char* path, std::string* why);
 // The same over an open stream; name goes into the reason.
 bool sim_script_read(sim_script* s, data_stream* in, const char* name, std::string* why);
 // The controls in force at a tick.
-sim_controls sim_script_at(const sim_script& s, int tick);
-// Gives the controls to a bike as the player's would be given.
-void sim_controls_apply(const sim_controls& c, bike* b);
+control_input sim_script_at(const sim_script& s, int tick);
 
 // ---- command lines --------------------------------------------------------------
 
