@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "core/messages.h"
 
@@ -480,8 +481,12 @@ void build_catalogue()
 
 const bike_params* bike_catalogue()
 {
-    if (!g_catalogue.built)
-        build_catalogue();
+    // Built once, whichever world's thread asks first.
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (!g_catalogue.built)
+            build_catalogue();
+    });
     return g_catalogue.records;
 }
 

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "core/messages.h"
@@ -106,6 +107,9 @@ const shape* shape_load(const char* name)
 {
     if (!name)
         return nullptr;
+    // Worlds on several threads load their bikes' shapes into one cache.
+    static std::mutex lock;
+    std::lock_guard<std::mutex> guard(lock);
     for (int i = 0; i < g_shapes.count; i++)
         if (strcmp(g_shapes.items[i]->name, name) == 0)
             return g_shapes.items[i];

@@ -24,8 +24,9 @@ struct loading_delay {
 };
 loading_delay g_delay;
 
-// Worlds on other threads add messages too.
+// Worlds on other threads add messages and show their loading too.
 std::mutex g_message_lock;
+std::mutex g_delay_lock;
 
 }  // namespace
 
@@ -90,6 +91,7 @@ const char* visible_message(int i)
 
 void show_status(const char* text)
 {
+    std::lock_guard<std::mutex> guard(g_delay_lock);
     double now = clock_seconds();
     if (g_delay.last >= 0.0 && now - g_delay.last > g_delay.longest) {
         g_delay.longest = now - g_delay.last;
@@ -106,6 +108,7 @@ void show_status(const char* text)
 
 void take_loading_delay(double* seconds, char* text, int size)
 {
+    std::lock_guard<std::mutex> guard(g_delay_lock);
     if (seconds)
         *seconds = g_delay.longest;
     if (text && size > 0)

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
@@ -91,6 +92,9 @@ void add_dir(const std::string& path)
 
 void build_dirs()
 {
+    // Worlds on several threads open their files through the same list.
+    static std::mutex lock;
+    std::lock_guard<std::mutex> guard(lock);
     if (g_fs.dirs_built)
         return;
     g_fs.dirs_built = true;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <set>
 #include <string>
@@ -33,6 +34,9 @@ struct loading_state {
     double last = -1.0;     // clock of the last spinner update, -1 none
 };
 loading_state g_loading;
+// Worlds may load their tracks on several threads; the one screen they
+// report to is shared.
+std::recursive_mutex g_loading_lock;
 
 constexpr double LOADING_TICK_SECONDS = 0.125;
 constexpr double BUSY_SECONDS = 1.0 / 16.0;
@@ -226,6 +230,7 @@ void digest_statue_textures(const track* t, sha1_ctx* digest)
 void loading_status(const char* text)
 {
     // Window messages first, so the window stays responsive while loading.
+    std::lock_guard<std::recursive_mutex> guard(g_loading_lock);
     if (g_status_service.pump)
         g_status_service.pump();
     snprintf(g_loading.text, sizeof g_loading.text, "%s", text ? text : "");
@@ -234,6 +239,7 @@ void loading_status(const char* text)
 
 void loading_begin(const char* text)
 {
+    std::lock_guard<std::recursive_mutex> guard(g_loading_lock);
     loading_status(text);
     log_printf("%s\n", text ? text : "");
     g_loading.phase = 0;
@@ -242,6 +248,7 @@ void loading_begin(const char* text)
 
 void loading_tick(const char* text)
 {
+    std::lock_guard<std::recursive_mutex> guard(g_loading_lock);
     const double now = clock_seconds();
     if (g_loading.last >= 0.0 && now - g_loading.last < LOADING_TICK_SECONDS)
         return;
@@ -267,6 +274,7 @@ const char* loading_text()
 
 void loading_reset_for_tests()
 {
+    std::lock_guard<std::recursive_mutex> guard(g_loading_lock);
     g_loading = loading_state();
 }
 
