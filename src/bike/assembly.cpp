@@ -15,6 +15,8 @@
 
 model_service g_model_service;
 
+using namespace vecmath;
+
 namespace {
 
 constexpr double k_pi = 3.14159265358979323846;
@@ -33,11 +35,6 @@ vec3 param_position(const bike_params& p, int body)
     case body_swingarm: return p.swingarm_pos;
     default: return p.rider_pos;
     }
-}
-
-vec3 sub(vec3 a, vec3 b)
-{
-    return {a.x - b.x, a.y - b.y, a.z - b.z};
 }
 
 // The mass model keeps its centre on the body origin; tiny rounding

@@ -1,6 +1,7 @@
-// Small single-precision vector helpers shared by the contact code, and the
-// pieces of one contact file another one uses. Internal to src/bike: the
-// geometry works in floats and converts at the physics engine's calls.
+// The contact code's conversions at the physics engine's calls (the vector
+// helpers are core/vec3.h's), and the pieces of one contact file another one
+// uses. Internal to src/bike: the geometry works in floats and converts at
+// the physics engine's calls.
 #pragma once
 
 #include <ode/ode.h>
@@ -14,51 +15,7 @@ struct heightfield;
 
 namespace contact_math {
 
-inline vec3 v3(float x, float y, float z)
-{
-    return {x, y, z};
-}
-inline vec3 add(vec3 a, vec3 b)
-{
-    return {a.x + b.x, a.y + b.y, a.z + b.z};
-}
-inline vec3 sub(vec3 a, vec3 b)
-{
-    return {a.x - b.x, a.y - b.y, a.z - b.z};
-}
-inline vec3 scale(vec3 a, float k)
-{
-    return {a.x * k, a.y * k, a.z * k};
-}
-inline vec3 neg(vec3 a)
-{
-    return {-a.x, -a.y, -a.z};
-}
-inline float dot(vec3 a, vec3 b)
-{
-    return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-inline vec3 cross(vec3 a, vec3 b)
-{
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-inline float length_sq(vec3 a)
-{
-    return dot(a, a);
-}
-inline float length(vec3 a)
-{
-    return sqrtf(dot(a, a));
-}
-// a + b * k
-inline vec3 add_scaled(vec3 a, vec3 b, float k)
-{
-    return {a.x + b.x * k, a.y + b.y * k, a.z + b.z * k};
-}
-inline bool finite(vec3 a)
-{
-    return std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(a.z);
-}
+using namespace vecmath;
 
 // Conversions at the physics engine's calls.
 inline vec3 from_ode(const dReal* v)

@@ -10,6 +10,8 @@
 
 heightfield_hooks g_heightfield_hooks;
 
+using namespace vecmath;
+
 namespace {
 
 // The triangle under a point: corner, x-neighbour and z-neighbour, and the
@@ -89,16 +91,6 @@ inline float height_over(const heightfield* hf, const float* samples, float x, f
     const float h1 = clamped(samples, n, t.c1, t.r1);
     const float h2 = clamped(samples, n, t.c2, t.r2);
     return h0 + (h1 - h0) * t.u + (h2 - h0) * t.v;
-}
-
-inline vec3 sub(vec3 a, vec3 b)
-{
-    return {a.x - b.x, a.y - b.y, a.z - b.z};
-}
-
-inline vec3 cross(vec3 a, vec3 b)
-{
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
 
 inline vec3 normalised(vec3 a)

@@ -6,33 +6,14 @@
 #include "track/heightfield.h"
 #include "track/surface.h"
 
+using namespace vecmath;
+
 namespace {
 
 constexpr float tick_length = 0.0078125f;   // 1/128 s
 constexpr float gravity = 32.0f;            // feet per second squared
 constexpr float along_slip_angle = 0.049087387f;  // pi / 64
 constexpr float max_spread = 0.39269909f;         // pi / 8
-
-inline vec3 add(vec3 a, vec3 b)
-{
-    return {a.x + b.x, a.y + b.y, a.z + b.z};
-}
-inline vec3 sub(vec3 a, vec3 b)
-{
-    return {a.x - b.x, a.y - b.y, a.z - b.z};
-}
-inline vec3 scale(vec3 a, float k)
-{
-    return {a.x * k, a.y * k, a.z * k};
-}
-inline float dot(vec3 a, vec3 b)
-{
-    return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-inline vec3 cross(vec3 a, vec3 b)
-{
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
 
 // v turned by angle about the unit axis a.
 vec3 rotate_about(vec3 v, vec3 a, float angle)

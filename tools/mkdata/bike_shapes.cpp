@@ -18,6 +18,8 @@
 #include "bike/catalogue.h"
 
 namespace mkdata {
+using namespace vecmath;
+
 namespace {
 
 // Contact material: friction coefficient, stiffness, damping. Against the
@@ -39,18 +41,6 @@ struct sphere {
     material m;
 };
 
-vec3 add(vec3 a, vec3 b)
-{
-    return {a.x + b.x, a.y + b.y, a.z + b.z};
-}
-vec3 scale(vec3 a, float s)
-{
-    return {a.x * s, a.y * s, a.z * s};
-}
-vec3 sub(vec3 a, vec3 b)
-{
-    return {a.x - b.x, a.y - b.y, a.z - b.z};
-}
 vec3 normalise(vec3 a)
 {
     const float l = std::sqrt(a.x * a.x + a.y * a.y + a.z * a.z);
