@@ -601,7 +601,7 @@ bool world_reset(world* w, const int* lineup, const char* play_demo, bool record
         roost_pool_reset(w->track.particle_pool);
     if (w->robots.lines_reset_bests)
         w->robots.lines_reset_bests(w->robots.context);
-    const unsigned long texture_bytes = g_track_hooks.texture_memory ? g_track_hooks.texture_memory() : 0;
+    const unsigned long texture_bytes = g_track_hooks.texture_memory ? g_track_hooks.texture_memory(g_track_hooks.context) : 0;
     add_message("%d MB texture memory used\n", (int)(texture_bytes / (1024ul * 1024ul)));
 
     // The race length.

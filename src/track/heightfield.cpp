@@ -6,6 +6,7 @@
 
 #include "files/memory.h"
 #include "track/heightfield_internal.h"
+#include "track/objects.h"
 #include "track/surface.h"
 
 heightfield_hooks g_heightfield_hooks;
@@ -168,9 +169,10 @@ bool heightfield_create(heightfield* hf, int grid_log2, float spacing, const flo
 void heightfield_free(heightfield* hf)
 {
     if (hf->render && g_heightfield_hooks.free_render)
-        g_heightfield_hooks.free_render(hf);
-    if (hf->decals && g_heightfield_hooks.free_decals)
-        g_heightfield_hooks.free_decals(hf);
+        g_heightfield_hooks.free_render(g_heightfield_hooks.context, hf);
+    // The decals painted on the ground go with it.
+    if (hf->decals)
+        decals_free(hf);
     surface_table_free(hf);
     mem_free(hf->heights);
     mem_free(hf->loaded_heights);

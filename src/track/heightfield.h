@@ -78,12 +78,11 @@ struct heightfield {
     terrain_render_state* render = nullptr;
 };
 
-// heightfield_free calls these (when set) before it releases its own arrays,
-// so the renderer can delete its GL textures and the track objects their
-// decals. Left empty by tools and tests.
+// heightfield_free calls this (when set) before it releases its own arrays,
+// so the renderer can delete its GL textures. Left empty by tools and tests.
 struct heightfield_hooks {
-    void (*free_render)(heightfield* hf) = nullptr;
-    void (*free_decals)(heightfield* hf) = nullptr;
+    void (*free_render)(void* context, heightfield* hf) = nullptr;
+    void* context = nullptr;
 };
 extern heightfield_hooks g_heightfield_hooks;
 

@@ -250,7 +250,8 @@ void decal_bin_range(const heightfield* hf, const decal* d, int* i0, int* i1, in
 // Told about every area of the ground whose decals change, so the terrain
 // renderer can recompose its textures there. Empty headless.
 struct decal_hooks {
-    void (*mark_dirty)(heightfield* hf, float x0, float z0, float x1, float z1) = nullptr;
+    void (*mark_dirty)(void* context, heightfield* hf, float x0, float z0, float x1, float z1) = nullptr;
+    void* context = nullptr;
 };
 extern decal_hooks g_decal_hooks;
 

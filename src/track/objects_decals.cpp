@@ -30,8 +30,6 @@ decal_set* ensure_set(heightfield* hf)
             fatal_out_of_memory();
         hf->decals = new (memory) decal_set();
     }
-    // Whoever frees the height field frees its decals with it.
-    g_heightfield_hooks.free_decals = decals_free;
     return hf->decals;
 }
 
@@ -41,7 +39,7 @@ void mark_dirty(heightfield* hf, const decal* d)
         return;
     float hx, hz;
     decal_half_extents(d, &hx, &hz);
-    g_decal_hooks.mark_dirty(hf, d->x - hx, d->z - hz, d->x + hx, d->z + hz);
+    g_decal_hooks.mark_dirty(g_decal_hooks.context, hf, d->x - hx, d->z - hz, d->x + hx, d->z + hz);
 }
 
 void enter_bins(heightfield* hf, int index)

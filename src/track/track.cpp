@@ -157,7 +157,7 @@ void log_texture_memory(int verbose, const char* when)
 {
     if (!verbose)
         return;
-    const unsigned long bytes = g_track_hooks.texture_memory ? g_track_hooks.texture_memory() : 0;
+    const unsigned long bytes = g_track_hooks.texture_memory ? g_track_hooks.texture_memory(g_track_hooks.context) : 0;
     log_printf("%lu bytes texture memory used after %s\n", bytes, when);
 }
 
@@ -175,7 +175,7 @@ void free_particles(track* t)
 void release_track(track* t)
 {
     if (t->editor_active && g_track_hooks.editor_end)
-        g_track_hooks.editor_end();
+        g_track_hooks.editor_end(g_track_hooks.context);
     t->editor_active = false;
     timing_gates_clear(&t->timing_gates);
     track_objects_free(&t->objects);
@@ -396,7 +396,7 @@ bool track_load(track* t, const char* name, const track_load_flags& flags)
     heightfield* hf = &t->heightfield;
     bool ground = heightfield_load_ground(hf, data_dir, verbose);
     if (ground && g_track_hooks.terrain_setup)
-        ground = g_track_hooks.terrain_setup(hf);
+        ground = g_track_hooks.terrain_setup(g_track_hooks.context, hf);
     if (!ground) {
         release_track(t);
         return false;
@@ -444,7 +444,7 @@ bool track_load(track* t, const char* name, const track_load_flags& flags)
 
     statue_bins_build(&t->objects, hf);
     if (flags.editor && g_track_hooks.editor_begin) {
-        g_track_hooks.editor_begin();
+        g_track_hooks.editor_begin(g_track_hooks.context);
         t->editor_active = true;
     }
 

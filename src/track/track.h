@@ -84,14 +84,15 @@ struct track {
 struct track_hooks {
     // Sets up the terrain's textures for the configured rendering method,
     // after the ground, surfaces and tile map are read; false fails the load.
-    bool (*terrain_setup)(heightfield* hf) = nullptr;
+    bool (*terrain_setup)(void* context, heightfield* hf) = nullptr;
     // Bytes of texture memory in use (for the verbose log lines).
-    unsigned long (*texture_memory)() = nullptr;
+    unsigned long (*texture_memory)(void* context) = nullptr;
     // The editor's own set-up and teardown (only with "--editor").
-    void (*editor_begin)() = nullptr;
-    void (*editor_end)() = nullptr;
+    void (*editor_begin)(void* context) = nullptr;
+    void (*editor_end)(void* context) = nullptr;
     // What the renderer offers the statues and decals.
     object_options objects;
+    void* context = nullptr;  // given back to every call
 };
 extern track_hooks g_track_hooks;
 

@@ -611,7 +611,7 @@ struct dirty_area {
     float x0, z0, x1, z1;
 };
 std::vector<dirty_area> g_dirty;
-void record_dirty(heightfield*, float x0, float z0, float x1, float z1)
+void record_dirty(void*, heightfield*, float x0, float z0, float x1, float z1)
 {
     g_dirty.push_back({x0, z0, x1, z1});
 }
