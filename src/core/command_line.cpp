@@ -128,7 +128,9 @@ bool parse_command_line(int argc, const char* const* argv, command_options* o)
             if (!read_double(v, &f)) return bad_arg("--erode");
             o->erode_amount = (int)floor(clamp_value(f, 0.0, 100.0) * 1024.0);
         } else if (next_option(&c, "--detail", &v)) {
-            if (!read_double(v, &f)) return bad_arg("--detail");
+            // The terrain's error scale divides by it: only a positive,
+            // finite value means anything.
+            if (!read_double(v, &f) || !(f > 0.0) || !std::isfinite(f)) return bad_arg("--detail");
             o->terrain_detail = f;
         } else if (next_option(&c, "--max-detail-distance", &v)) {
             if (!read_double(v, &f)) return bad_arg("--max-detail-distance");
@@ -219,4 +221,27 @@ bool parse_command_line(int argc, const char* const* argv, command_options* o)
     if (o->connect[0])
         o->track[0] = 0;
     return true;
+}
+
+render_params derive_render_params(const game_settings& s, const command_options& o)
+{
+    render_params r;
+    // A ground detail of 0 would make the error scale infinite.
+    const int ground_detail = clamp_value(s.ground_detail, 1, 100);
+    r.terrain_error_scale = o.terrain_detail > 0 ? o.terrain_detail : 0.125 / ground_detail;
+    r.ground_texture_level = o.ground_texture_level >= 0 ? o.ground_texture_level
+                                                         : clamp_value(10 - s.ground_texture_detail, 0, 10);
+    r.ground_texture_size = 32 << clamp_value(s.ground_texture_dim, 0, 5);
+    double scale = clamp_value(100 - s.model_detail, 0, 100) * 0.02;
+    if (scale > 1)
+        scale = scale * scale * scale;
+    r.lod_scale = o.lod_scale > 0 ? o.lod_scale : scale;
+    r.lod_bias = o.lod_bias_set ? o.lod_bias
+                                : 50.0 - 50.0 * clamp_value((s.model_detail - 10) * 0.05, 0.0, 1.0);
+    r.texture_level = o.texture_level >= 0 ? o.texture_level : clamp_value(10 - s.model_texture_detail, 0, 10);
+    r.texture_compress = clamp_value(s.texture_compress, 0, 2);
+    r.reflections = s.reflections ? 1 : 0;
+    r.max_detail_distance = o.max_detail_distance;
+    r.outer_detail_distance = o.outer_detail_distance;
+    return r;
 }

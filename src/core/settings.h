@@ -21,7 +21,38 @@ struct game_settings {
     int playback_mode = 0;             // 0 "Playback Only", 1 "Race Against"
     bool time_trial_abort = true;      // "Backing Up Aborts Attempt"
     double ghost_fade_distance = 10.0; // feet, 0..40
+    // Graphics, from the compatibility preset until the configuration is
+    // read. Choices hold their index.
+    int ground_detail = 70;            // 0..100 ("Ground Geometric Detail")
+    int ground_texture_detail = 9;     // 0..10 ("Ground Texture Levels")
+    int ground_texture_dim = 1;        // "32x32" .. "1024x1024"; 1 = "64x64"
+    bool ground_mipmaps = true;
+    int texture_compress = 0;          // "No", "Yes", "Always"
+    int render_texture = 0;            // "Software" .. "Shaders/Direct"
+    bool use_shader = true;
+    bool lens_flare = true;
+    bool reflections = true;
+    int model_detail = 50;             // 0..100
+    int model_texture_detail = 9;      // 0..10
+    int roost_density = 1000;          // 0..1000
 };
+
+// What drawing uses, derived once at start-up from the settings, with the
+// command line's overrides.
+struct render_params {
+    double terrain_error_scale = 0.125 / 70;  // 0.125 / ground detail (floor 1)
+    int ground_texture_level = 1;             // levels of the terrain texture pyramid left out
+    int ground_texture_size = 64;             // texels per tile side
+    double lod_scale = 1.0;                   // model level of detail
+    double lod_bias = 0.0;
+    int texture_level = 1;                    // levels dropped from loaded textures
+    int texture_compress = 0;
+    int reflections = 1;
+    double max_detail_distance = 70.0;
+    double outer_detail_distance = 75.0;
+};
+struct command_options;
+render_params derive_render_params(const game_settings& s, const command_options& o);
 extern game_settings g_settings;
 
 // Enters a server name at the top of the history unless it is empty or

@@ -104,3 +104,36 @@ TEST(CommandLine, ConnectStripsLinkPrefixAndKeepsHistoryUnique)
     EXPECT_STREQ(g_settings.server_history[0], "other.example.org");
     EXPECT_STREQ(g_settings.server_history[1], "race.example.org");
 }
+
+TEST(CommandLine, RenderingParametersFollowSettingsUnlessOverridden)
+{
+    game_settings s;
+    command_options o;
+    render_params r = derive_render_params(s, o);
+    EXPECT_DOUBLE_EQ(r.terrain_error_scale, 0.125 / 70);
+    EXPECT_EQ(r.ground_texture_level, 1);
+    EXPECT_EQ(r.ground_texture_size, 64);
+    EXPECT_DOUBLE_EQ(r.lod_scale, 1.0);  // model detail 50: (100 - 50) x 0.02
+    EXPECT_DOUBLE_EQ(r.lod_bias, 0.0);
+    EXPECT_EQ(r.texture_level, 1);
+    // Low model detail cubes the scale; a ground detail of 0 keeps a floor.
+    s.model_detail = 0;
+    s.ground_detail = 0;
+    r = derive_render_params(s, o);
+    EXPECT_DOUBLE_EQ(r.lod_scale, 8.0);
+    EXPECT_DOUBLE_EQ(r.lod_bias, 50.0);
+    EXPECT_DOUBLE_EQ(r.terrain_error_scale, 0.125);
+    // The command line wins.
+    parsed p = parse({"--detail", "0.5", "--texture-detail", "3", "--lod-bias", "-2"});
+    ASSERT_TRUE(p.ok);
+    r = derive_render_params(s, p.options);
+    EXPECT_DOUBLE_EQ(r.terrain_error_scale, 0.5);
+    EXPECT_EQ(r.texture_level, 3);
+    EXPECT_DOUBLE_EQ(r.lod_bias, -2.0);
+    // The error scale must be positive and finite.
+    for (const char* bad : {"0", "-1", "inf", "nan"}) {
+        p = parse({"--detail", bad});
+        EXPECT_FALSE(p.ok) << bad;
+        EXPECT_EQ(p.err, "Bad arg for --detail\n");
+    }
+}
