@@ -25,6 +25,7 @@
 #include "race/demo.h"
 #include "race/race.h"
 #include "race/world.h"
+#include "render/gl_caps.h"
 #include "track/track.h"
 
 namespace {
@@ -183,14 +184,14 @@ bool wait_for_window()
     return false;
 }
 
-void log_gl_strings()
+// Reads what the driver offers and logs it.
+void query_gl()
 {
-    const char* names[] = {"GL_VENDOR", "GL_RENDERER", "GL_VERSION", "GL_EXTENSIONS"};
-    const GLenum ids[] = {GL_VENDOR, GL_RENDERER, GL_VERSION, GL_EXTENSIONS};
-    for (int i = 0; i < 4; i++) {
-        const GLubyte* s = glGetString(ids[i]);
-        log_printf("%s: %s\n", names[i], s ? (const char*)s : "");
-    }
+    gl_init_caps();
+    log_printf("GL_VENDOR: %s\n", g_gl_caps.vendor);
+    log_printf("GL_RENDERER: %s\n", g_gl_caps.renderer);
+    log_printf("GL_VERSION: %s\n", g_gl_caps.version);
+    log_printf("GL_EXTENSIONS: %s\n", g_gl_caps.extensions);
 }
 
 void set_gl_state()
@@ -310,6 +311,24 @@ void first_world_reset(bool play_file)
     }
 }
 
+// Writes the finished frame to standard output as a binary PPM picture,
+// rows from the top down, so that a recording can be piped into an encoder
+// or read by tests.
+void write_video_frame(int width, int height)
+{
+    if (width <= 0 || height <= 0)
+        return;
+    const size_t row = (size_t)width * 3;
+    static std::vector<unsigned char> pixels;
+    pixels.resize(row * (size_t)height);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, pixels.data());
+    printf("P6\n%d %d\n255\n", width, height);
+    for (int y = height - 1; y >= 0; y--)
+        fwrite(pixels.data() + row * (size_t)y, 1, row, stdout);
+    fflush(stdout);
+}
+
 // Draws one frame; false when the window has gone.
 bool draw_frame()
 {
@@ -318,6 +337,8 @@ bool draw_frame()
         return true;
     set_view(w, h);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    if (g_options.record_video && !g_game.paused && g_game.track_loaded)
+        write_video_frame(w, h);
     if (g_options.glfinish)
         glFinish();
     return end_frame(g_main.window);
@@ -412,7 +433,7 @@ int main(int argc, char** argv)
     choose_race_settings(&g_main.w->race.settings);
 
     if (wait_for_window()) {
-        log_gl_strings();
+        query_gl();
         set_gl_state();
         resolve_fixed_keys();
         first_world_reset(open_command_line_demo());
