@@ -1,0 +1,44 @@
+// The nine bones the rider models are skinned with, posed from the limbs
+// the bike's rider has in this frame. The rider models are built in a rest
+// pose (arms stretched sideways, legs straight down); each bone carries its
+// rest-pose pivot, and its world translation and rotation, so skinned
+// vertices land in world space and are drawn under the camera transform
+// alone.
+#pragma once
+
+#include "core/vec3.h"
+
+struct bike;
+struct heightfield;
+
+enum rider_bone_index {
+    bone_left_forearm = 0,
+    bone_right_forearm,
+    bone_left_upper_arm,
+    bone_right_upper_arm,
+    bone_left_shin,
+    bone_right_shin,
+    bone_left_thigh,
+    bone_right_thigh,
+    bone_pelvis,
+    rider_bone_count,
+};
+
+// The rest-pose joints the bones turn about, in model space (feet); one
+// table shared by every bike model (and by the generated rider models).
+extern const float RIDER_BONE_PIVOTS[rider_bone_count][3];
+
+// In the layout the skinning takes: three floats per pivot and per
+// translation, nine per rotation (its columns x, y, z one after another).
+struct rider_bones {
+    float centres[rider_bone_count * 3];
+    float translations[rider_bone_count * 3];
+    float rotations[rider_bone_count * 9];
+};
+
+// Poses the bones from the bike's rider (arms, legs with the feet on hf,
+// which may be null) in world space.
+void compute_rider_bones(const bike* b, const heightfield* hf, rider_bones* out);
+
+// Where bone i takes the rest-pose point p: R (p - c) + t.
+vec3 rider_bone_apply(const rider_bones& bones, int i, vec3 p);
