@@ -396,7 +396,7 @@ bool track_load(track* t, const char* name, const track_load_flags& flags)
     heightfield* hf = &t->heightfield;
     bool ground = heightfield_load_ground(hf, data_dir, verbose);
     if (ground && g_track_hooks.terrain_setup)
-        ground = g_track_hooks.terrain_setup(g_track_hooks.context, hf);
+        ground = g_track_hooks.terrain_setup(g_track_hooks.context, hf, &t->lighting);
     if (!ground) {
         release_track(t);
         return false;

@@ -83,8 +83,9 @@ struct track {
 // What the layers above add to a track load (left empty headless).
 struct track_hooks {
     // Sets up the terrain's textures for the configured rendering method,
-    // after the ground, surfaces and tile map are read; false fails the load.
-    bool (*terrain_setup)(void* context, heightfield* hf) = nullptr;
+    // after the ground, surfaces and tile map are read, with the track's
+    // lighting (read before the ground); false fails the load.
+    bool (*terrain_setup)(void* context, heightfield* hf, const lighting* light) = nullptr;
     // Bytes of texture memory in use (for the verbose log lines).
     unsigned long (*texture_memory)(void* context) = nullptr;
     // The editor's own set-up and teardown (only with "--editor").
