@@ -158,6 +158,7 @@ struct terrain_render_state {
     int tiles_built = 0;
     int light_rebuilds = 0;
     int framebuffer_errors = 0;
+    int cracks = 0;  // found by the last emit_mesh
 };
 
 namespace terrain_detail {
@@ -252,8 +253,9 @@ inline bool node_split(const terrain_render_state* st, int level, int x, int z)
     return st->split[node_index(level, x, z)] != 0;
 }
 // Emits the fans back to front into st->fans and st->vertices, skipping
-// nodes entirely behind the camera plane. Logs "Found a crack!" once per
-// run when an unsplit node borders a split node two levels finer.
+// nodes entirely behind the camera plane. Counts in st->cracks the unsplit
+// nodes that border a node split two levels finer (logging "Found a crack!"
+// once per run).
 void emit_mesh(terrain_render_state* st, const heightfield* hf, vec3 eye, vec3 view_dir);
 // Whether a crack was ever found (tests).
 bool crack_found();

@@ -239,23 +239,26 @@ struct emitter {
     }
 
     // An unsplit node beside a split one whose children on the shared edge
-    // are split too: the coarse edge cannot follow them.
-    void check_crack(int level, int mx, int mz, int side_dx, int side_dz) const
+    // are split too: the coarse edge cannot follow them. (to_x, to_z) points
+    // from the split node (mx, mz) to the unsplit one.
+    void check_crack(int level, int mx, int mz, int to_x, int to_z)
     {
         if (level >= st->n || !split_at(level, mx, mz))
             return;
-        // The children of (mx, mz) that touch the neighbour at -side_d.
         int ax, az, bx, bz;
-        if (side_dx != 0) {
-            ax = bx = 2 * mx + (side_dx < 0 ? 1 : 0);
+        if (to_x != 0) {
+            ax = bx = 2 * mx + (to_x > 0 ? 1 : 0);
             az = 2 * mz;
             bz = az + 1;
         } else {
-            az = bz = 2 * mz + (side_dz < 0 ? 1 : 0);
+            az = bz = 2 * mz + (to_z > 0 ? 1 : 0);
             ax = 2 * mx;
             bx = ax + 1;
         }
-        if ((split_at(level + 1, ax, az) || split_at(level + 1, bx, bz)) && !g_crack_logged.exchange(true))
+        if (!split_at(level + 1, ax, az) && !split_at(level + 1, bx, bz))
+            return;
+        st->cracks++;
+        if (!g_crack_logged.exchange(true))
             log_printf("Found a crack!\n");
     }
 
@@ -334,6 +337,7 @@ void emit_mesh(terrain_render_state* st, const heightfield* hf, vec3 eye, vec3 v
 {
     st->fans.clear();
     st->vertices.clear();
+    st->cracks = 0;
     emitter e{st, hf, eye, view_dir};
     e.node(0, 0, 0);
 }
