@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <utility>
 #include <vector>
 
@@ -149,7 +150,8 @@ struct terrain_render_state {
     // Software composition reads pictures: the surfaces' (by index) and the
     // decals' (by texture name or picture address).
     std::vector<terrain_detail::picture_source> surface_pictures;
-    std::vector<std::pair<uintptr_t, terrain_detail::picture_source>> decal_pictures;
+    // (A deque: the composition holds pointers while more are added.)
+    std::deque<std::pair<uintptr_t, terrain_detail::picture_source>> decal_pictures;
     // GL methods draw with textures: those of the records, or uploaded here
     // from the pictures kept in memory (by picture address).
     std::vector<std::pair<uintptr_t, unsigned>> own_textures;
@@ -304,6 +306,9 @@ void gl_rebuild_light_tile(terrain_render_state* st, heightfield* hf, int index)
 // GL: the pictures the software composition reads (from the pictures kept
 // in memory, else read back from the GL textures).
 void gl_prepare_pictures(terrain_render_state* st, const heightfield* hf);
+// GL: the software picture of a tile's colour (TexSubImage uploads it; for
+// the other methods it is what their drawing must come close to).
+void gl_software_tile(terrain_render_state* st, const heightfield* hf, const tile_ref& ref, std::vector<uint8_t>* rgb);
 // GL: draws st->fans.
 void gl_draw_fans(terrain_render_state* st);
 // GL: whether a framebuffer object can be generated (asked once).

@@ -433,21 +433,9 @@ void compose_and_upload(terrain_render_state* st, heightfield* hf, const tile_re
 {
     relight_region(hf, st->light, ref.col0 - 1, ref.row0 - 1, ref.col0 + ref.samples + 1,
                    ref.row0 + ref.samples + 1);
-    gl_prepare_pictures(st, hf);
-    std::vector<int> touching;
-    decals_touching(hf, ref.col0, ref.row0, ref.samples, &touching);
-    std::vector<const picture_source*> decal_sources(hf->decals ? (size_t)hf->decals->count : 0, nullptr);
-    for (int idx : touching)
-        decal_sources[idx] = decal_picture(st, &hf->decals->items[idx]);
-
-    compose_inputs in;
-    in.hf = hf;
-    in.surfaces = st->surface_pictures.data();
-    in.decals = decal_sources.empty() ? nullptr : decal_sources.data();
-    in.lighting = hf->shading_map;
+    std::vector<uint8_t> rgb;
+    gl_software_tile(st, hf, ref, &rgb);
     const int T = st->tile_texels;
-    std::vector<uint8_t> rgb((size_t)T * T * 3);
-    compose_tile(in, ref.col0, ref.row0, ref.samples, T, rgb.data());
     glBindTexture(GL_TEXTURE_2D, t->colour);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, T, T, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
@@ -576,6 +564,24 @@ void gl_prepare_pictures(terrain_render_state* st, const heightfield* hf)
         else
             read_back(s.texture, &p);
     }
+}
+
+void gl_software_tile(terrain_render_state* st, const heightfield* hf, const tile_ref& ref, std::vector<uint8_t>* rgb)
+{
+    gl_prepare_pictures(st, hf);
+    std::vector<int> touching;
+    decals_touching(hf, ref.col0, ref.row0, ref.samples, &touching);
+    std::vector<const picture_source*> decal_sources(hf->decals ? (size_t)hf->decals->count : 0, nullptr);
+    for (int idx : touching)
+        decal_sources[idx] = decal_picture(st, &hf->decals->items[idx]);
+    compose_inputs in;
+    in.hf = hf;
+    in.surfaces = st->surface_pictures.data();
+    in.decals = decal_sources.empty() ? nullptr : decal_sources.data();
+    in.lighting = st->shader ? nullptr : hf->shading_map;
+    const int T = st->tile_texels;
+    rgb->assign((size_t)T * T * 3, 0);
+    compose_tile(in, ref.col0, ref.row0, ref.samples, T, rgb->data());
 }
 
 void gl_build_tile(terrain_render_state* st, heightfield* hf, const tile_ref& ref)
