@@ -26,6 +26,7 @@
 #include "race/race.h"
 #include "race/world.h"
 #include "render/gl_caps.h"
+#include "render/terrain_render.h"
 #include "track/track.h"
 
 namespace {
@@ -192,6 +193,15 @@ void query_gl()
     log_printf("GL_RENDERER: %s\n", g_gl_caps.renderer);
     log_printf("GL_VERSION: %s\n", g_gl_caps.version);
     log_printf("GL_EXTENSIONS: %s\n", g_gl_caps.extensions);
+}
+
+// Track loads from now on set up the terrain's drawing with the configured
+// method, and erosion and decal edits mark its textures dirty.
+void set_up_terrain_drawing()
+{
+    g_terrain_settings = terrain_settings_from_params(derive_render_params(g_settings, g_options), g_settings.render_texture,
+                                                      g_settings.ground_mipmaps, g_options.no_vertex_arrays, g_options.debug);
+    terrain_render_install_hooks();
 }
 
 void set_gl_state()
@@ -435,6 +445,7 @@ int main(int argc, char** argv)
     if (wait_for_window()) {
         query_gl();
         set_gl_state();
+        set_up_terrain_drawing();
         resolve_fixed_keys();
         first_world_reset(open_command_line_demo());
         frame_loop();
