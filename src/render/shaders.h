@@ -52,3 +52,8 @@ void set_bones(int n, const float* centres, const float* translations, const flo
 const char* shader_vertex_source(int i);
 const char* shader_fragment_source(int i);
 const char* shader_program_name(int i);
+
+// Test support: replaces the text of slot i (1..7) for the next
+// shaders_init (null restores the built-in text), so a driver that refuses
+// one program can be imitated.
+void shaders_replace_source_for_tests(int i, const char* vertex, const char* fragment);
