@@ -26,6 +26,9 @@
 #include "race/race.h"
 #include "race/world.h"
 #include "render/gl_caps.h"
+#include "render/render_services.h"
+#include "render/shaders.h"
+#include "render/texture.h"
 #include "track/track.h"
 
 namespace {
@@ -192,6 +195,19 @@ void query_gl()
     log_printf("GL_RENDERER: %s\n", g_gl_caps.renderer);
     log_printf("GL_VERSION: %s\n", g_gl_caps.version);
     log_printf("GL_EXTENSIONS: %s\n", g_gl_caps.extensions);
+    // Shader programs only where the player allows them and the card has the
+    // texture units they sample; a program that fails leaves them all off.
+    if (g_settings.use_shader && g_gl_caps.multitexture_ok)
+        g_gl_caps.shaders_on = shaders_init();
+    g_gl_caps.terrain_shader_on = g_gl_caps.shaders_on && g_settings.render_texture >= 3;
+}
+
+// Loads the pictures the heads-up display and the title screen use.
+void load_images()
+{
+    const char* const images[] = {"!@tach.png", "!@shifter.png", "!@pitboard.png", "!@title.png"};
+    for (const char* name : images)
+        texture_get(name);
 }
 
 void set_gl_state()
@@ -385,6 +401,8 @@ void shutdown()
     free_file_index();
     status("Freeing memory (4)");
     status("Deleting textures");
+    textures_release(true);
+    shaders_free();
     status("Deleting models");
     close_window(g_main.window);
     g_main.window = nullptr;
@@ -423,6 +441,11 @@ int main(int argc, char** argv)
     settle_window();
 
     build_file_index();
+    const render_params params = derive_render_params(g_settings, g_options);
+    g_texture_settings.level = params.texture_level;
+    g_texture_settings.compress = params.texture_compress;
+    g_texture_settings.debug = g_options.debug;
+    render_install_texture_service(g_settings.render_texture == 0);
     if (track_list_build(g_options.debug) == 0) {
         fprintf(stderr, "No tracks found\n");
         close_window(g_main.window);
@@ -435,6 +458,7 @@ int main(int argc, char** argv)
     if (wait_for_window()) {
         query_gl();
         set_gl_state();
+        load_images();
         resolve_fixed_keys();
         first_world_reset(open_command_line_demo());
         frame_loop();
