@@ -152,11 +152,19 @@ void draw_part(const model_part* p, const part_arrays& a)
         submit(p, a);
 }
 
-// R x v for a rotation given column by column.
+// R x v for a rotation given column by column (for one given row by row,
+// the transpose times v).
 vec3 rotate_columns(const float* r, vec3 v)
 {
     return v3(r[0] * v.x + r[3] * v.y + r[6] * v.z, r[1] * v.x + r[4] * v.y + r[7] * v.z,
               r[2] * v.x + r[5] * v.y + r[8] * v.z);
+}
+
+// R x v for a rotation given row by row.
+vec3 rotate_rows(const float* r, vec3 v)
+{
+    return v3(r[0] * v.x + r[1] * v.y + r[2] * v.z, r[3] * v.x + r[4] * v.y + r[5] * v.z,
+              r[6] * v.x + r[7] * v.y + r[8] * v.z);
 }
 
 vec3 normalised(vec3 v)
@@ -212,18 +220,6 @@ void load_bones(const model_bones* bones)
         set_bones(0, nullptr, nullptr, nullptr);
 }
 
-// row-major 3 x 3: r x v and its transpose
-vec3 rotate_rows(const float* r, vec3 v)
-{
-    return v3(r[0] * v.x + r[1] * v.y + r[2] * v.z, r[3] * v.x + r[4] * v.y + r[5] * v.z,
-              r[6] * v.x + r[7] * v.y + r[8] * v.z);
-}
-vec3 rotate_rows_back(const float* r, vec3 v)
-{
-    return v3(r[0] * v.x + r[3] * v.y + r[6] * v.z, r[1] * v.x + r[4] * v.y + r[7] * v.z,
-              r[2] * v.x + r[5] * v.y + r[8] * v.z);
-}
-
 // Angular-map coordinates of the reflected view: the map's centre is
 // straight up, its rim straight down (the same map as the "env" program).
 void env_coordinates(const model_part* p, const part_arrays& a, vec3 eye, vec3 position, const float* rotation,
@@ -235,7 +231,7 @@ void env_coordinates(const model_part* p, const part_arrays& a, vec3 eye, vec3 p
         const vec3 view = sub(add(rotate_rows(r, a.positions[i]), position), eye);
         const vec3 n = normalised(rotate_rows(r, a.normals[i]));
         const vec3 reflected = sub(view, scale(n, 2 * dot(n, view)));
-        const vec3 v = normalised(rotate_rows_back(r, reflected));
+        const vec3 v = normalised(rotate_columns(r, reflected));
         const float xz = std::sqrt(v.x * v.x + v.z * v.z);
         const float angle = std::acos(std::min(1.0f, std::max(-1.0f, v.y))) * 0.15915494309189535f;
         // Straight down has no direction on the map; any point of the rim is it.
