@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "files/stream.h"
@@ -363,4 +364,27 @@ TEST_F(qm_reader, export_writes_a_mesh_per_part_and_a_union_for_several)
     fclose(f);
     EXPECT_EQ(test::read_file(path), out);
     model_free(m);
+}
+
+TEST_F(qm_reader, every_model_of_the_default_data_loads_whole)
+{
+    // What the data generator writes is read back without a triangle lost.
+    int models = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(test::build_data_dir())) {
+        std::string path = entry.path().string();
+        if (path.size() > 3 && path.compare(path.size() - 3, 3, ".gz") == 0)
+            path.resize(path.size() - 3);  // opened through the gzip variant
+        if (path.size() < 3 || path.compare(path.size() - 3, 3, ".qm") != 0)
+            continue;
+        model* m = model_read(path.c_str());
+        ASSERT_NE(m, nullptr) << path;
+        for (const model_part* p = m->parts; p; p = p->next)
+            EXPECT_GT(p->triangle_count, 0) << path;
+        model_free(m);
+        models++;
+    }
+    EXPECT_GT(models, 0);
+    const std::string text = log.text();
+    EXPECT_EQ(text.find("degenerate"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Warning"), std::string::npos) << text;
 }
