@@ -26,6 +26,7 @@
 #include "race/race.h"
 #include "race/world.h"
 #include "render/gl_caps.h"
+#include "render/model.h"
 #include "render/render_services.h"
 #include "render/shaders.h"
 #include "render/texture.h"
@@ -404,6 +405,7 @@ void shutdown()
     textures_release(true);
     shaders_free();
     status("Deleting models");
+    model_purge(true);
     close_window(g_main.window);
     g_main.window = nullptr;
     log_close();
@@ -442,10 +444,7 @@ int main(int argc, char** argv)
 
     build_file_index();
     const render_params params = derive_render_params(g_settings, g_options);
-    g_texture_settings.level = params.texture_level;
-    g_texture_settings.compress = params.texture_compress;
-    g_texture_settings.debug = g_options.debug;
-    render_install_texture_service(g_settings.render_texture == 0);
+    render_install_services(params, g_settings.render_texture == 0, g_options.no_vertex_arrays, g_options.debug);
     if (track_list_build(g_options.debug) == 0) {
         fprintf(stderr, "No tracks found\n");
         close_window(g_main.window);

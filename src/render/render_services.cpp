@@ -8,6 +8,9 @@
 #include "core/services.h"
 #include "files/datafs.h"
 #include "render/gl_caps.h"
+#include "render/model.h"
+#include "render/scene.h"
+#include "track/track.h"
 #include "render/texture.h"
 
 namespace {
@@ -90,7 +93,42 @@ unsigned specular_map(unsigned texture)
     return companion_map(texture, "_spec");
 }
 
+void begin_generation(void*)
+{
+    texture_generation++;
+    model_generation++;
+    texture_memory = 0;
+}
+
+void release_unused(void*)
+{
+    model_purge(false);
+    textures_release(false);
+}
+
+unsigned long memory_in_use(void*)
+{
+    return texture_memory;
+}
+
 }  // namespace
+
+void render_install_services(const render_params& params, bool software_tiles, bool no_vertex_arrays, int debug)
+{
+    g_texture_settings.level = params.texture_level;
+    g_texture_settings.compress = params.texture_compress;
+    g_texture_settings.debug = debug;
+    g_model_settings.lod_scale = (float)params.lod_scale;
+    g_model_settings.lod_bias = (float)params.lod_bias;
+    g_model_settings.no_vertex_arrays = no_vertex_arrays;
+    g_model_settings.verbose = debug > 0;
+    g_scene_settings.reflections = params.reflections != 0;
+    render_install_texture_service(software_tiles);
+    model_install_service();
+    g_track_hooks.new_generation = begin_generation;
+    g_track_hooks.release_unused = release_unused;
+    g_track_hooks.texture_memory = memory_in_use;
+}
 
 void render_install_texture_service(bool software_tiles)
 {
