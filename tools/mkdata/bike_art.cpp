@@ -103,28 +103,18 @@ void fill(canvas* c, int x0, int y0, int x1, int y1, uint32_t colour, double noi
         }
 }
 
-// Text drawn into a scratch canvas and copied mirrored left to right: for
-// panels whose left-side copy reads the picture right to left.
-void mirrored_text(canvas* c, double cx, double baseline, const std::string& s, const stroke_style& st, uint32_t col)
-{
-    canvas scratch(c->width, c->height, 0x00000000u);
-    stroke_draw_centred(&scratch, c->width - cx, baseline, s, st, col);
-    for (int y = 0; y < c->height; y++)
-        for (int x = 0; x < c->width; x++) {
-            const uint8_t* p = &scratch.rgba[((size_t)y * c->width + (c->width - 1 - x)) * 4];
-            if (p[3])
-                c->blend(x, y, rgba(p[0], p[1], p[2]), p[3] / 255.0);
-        }
-}
-
-// A shroud graphic in the box (x0, y0)-(x0 + 256, y0 + 128). u runs toward
-// the front of the bike on the right side; the left side reads the picture
-// right to left, so its word is drawn mirrored there.
-void shroud_graphic(canvas* c, int x0, int y0, const maker_scheme& m, bool mirror_word)
+// A shroud graphic in the box (x0, y0)-(x0 + 256, y0 + 128). The picture's
+// right edge is the front of the bike on the right side; on the left side,
+// whose copy reads its half of the texture the other way round (so that
+// the word reads left to right there too), the front is the picture's left
+// edge, so the bands are drawn mirrored.
+void shroud_graphic(canvas* c, int x0, int y0, const maker_scheme& m, bool left)
 {
     fill(c, x0, y0, x0 + 256, y0 + 128, m.main, 0.04, 0x51u);
     auto poly = [&](std::vector<double> pts, uint32_t col) {
         for (size_t i = 0; i < pts.size(); i += 2) {
+            if (left)
+                pts[i] = 256 - pts[i];
             pts[i] += x0;
             pts[i + 1] += y0;
         }
@@ -147,21 +137,17 @@ void shroud_graphic(canvas* c, int x0, int y0, const maker_scheme& m, bool mirro
         break;
     }
     stroke_style st;
-    st.unit = 5.2;
+    st.unit = 1;
     st.weight = 1.6;
     st.slant = 0.2;
     st.spacing = 0.9;
+    st.unit = std::min(5.2, 200 / stroke_text_width(m.word, st));
     const uint32_t ink = m.second, edge = m.accent;
     const double cx = x0 + 128, base = y0 + 66;
     stroke_style bold = st;
     bold.weight = 2.4;
-    if (mirror_word) {
-        mirrored_text(c, cx, base, m.word, bold, edge);
-        mirrored_text(c, cx, base, m.word, st, ink);
-    } else {
-        stroke_draw_centred(c, cx, base, m.word, bold, edge);
-        stroke_draw_centred(c, cx, base, m.word, st, ink);
-    }
+    stroke_draw_centred(c, cx, base, m.word, bold, edge);
+    stroke_draw_centred(c, cx, base, m.word, st, ink);
 }
 
 }  // namespace

@@ -396,8 +396,10 @@ qm_model fork_upper_model(const layout& g, int lod)
         qm_grid sheet(rows, cols, false);
         for (int r = 0; r < rows; r++) {
             const float t = (float)r / (float)(rows - 1);
-            const float a = (float)((-35 + 115 * t) * pi / 180);  // from behind the top to ahead of it
-            const float rr = r0 + 0.12f * t * t;
+            // From behind the top forward; ahead of the tyre it leaves the
+            // tyre's curve and runs out straight, rising.
+            const float a = (float)((-30 + 75 * std::min(t, 0.75f)) * pi / 180);
+            const float rr = r0 + 0.1f * t * t + (t > 0.75f ? 1.6f * (t - 0.75f) : 0.0f);
             for (int c = 0; c < cols; c++) {
                 const float s = (float)c / (float)(cols - 1) * 2 - 1;
                 const float w = 0.22f - 0.06f * t;

@@ -79,8 +79,8 @@ void qm_transform(qm_part* part, size_t first, vec3 x_to, vec3 y_to, vec3 z_to, 
 // Appends a copy of the vertices from `first` on mirrored to the other side
 // (x negated, faces turned so they still point outward). With `uv_to`, the
 // copy's texture coordinates are taken from the same place of that
-// rectangle read right to left: a picture drawn for the right side then
-// reads the same way on the left.
+// rectangle read right to left, so that lettering drawn there reads left
+// to right on the other side too.
 void qm_mirror_x(qm_part* part, size_t first, const qm_uv_rect* uv_from = nullptr, const qm_uv_rect* uv_to = nullptr);
 
 // Recomputes the normals of the vertices from `first` on from the faces
