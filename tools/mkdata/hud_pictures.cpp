@@ -97,7 +97,7 @@ canvas numbers_font_picture(bool condensed)
     stroke_style s;
     s.unit = 10;
     s.weight = condensed ? 1.5 : 1.7;
-    s.squeeze = condensed ? 0.55 : 1.0;
+    s.squeeze = condensed ? 0.5 : 1.0;
     // Figures 70 px high plus the pen, centred in 96-px cells.
     return font_sheet("0123456789", s, rgba(0, 0, 0), 1024, 128, 96, 83, 3);
 }
