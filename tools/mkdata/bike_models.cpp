@@ -662,27 +662,70 @@ void require_model(const qm_model& m, const std::string& name)
     }
 }
 
+namespace {
+
+// Whether two catalogue records place every body, wheel and rider point
+// alike (then their models are the same).
+bool same_geometry(const bike_params& a, const bike_params& b)
+{
+    auto eq = [](vec3 u, vec3 v) { return u.x == v.x && u.y == v.y && u.z == v.z; };
+    return eq(a.front_wheel_pos, b.front_wheel_pos) && eq(a.rear_wheel_pos, b.rear_wheel_pos) &&
+           eq(a.frame_pos, b.frame_pos) && eq(a.frame_size, b.frame_size) && eq(a.fork_upper_pos, b.fork_upper_pos) &&
+           eq(a.fork_lower_pos, b.fork_lower_pos) && eq(a.swingarm_pos, b.swingarm_pos) &&
+           eq(a.swingarm_pivot, b.swingarm_pivot) && eq(a.rider_pos, b.rider_pos) && eq(a.hip[0], b.hip[0]) &&
+           eq(a.grip[1], b.grip[1]) && eq(a.peg[1], b.peg[1]) &&
+           a.front_tyre_ring_radius == b.front_tyre_ring_radius &&
+           a.front_tyre_section_radius == b.front_tyre_section_radius &&
+           a.rear_tyre_ring_radius == b.rear_tyre_ring_radius &&
+           a.rear_tyre_section_radius == b.rear_tyre_section_radius && a.fork_leg_spacing == b.fork_leg_spacing;
+}
+
+}  // namespace
+
 void add_bike_models(output& out)
 {
-    // Every model shares the catalogue's geometry; a stem's engine picks
-    // the cylinder and exhaust. Stems of one engine get the same bytes, so
-    // each is built once.
-    const bike_params& p = bike_catalogue()[0];
+    // Each stem is built from the geometry of the first catalogue model
+    // using it, with its engine's cylinder and exhaust. Today every model
+    // shares one geometry, so the texts are made once per engine and part
+    // and reused while the geometry matches.
+    const bike_params* cat = bike_catalogue();
     const bike_part parts[] = {bike_part::frame, bike_part::fork_upper, bike_part::fork_lower, bike_part::swingarm,
                                bike_part::side_plates, bike_part::front_plate};
-    for (engine_kind engine : {engine_kind::four_stroke, engine_kind::two_stroke})
-        for (bike_part part : parts) {
-            // The plates are single quads: no coarser levels.
-            const int levels = part == bike_part::side_plates || part == bike_part::front_plate ? 1 : bike_lod_levels;
-            for (int lod = 0; lod < levels; lod++) {
-                const qm_model m = bike_part_model(part, engine, p, lod);
-                require_model(m, bike_part_file("any", part, lod));
-                const std::string text = qm_text(m);
-                for (const bike_stem& s : bike_stems())
-                    if (s.engine == engine)
-                        add_model_member(out, bike_part_file(s.stem, part, lod), text);
-            }
+    struct built {
+        const bike_params* geometry;
+        engine_kind engine;
+        std::vector<std::string> texts;  // per part and level
+    };
+    std::vector<built> done;
+    for (const bike_stem& s : bike_stems()) {
+        const bike_params* p = cat;
+        while (std::string(p->frame_model) != "@" + s.stem + "_frame.qm")
+            p++;
+        const built* b = nullptr;
+        for (const built& d : done)
+            if (d.engine == s.engine && same_geometry(*d.geometry, *p))
+                b = &d;
+        if (!b) {
+            built fresh{p, s.engine, {}};
+            for (bike_part part : parts)
+                for (int lod = 0; lod < bike_lod_levels; lod++) {
+                    const qm_model m = bike_part_model(part, s.engine, *p, lod);
+                    require_model(m, bike_part_file(s.stem, part, lod));
+                    fresh.texts.push_back(qm_text(m));
+                }
+            done.push_back(fresh);
+            b = &done.back();
         }
+        size_t k = 0;
+        for (bike_part part : parts)
+            for (int lod = 0; lod < bike_lod_levels; lod++, k++) {
+                // The plates are single quads: no coarser levels.
+                if (lod > 0 && (part == bike_part::side_plates || part == bike_part::front_plate))
+                    continue;
+                add_model_member(out, bike_part_file(s.stem, part, lod), b->texts[k]);
+            }
+    }
+    const bike_params& p = cat[0];
     for (int lod = 0; lod < bike_lod_levels; lod++)
         for (bool front : {true, false}) {
             const qm_model m = wheel_model(front, p, lod);
