@@ -144,9 +144,13 @@ void draw_part(const model_part* p, const part_arrays& a)
 {
     g_model_statistics.vertices += p->vertex_count;
     g_model_statistics.triangles += p->triangle_count;
-    if (!p->display_list && part_takes_list(p))
+    // A list holds the rest pose: a part skinned by the processor (or given
+    // per-frame coordinates) is sent from its arrays even when a list was
+    // compiled for it while the programs were on.
+    const bool listed = part_takes_list(p);
+    if (listed && !p->display_list)
         compile_list(const_cast<model_part*>(p));
-    if (p->display_list)
+    if (listed && p->display_list)
         glCallList(p->display_list);
     else
         submit(p, a);

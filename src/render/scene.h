@@ -46,3 +46,16 @@ void bind_env_set(unsigned normal);
 // rider is down. hf is the ground the feet reach for (may be null); sky_env
 // the environment map of the shiny parts.
 void draw_bike(const bike* b, int view_flag, vec3 eye, const heightfield* hf, unsigned sky_env);
+
+struct world;
+struct view_camera;
+
+// The bikes' fade of this frame: 1 opaque; a recorded ghost fades out as it
+// nears the live bike (invisible within half the fade distance, solid
+// beyond it); bikes the race rules hide get 0.
+float bike_fade(const world* w, int slot, float ghost_fade_distance);
+
+// Draws one frame of the world's 3-D scene for the camera into the whole
+// window: sky, terrain, then the bikes (solid ones first, fading ones
+// last). Leaves model-view at identity and the depth test passing always.
+void render_scene(world* w, const view_camera& camera, int width, int height, float ghost_fade_distance);

@@ -71,8 +71,8 @@ struct bike_pictures : gl_test {
         glClearColor(CLEAR[0] / 255.0f, CLEAR[1] / 255.0f, CLEAR[2] / 255.0f, 1);
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         set_projection(width, height, 40, 0.5f, 200);
-        const vec3 centre = bike_frame_position(b);
-        const vec3 eye = add(centre, v3(-11, 1.5f, 1.0f));
+        const vec3 centre = add(bike_frame_position(b), v3(0, 0.8f, 0));
+        const vec3 eye = add(centre, v3(-13, 1.5f, 2.0f));
         float rotation[9];
         camera_look_at(eye, centre, rotation);
         load_camera_rotation(rotation);
@@ -88,6 +88,8 @@ struct bike_pictures : gl_test {
         glLightModelfv(GL_LIGHT_MODEL_AMBIENT, none);
         glLightModeli(GL_LIGHT_MODEL_LOCAL_VIEWER, 1);
         glEnable(GL_LIGHT0);
+        // The programs always fog; no fog is a density of 0.
+        glFogf(GL_FOG_DENSITY, 0);
         glEnable(GL_DEPTH_TEST);
         glDepthFunc(GL_LEQUAL);
         glEnable(GL_CULL_FACE);
@@ -121,12 +123,7 @@ struct bike_pictures : gl_test {
     {
         const std::string dir = std::string(KESSRIG_PICTURES_DIR);
         mkdir(dir.c_str(), 0755);
-        // Rows top first, as a picture is seen.
-        std::vector<unsigned char> flipped(f.rgb.size());
-        const size_t row = (size_t)width * 3;
-        for (int y = 0; y < height; y++)
-            std::copy(f.rgb.begin() + row * y, f.rgb.begin() + row * (y + 1), flipped.begin() + row * (height - 1 - y));
-        write_png_rgb((dir + "/" + name).c_str(), flipped.data(), width, height);
+        write_png_rgb((dir + "/" + name).c_str(), f.rgb.data(), width, height);
     }
 };
 
