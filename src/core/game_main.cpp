@@ -26,7 +26,11 @@
 #include "race/race.h"
 #include "race/world.h"
 #include "render/gl_caps.h"
+#include "render/model.h"
+#include "render/render_services.h"
+#include "render/shaders.h"
 #include "render/terrain_render.h"
+#include "render/texture.h"
 #include "track/track.h"
 
 namespace {
@@ -193,6 +197,19 @@ void query_gl()
     log_printf("GL_RENDERER: %s\n", g_gl_caps.renderer);
     log_printf("GL_VERSION: %s\n", g_gl_caps.version);
     log_printf("GL_EXTENSIONS: %s\n", g_gl_caps.extensions);
+    // Shader programs only where the player allows them and the card has the
+    // texture units they sample; a program that fails leaves them all off.
+    if (g_settings.use_shader && g_gl_caps.multitexture_ok)
+        g_gl_caps.shaders_on = shaders_init();
+    g_gl_caps.terrain_shader_on = g_gl_caps.shaders_on && g_settings.render_texture >= 3;
+}
+
+// Loads the pictures the heads-up display and the title screen use.
+void load_images()
+{
+    const char* const images[] = {"!@tach.png", "!@shifter.png", "!@pitboard.png", "!@title.png"};
+    for (const char* name : images)
+        texture_get(name);
 }
 
 // Track loads from now on set up the terrain's drawing with the configured
@@ -395,7 +412,10 @@ void shutdown()
     free_file_index();
     status("Freeing memory (4)");
     status("Deleting textures");
+    textures_release(true);
+    shaders_free();
     status("Deleting models");
+    model_purge(true);
     close_window(g_main.window);
     g_main.window = nullptr;
     log_close();
@@ -433,6 +453,8 @@ int main(int argc, char** argv)
     settle_window();
 
     build_file_index();
+    const render_params params = derive_render_params(g_settings, g_options);
+    render_install_services(params, g_settings.render_texture == 0, g_options.no_vertex_arrays, g_options.debug);
     if (track_list_build(g_options.debug) == 0) {
         fprintf(stderr, "No tracks found\n");
         close_window(g_main.window);
@@ -445,6 +467,7 @@ int main(int argc, char** argv)
     if (wait_for_window()) {
         query_gl();
         set_gl_state();
+        load_images();
         set_up_terrain_drawing();
         resolve_fixed_keys();
         first_world_reset(open_command_line_demo());

@@ -166,8 +166,9 @@ const char* resolve_track(const char* name)
     return listed >= 0 ? g_track_list.dirs[listed] : name;
 }
 
-bool bring_track(world* w, const char* wanted, bool multiplayer)
+bool bring_track(world* w, const char* wanted, bool multiplayer, bool* loaded_new)
 {
+    *loaded_new = false;
     const char* dir = resolve_track(wanted);
     const int erosion = w->race.erosion_amount;
     const bool same = w->track.loaded && strcmp(w->track.dir, dir) == 0;
@@ -178,6 +179,11 @@ bool bring_track(world* w, const char* wanted, bool multiplayer)
     if (w->track.loaded)
         track_unload(&w->track);
     erode_queue_clear(w->erosion);
+    // What the previous track drew may go once the new one and its bikes
+    // have asked for theirs.
+    if (g_track_hooks.new_generation)
+        g_track_hooks.new_generation(g_track_hooks.context);
+    *loaded_new = true;
     if (!track_load(&w->track, dir, w->settings.load))
         return false;
     w->race.track_erosion = erosion;
@@ -560,7 +566,8 @@ bool world_reset(world* w, const int* lineup, const char* play_demo, bool record
     if (play_demo)
         playing = open_demo(w, play_demo, demo_track, (int)sizeof demo_track);
     const char* wanted = playing ? demo_track : (multiplayer ? w->race.net.track : w->race.settings.track);
-    if (!bring_track(w, wanted, multiplayer)) {
+    bool new_track = false;
+    if (!bring_track(w, wanted, multiplayer, &new_track)) {
         w->race.ranking_count = 0;
         w->race.results_count = 0;
         return false;
@@ -590,6 +597,8 @@ bool world_reset(world* w, const int* lineup, const char* play_demo, bool record
 
     // The bikes.
     load_bikes(w, multiplayer, playing);
+    if (new_track && g_track_hooks.release_unused)
+        g_track_hooks.release_unused(g_track_hooks.context);
 
     // Fresh histories; a new recording.
     clear_state_histories(w);

@@ -88,6 +88,12 @@ struct track_hooks {
     bool (*terrain_setup)(void* context, heightfield* hf, const lighting* light) = nullptr;
     // Bytes of texture memory in use (for the verbose log lines).
     unsigned long (*texture_memory)(void* context) = nullptr;
+    // A new track is about to load (the previous one is gone): pictures and
+    // models asked for from now on belong to the new generation.
+    void (*new_generation)(void* context) = nullptr;
+    // The new track and its bikes are loaded: what only earlier tracks used
+    // can be released.
+    void (*release_unused)(void* context) = nullptr;
     // The editor's own set-up and teardown (only with "--editor").
     void (*editor_begin)(void* context) = nullptr;
     void (*editor_end)(void* context) = nullptr;

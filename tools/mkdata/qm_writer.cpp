@@ -263,6 +263,18 @@ bool qm_check(const qm_model& model, std::string* why)
                 *why = text;
                 return false;
             }
+            // Lit from the wrong side otherwise: the normals of a smooth
+            // surface may lean away from its faces, but not by 60 degrees.
+            const double len = std::sqrt(x * x + y * y + z * z);
+            for (int k = 0; k < 3; k++) {
+                const float* n = part.vertices[tri[k]].normal;
+                if ((x * n[0] + y * n[1] + z * n[2]) / len <= 0.5) {
+                    snprintf(text, sizeof text, "part %zu triangle %zu (at %.3f %.3f %.3f) faces away from its normals",
+                             p, t / 3, (double)a[0], (double)a[1], (double)a[2]);
+                    *why = text;
+                    return false;
+                }
+            }
         }
     }
     return true;

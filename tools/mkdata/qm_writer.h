@@ -69,7 +69,8 @@ void qm_rotate_x(qm_part* part, size_t first, double angle);
 
 // Checks what the loader and the renderer rely on: at least one part, each
 // with vertices and triangles, every number finite, every index in range,
-// no triangle of (nearly) zero area, unit normals, texture coordinates
+// no triangle of (nearly) zero area, unit normals on the side each
+// triangle faces (within 60 degrees of it), texture coordinates
 // within the picture (a little margin allowed), weights per vertex for a
 // skinned model. False with the reason in *why.
 bool qm_check(const qm_model& model, std::string* why);

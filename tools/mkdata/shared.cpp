@@ -1,7 +1,30 @@
-// Shared content of the main archive "zzzz.saf".
+// Shared content of the main archive "zzzz.saf":
+//   readme.txt                     what the archive is
+//   generic_*.shp, *_wheel.shp     the bikes' collision shapes
+//   startgate.qm/.ppm/.shp         the starting gate piece
+//   *.series                       the points series over the default tracks
+//   STEM_frame.qm, STEM_fork_upper.qm, STEM_fork_lower.qm, STEM_swingarm.qm
+//                                  for every model stem of the catalogue, each
+//                                  with STEM_..._lod5.qm and _lod7.qm;
+//   STEM_side_plates.qm, STEM_front_plate.qm (the race numbers)
+//   front_wheel.qm, rear_wheel.qm  (with _lod5, _lod7)
+//   rider_body.qm, rider_body_fp.qm, rider_head.qm (with _lod5, _lod7),
+//   rider_plate.qm
+//   TEXTURE.png for every bike texture of the catalogue with TEXTURE_norm.png
+//                                  and TEXTURE_spec.png; STEM-team.png for the
+//                                  newest stem of each maker
+//   wheels.png (+ _norm, _spec), wheels-gold.png, wheels-silver.png
+//   rider_body.png, rider_body-red/-green/-orange.png
+//   rider_head.png (+ _norm, _spec), rider_head-red/-green/-orange.png
+//   font.png, numbers.png, numbers-condensed.png
+//   tach.png, shifter.png, pitboard.png, title.png
 #include "mkdata.h"
 
+#include "bike_art.h"
+#include "bike_models.h"
 #include "bike_shapes.h"
+#include "hud_pictures.h"
+#include "rider_models.h"
 #include "track_content.h"
 
 namespace mkdata {
@@ -16,6 +39,10 @@ bool generate_shared(output& out)
     add_bike_shapes(out);
     add_startgate(out);
     add_series(out);
+    add_bike_models(out);
+    add_rider_models(out);
+    add_bike_textures(out);
+    add_hud_pictures(out);
     return true;
 }
 

@@ -276,7 +276,7 @@ std::string lighting_text(const track_light& light)
              "far_plane 6000.000000\n",
              light.sun[0] / len, light.sun[1] / len, light.sun[2] / len, light.sun_color[0], light.sun_color[1],
              light.sun_color[2], light.ambient[0], light.ambient[1], light.ambient[2]);
-    return text;
+    return std::string(text) + (light.dynamic ? "dynamic_lighting 1\n" : "");
 }
 
 terrain_light loaded_light(const track_light& light)

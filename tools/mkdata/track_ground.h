@@ -83,6 +83,11 @@ struct track_light {
     double sun[3];      // toward the sun (normalised when written)
     double sun_color[3];
     double ambient[3];
+    // Per-pixel terrain lighting allowed: the renderer then lights the
+    // ground from the terrain normal map it builds from the heights and
+    // "shadows.pgm" at load, and the decals' "_tnorm"/"_tspec" pictures.
+    // Drawing only; the simulation never reads it.
+    bool dynamic = false;
 };
 
 // The "lighting" file of a track.

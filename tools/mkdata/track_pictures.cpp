@@ -14,6 +14,8 @@ namespace {
 
 const double pi = 3.14159265358979323846;
 
+uint8_t to_byte(double v) { return (uint8_t)std::lround(std::clamp(v, 0.0, 255.0)); }
+
 uint32_t hash2(uint32_t x, uint32_t y, uint32_t seed)
 {
     uint32_t h = x * 0x8DA6B343u ^ y * 0xD8163841u ^ seed * 0xCB1AB31Fu;
@@ -24,6 +26,9 @@ uint32_t hash2(uint32_t x, uint32_t y, uint32_t seed)
     h ^= h >> 15;
     return h;
 }
+
+}  // namespace
+
 double hash01(uint32_t x, uint32_t y, uint32_t seed) { return (hash2(x, y, seed) >> 8) * (1.0 / 16777216.0); }
 
 double value_noise(uint32_t seed, double x, double y)
@@ -38,19 +43,18 @@ double value_noise(uint32_t seed, double x, double y)
     return a + (b - a) * sy;
 }
 
-uint8_t to_byte(double v) { return (uint8_t)std::lround(std::clamp(v, 0.0, 255.0)); }
-
-uint32_t rgba(int r, int g, int b, int a = 255)
+uint32_t rgba(int r, int g, int b, int a)
 {
     return (uint32_t)r << 24 | (uint32_t)g << 16 | (uint32_t)b << 8 | (uint32_t)a;
 }
 
-// Shades a colour (alpha kept): factor 1 leaves it.
 uint32_t shade(uint32_t c, double factor)
 {
     return rgba(to_byte((c >> 24 & 255) * factor), to_byte((c >> 16 & 255) * factor), to_byte((c >> 8 & 255) * factor),
                 (int)(c & 255));
 }
+
+namespace {
 
 // The 5 x 7 block font: seven rows of five bits, the leftmost pixel the
 // highest bit.
@@ -235,6 +239,23 @@ bytes canvas_png(const canvas& c, bool alpha)
     } else {
         std::vector<uint8_t> rgb = c.rgb();
         ok = encode_png(rgb.data(), c.width, c.height, 3, false, nullptr, &b);
+    }
+    bytes out;
+    if (ok)
+        out.assign(b.data, b.data + b.size);
+    picture_bytes_free(&b);
+    return out;
+}
+
+bytes canvas_png(const canvas& c, bool alpha, const std::string& text)
+{
+    picture_bytes b;
+    bool ok;
+    if (alpha) {
+        ok = encode_png(c.rgba.data(), c.width, c.height, 4, false, text.c_str(), &b);
+    } else {
+        std::vector<uint8_t> rgb = c.rgb();
+        ok = encode_png(rgb.data(), c.width, c.height, 3, false, text.c_str(), &b);
     }
     bytes out;
     if (ok)

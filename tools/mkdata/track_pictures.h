@@ -12,6 +12,15 @@
 
 namespace mkdata {
 
+// Colours are 0xRRGGBBAA.
+uint32_t rgba(int r, int g, int b, int a = 255);
+// Scales a colour's red, green and blue (alpha kept): factor 1 leaves it.
+uint32_t shade(uint32_t c, double factor);
+// Deterministic noise: a value in [0, 1) per integer point, and smooth
+// value noise in -1..1.
+double hash01(uint32_t x, uint32_t y, uint32_t seed);
+double value_noise(uint32_t seed, double x, double y);
+
 // An RGBA picture being drawn; rows top first.
 struct canvas {
     int width = 0, height = 0;
@@ -37,8 +46,10 @@ struct canvas {
     std::vector<uint8_t> rgb() const;
 };
 
-// PNG bytes of a canvas: RGBA, or RGB when alpha is false.
+// PNG bytes of a canvas: RGBA, or RGB when alpha is false; with text, the
+// picture carries it as its attached text.
 bytes canvas_png(const canvas& c, bool alpha);
+bytes canvas_png(const canvas& c, bool alpha, const std::string& text);
 // Binary PPM bytes of a canvas's colour.
 bytes canvas_ppm(const canvas& c);
 

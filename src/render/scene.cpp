@@ -1,0 +1,172 @@
+// One frame of the 3-D scene, in a fixed order: the terrain maintains its
+// textures, the sky is drawn around the eye, the terrain back to front
+// (writing depth for the rest), then the bikes.
+#include <SDL_opengl.h>
+
+#include <cmath>
+
+#include "bike/bike.h"
+#include "race/race.h"
+#include "race/world.h"
+#include "render/camera.h"
+#include "render/gl_caps.h"
+#include "render/model.h"
+#include "render/scene.h"
+#include "render/shaders.h"
+#include "render/terrain_render.h"
+#include "render/texture.h"
+
+using namespace vecmath;
+
+namespace {
+
+// Five faces around the eye (north, east, south, west, up), corners with
+// texture coordinates kept half a texel inside so the seams do not show.
+void draw_sky(const lighting& light)
+{
+    static const float faces[SKY_FACES][4][3] = {
+        {{-1, 1, -1}, {-1, -1, -1}, {1, -1, -1}, {1, 1, -1}},
+        {{1, 1, -1}, {1, -1, -1}, {1, -1, 1}, {1, 1, 1}},
+        {{1, 1, 1}, {1, -1, 1}, {-1, -1, 1}, {-1, 1, 1}},
+        {{-1, 1, 1}, {-1, -1, 1}, {-1, -1, -1}, {-1, 1, -1}},
+        {{-1, 1, 1}, {-1, 1, -1}, {1, 1, -1}, {1, 1, 1}},
+    };
+    static const float uv[4][2] = {
+        {1 / 128.0f, 1 / 128.0f}, {1 / 128.0f, 127 / 128.0f}, {127 / 128.0f, 127 / 128.0f}, {127 / 128.0f, 1 / 128.0f}};
+    glDepthMask(GL_FALSE);
+    glDisable(GL_BLEND);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_CULL_FACE);
+    glEnable(GL_TEXTURE_2D);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_DECAL);
+    glColor4f(1, 1, 1, 1);
+    for (int f = 0; f < SKY_FACES; f++) {
+        if (!light.sky[f])
+            continue;
+        glBindTexture(GL_TEXTURE_2D, light.sky[f]);
+        g_scene_statistics.texture_changes++;
+        glBegin(GL_QUADS);
+        for (int c = 0; c < 4; c++) {
+            glTexCoord2fv(uv[c]);
+            glVertex3fv(faces[f][c]);
+        }
+        glEnd();
+    }
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    glEnable(GL_CULL_FACE);
+    glDepthMask(GL_TRUE);
+}
+
+void set_light(const lighting& light)
+{
+    const GLfloat position[4] = {light.sun_vector.x, light.sun_vector.y, light.sun_vector.z, 0};
+    const GLfloat ambient[4] = {light.ambient[0], light.ambient[1], light.ambient[2], 1};
+    const GLfloat sun[4] = {light.sun_color[0], light.sun_color[1], light.sun_color[2], 1};
+    const GLfloat global[4] = {light.global_ambient[0], light.global_ambient[1], light.global_ambient[2], 1};
+    glLightfv(GL_LIGHT0, GL_POSITION, position);
+    glLightfv(GL_LIGHT0, GL_AMBIENT, ambient);
+    glLightfv(GL_LIGHT0, GL_DIFFUSE, sun);
+    glLightfv(GL_LIGHT0, GL_SPECULAR, sun);
+    glLightModelfv(GL_LIGHT_MODEL_AMBIENT, global);
+    glLightModeli(GL_LIGHT_MODEL_LOCAL_VIEWER, GL_TRUE);
+    glEnable(GL_LIGHT0);
+}
+
+bool set_fog(const lighting& light)
+{
+    // The shader programs fog whether or not GL's fog is enabled: no fog
+    // must be a density of 0 for them.
+    glFogf(GL_FOG_DENSITY, light.fog_density > 0 ? light.fog_density : 0.0f);
+    if (!(light.fog_density > 0))
+        return false;
+    const GLfloat colour[4] = {light.fog_color[0], light.fog_color[1], light.fog_color[2], 1};
+    glFogi(GL_FOG_MODE, GL_EXP);
+    glFogf(GL_FOG_DENSITY, light.fog_density);
+    glFogfv(GL_FOG_COLOR, colour);
+    glEnable(GL_FOG);
+    return true;
+}
+
+int first_live_slot(const world* w)
+{
+    for (int slot = 0; slot < RACE_SLOTS; slot++)
+        if (w->race.slots[slot].b && w->race.slots[slot].driver == slot_driver_local)
+            return slot;
+    return -1;
+}
+
+}  // namespace
+
+float bike_fade(const world* w, int slot, float ghost_fade_distance)
+{
+    const race_slot& s = w->race.slots[slot];
+    if (!s.b)
+        return 0;
+    const int live = w->race.net.connected ? -1 : first_live_slot(w);
+    if (live >= 0 && slot != live && s.driver == slot_driver_recorded) {
+        const float d = length(sub(bike_frame_position(s.b), bike_frame_position(w->race.slots[live].b)));
+        const float D = ghost_fade_distance;
+        if (!(D > 0))
+            return d > 0 ? 1.0f : 0.0f;
+        const float f = (d - D / 2) / (D - D / 2);
+        return f < 0 ? 0.0f : (f > 1 ? 1.0f : f);
+    }
+    return is_visible(w, slot) ? 1.0f : 0.0f;
+}
+
+void render_scene(world* w, const view_camera& camera, int width, int height, float ghost_fade_distance)
+{
+    model_statistics_reset();
+    terrain_stats_reset();
+    g_scene_statistics = scene_statistics();
+    reset_program_switches();
+
+    heightfield* hf = &w->track.heightfield;
+    const lighting& light = w->track.lighting;
+    anim_update(w->race.tick);
+    const vec3 view_dir = neg(camera_backward(camera.rotation));
+    terrain_update(hf, TERRAIN_UPDATE_BUDGET);
+    terrain_prepare_textures(hf, camera.eye, view_dir);
+
+    set_projection(width, height, camera.fov, light.near_plane, light.far_plane);
+    load_camera_rotation(camera.rotation);
+    if (g_gl_caps.shaders_on)
+        set_env_matrix(camera.rotation);
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_ALWAYS);
+    glClear(GL_DEPTH_BUFFER_BIT);
+    draw_sky(light);
+    const bool fog = set_fog(light);
+
+    translate_to_eye(camera.eye);
+    set_light(light);
+    terrain_draw(hf, camera.eye, view_dir);
+
+    glDepthFunc(GL_LEQUAL);
+    glEnable(GL_ALPHA_TEST);
+    glAlphaFunc(GL_GEQUAL, 0.75f);
+    float fade[RACE_SLOTS];
+    for (int slot = 0; slot < RACE_SLOTS; slot++)
+        fade[slot] = bike_fade(w, slot, ghost_fade_distance);
+    auto view_flag = [&](int slot) {
+        return slot == camera.rider_view_slot ? (int)bike_view_first_person : (int)bike_view_normal;
+    };
+    for (int slot = 0; slot < RACE_SLOTS; slot++)
+        if (fade[slot] == 1.0f)
+            draw_bike(w->race.slots[slot].b, view_flag(slot), camera.eye, hf, light.sky_env);
+    glDisable(GL_ALPHA_TEST);
+    for (int slot = 0; slot < RACE_SLOTS; slot++) {
+        if (fade[slot] > 0 && fade[slot] < 1) {
+            g_scene_settings.draw_alpha = fade[slot];
+            draw_bike(w->race.slots[slot].b, view_flag(slot), camera.eye, hf, light.sky_env);
+            g_scene_settings.draw_alpha = 1;
+        }
+    }
+    if (g_gl_caps.shaders_on)
+        use_program(program_none);
+    if (fog)
+        glDisable(GL_FOG);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glDepthFunc(GL_ALWAYS);
+}
