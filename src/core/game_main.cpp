@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "bike/bike.h"
 #include "bike/catalogue.h"
 #include "bike/physics.h"
 #include "core/command_line.h"
@@ -25,7 +26,9 @@
 #include "race/demo.h"
 #include "race/race.h"
 #include "race/world.h"
+#include "render/camera.h"
 #include "render/gl_caps.h"
+#include "render/scene.h"
 #include "render/model.h"
 #include "render/render_services.h"
 #include "render/shaders.h"
@@ -356,6 +359,33 @@ void write_video_frame(int width, int height)
     fflush(stdout);
 }
 
+// A camera behind and above the watched bike, looking over it along its
+// heading; above the start when nobody is watched.
+view_camera watch_camera()
+{
+    view_camera camera;
+    camera.fov = (float)g_settings.fov;
+    const race_state& race = g_main.w->race;
+    const int slot = g_game.watched_slot;
+    const bike* b = slot >= 0 && slot < RACE_SLOTS ? race.slots[slot].b : nullptr;
+    using namespace vecmath;
+    if (b) {
+        const vec3 at = bike_frame_position(b);
+        const dReal* r = bike_frame_rotation(b);
+        vec3 forward = v3((float)-r[2], 0, (float)-r[10]);
+        const float len = length(forward);
+        forward = len > 1e-3f ? scale(forward, 1.0f / len) : v3(0, 0, 1);
+        camera.eye = add(add_scaled(at, forward, -9.0f), v3(0, 3.5f, 0));
+        camera_look_at(camera.eye, add(at, v3(0, 1.0f, 0)), camera.rotation);
+    } else {
+        const heightfield& hf = g_main.w->track.heightfield;
+        const float middle = 0.5f * hf.spacing * (float)(hf.sample_count - 1);
+        camera.eye = v3(middle, hf.height_max + 200.0f, 0);
+        camera_look_at(camera.eye, v3(middle, hf.height_min, middle), camera.rotation);
+    }
+    return camera;
+}
+
 // Draws one frame; false when the window has gone.
 bool draw_frame()
 {
@@ -363,7 +393,12 @@ bool draw_frame()
     if (!begin_frame(g_main.window, &w, &h))
         return true;
     set_view(w, h);
+    // Building terrain tiles clears with colours of its own.
+    glClearColor(0.196078f, 0.6f, 0.8f, 0.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    if (g_game.track_loaded) {
+        render_scene(g_main.w, watch_camera(), w, h, (float)g_settings.ghost_fade_distance);
+    }
     if (g_options.record_video && !g_game.paused && g_game.track_loaded)
         write_video_frame(w, h);
     if (g_options.glfinish)
@@ -387,6 +422,10 @@ void frame_loop()
         sim_clock += advance;
 
         ticks += run_ticks(&g_main.timer, g_main.now, run_tick, nullptr);
+        // Ground the ticks dug or piled gets its lighting and error terms
+        // brought up to date, a little every frame.
+        if (g_game.track_loaded)
+            terrain_update(&g_main.w->track.heightfield, TERRAIN_UPDATE_BUDGET);
         expire_messages();
     }
     log_printf("Ran %ld frames and %ld ticks\n", frames, ticks);
@@ -454,7 +493,7 @@ int main(int argc, char** argv)
 
     build_file_index();
     const render_params params = derive_render_params(g_settings, g_options);
-    render_install_services(params, g_settings.render_texture == 0, g_options.no_vertex_arrays, g_options.debug);
+    render_install_services(params, g_options.no_vertex_arrays, g_options.debug);
     if (track_list_build(g_options.debug) == 0) {
         fprintf(stderr, "No tracks found\n");
         close_window(g_main.window);

@@ -11,11 +11,11 @@
 #include "render/model.h"
 #include "render/scene.h"
 #include "track/track.h"
+#include "render/terrain_render.h"
 #include "render/texture.h"
 
 namespace {
 
-bool g_software_tiles = false;
 
 bool data_file_exists(const char* name)
 {
@@ -34,9 +34,10 @@ unsigned load_texture(const char* name, int)
 // Registered textures live until the registry releases them by generation.
 void release_texture(unsigned) {}
 
+// Asked at each track load, once the driver says how tiles are built.
 bool keep_tile_pictures()
 {
-    return g_software_tiles;
+    return terrain_keeps_tile_pictures();
 }
 
 unsigned make_number_plate(const char* number, const unsigned char background[3], const unsigned char figures[3],
@@ -113,7 +114,7 @@ unsigned long memory_in_use(void*)
 
 }  // namespace
 
-void render_install_services(const render_params& params, bool software_tiles, bool no_vertex_arrays, int debug)
+void render_install_services(const render_params& params, bool no_vertex_arrays, int debug)
 {
     g_texture_settings.level = params.texture_level;
     g_texture_settings.compress = params.texture_compress;
@@ -123,16 +124,15 @@ void render_install_services(const render_params& params, bool software_tiles, b
     g_model_settings.no_vertex_arrays = no_vertex_arrays;
     g_model_settings.verbose = debug > 0;
     g_scene_settings.reflections = params.reflections != 0;
-    render_install_texture_service(software_tiles);
+    render_install_texture_service();
     model_install_service();
     g_track_hooks.new_generation = begin_generation;
     g_track_hooks.release_unused = release_unused;
     g_track_hooks.texture_memory = memory_in_use;
 }
 
-void render_install_texture_service(bool software_tiles)
+void render_install_texture_service()
 {
-    g_software_tiles = software_tiles;
     g_texture_service.load = load_texture;
     g_texture_service.release = release_texture;
     g_texture_service.keep_tile_pictures = keep_tile_pictures;

@@ -7,8 +7,8 @@
 // Everything below, plus the settings of the texture loader, the models and
 // the scene from the derived rendering parameters, and the track load's
 // generation hooks (a new track's pictures and models replace the old).
-void render_install_services(const render_params& params, bool software_tiles, bool no_vertex_arrays, int debug);
+void render_install_services(const render_params& params, bool no_vertex_arrays, int debug);
 
-// software_tiles: the terrain is textured in memory, so the surface table
-// keeps its tile pictures instead of uploading them.
-void render_install_texture_service(bool software_tiles);
+// The texture seam alone. Tile pictures are kept in memory when the
+// terrain is textured in memory (decided at each track load).
+void render_install_texture_service();

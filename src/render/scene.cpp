@@ -125,7 +125,6 @@ void render_scene(world* w, const view_camera& camera, int width, int height, fl
     const lighting& light = w->track.lighting;
     anim_update(w->race.tick);
     const vec3 view_dir = neg(camera_backward(camera.rotation));
-    terrain_update(hf, TERRAIN_UPDATE_BUDGET);
     terrain_prepare_textures(hf, camera.eye, view_dir);
 
     set_projection(width, height, camera.fov, light.near_plane, light.far_plane);

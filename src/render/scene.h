@@ -58,4 +58,6 @@ float bike_fade(const world* w, int slot, float ghost_fade_distance);
 // Draws one frame of the world's 3-D scene for the camera into the whole
 // window: sky, terrain, then the bikes (solid ones first, fading ones
 // last). Leaves model-view at identity and the depth test passing always.
+// The terrain's own upkeep (terrain_update) is the frame loop's, after the
+// ticks.
 void render_scene(world* w, const view_camera& camera, int width, int height, float ghost_fade_distance);

@@ -50,7 +50,7 @@ struct bike_pictures : gl_test {
         if (IsSkipped() || HasFatalFailure())
             return;
         build_file_index();
-        render_install_texture_service(false);
+        render_install_texture_service();
         model_install_service();
     }
     void TearDown() override
