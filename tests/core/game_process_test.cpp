@@ -84,7 +84,8 @@ TEST(GameProcess, StartsRunsFramesAndShutsDownOnSigterm)
     ASSERT_TRUE(wait_for_text(log, "GL_EXTENSIONS: ", 30)) << test::read_file(log);
     // The first ride is set up after the GL strings; then let it run.
     ASSERT_TRUE(wait_for_text(log, "Max loading delay was", 30)) << test::read_file(log);
-    usleep(1000000);
+    // The first frames build the terrain's textures, slowly in a sanitizer build.
+    usleep(4000000);
     kill(c.pid, SIGTERM);
     EXPECT_EQ(wait_exit(c.pid, 30), 0);
 
