@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "bike/bike.h"
+#include "bike/controls.h"
 #include "bike/limb_pose.h"
 #include "core/services.h"
 #include "files/datafs.h"
@@ -33,6 +34,7 @@
 #include "render/terrain_render.h"
 #include "render/texture.h"
 #include "track/heightfield.h"
+#include "track/roost.h"
 #include "track/track.h"
 
 using namespace vecmath;
@@ -140,6 +142,15 @@ struct scene_gl : gl_test {
         return own_textures.back();
     }
 
+    // A track whose sky pictures are missing from the data gets a plain
+    // one, so that the sky box still shows.
+    void plain_sky_if_missing()
+    {
+        for (unsigned& face : w->track.lighting.sky)
+            if (!face)
+                face = own(90, 150, 230);
+    }
+
     float ground(float x, float z) { return heightfield_height_at(&w->track.heightfield, x, z); }
 
     // Builds the terrain's textures for the camera, then draws the frame.
@@ -196,12 +207,7 @@ struct scene_gl : gl_test {
 // simulation.
 TEST_F(scene_gl, start_gate_shows_statues_billboards_and_counts_them)
 {
-    // A track whose sky pictures are missing gets a plain one, so that the
-    // sky box still shows.
-    lighting& light = w->track.lighting;
-    for (unsigned& face : light.sky)
-        if (!face)
-            face = own(90, 150, 230);
+    plain_sky_if_missing();
     const view_camera c = gate_camera();
     const uint64_t before = world_state_hash(w);
     const std::vector<unsigned char> full = frame(c, true);
@@ -670,4 +676,87 @@ TEST_F(scene_gl, sprites_sorted_far_to_near_and_batched_by_texture)
     EXPECT_TRUE(order.empty());
     EXPECT_EQ(draw_sprites(&list, 0, 0, c.eye, up, 8), 0);
     mem_free(list.items);
+}
+
+// Roost thrown by a wheel spinning on the dirt flies as sprites drawn with
+// the billboards, behind the bike as seen from behind it.
+TEST_F(scene_gl, roost_behind_a_spinning_wheel_is_drawn)
+{
+    bike* b = w->race.slots[0].b;
+    const int second = w->race.start_tick / RACE_TICKS_PER_SECOND;
+    while (w->race.tick < (second + 1) * RACE_TICKS_PER_SECOND)
+        world_tick(w);
+    roost_pool* pool = w->track.particle_pool;
+    ASSERT_NE(pool, nullptr);
+    for (int i = 0; i < 200; i++) {
+        bike_set_clutch(b, 1);
+        bike_set_throttle(b, 1);
+        world_tick(w);
+    }
+    ASSERT_GT(pool->live, 20);
+    // Particles of a surface whose roost picture is missing from the data
+    // get a plain one, so that they can be seen.
+    const unsigned dirt = own(150, 110, 70);
+    for (roost_particle& q : w->track.particle_pool->particles)
+        if (q.live && !q.texture)
+            q.texture = dirt;
+
+    const vec3 at = bike_frame_position(b);
+    const dReal* r = bike_frame_rotation(b);
+    const vec3 back = v3((float)r[2], 0, (float)r[10]);
+    const view_camera c = look(add(add_scaled(at, back, 14), v3(0, 4, 0)), add(at, v3(0, 1, 0)), 70);
+    plain_sky_if_missing();
+    const std::vector<unsigned char> thrown = frame(c, true);
+    keep(thrown, "scene-roost.png");
+    const long with_roost = g_scene_statistics.billboards;
+
+    // The same frame with the particles fallen.
+    const int live = pool->live;
+    for (roost_particle& q : pool->particles)
+        q.live = false;
+    const std::vector<unsigned char> none = frame(c);
+    const long without = g_scene_statistics.billboards;
+    EXPECT_GT(with_roost - without, live / 2);
+    EXPECT_GT(changed(thrown, none), width * height / 200);
+}
+
+// Debug level 2: the robots' paths as lines, each point marked green where
+// the line runs on the ground and red where it flies.
+TEST_F(scene_gl, debug_level_two_marks_the_robot_paths)
+{
+    bike* robot = w->race.slots[1].b;
+    const vec3 from = add(bike_frame_position(robot), v3(8, 0, 0));
+    line_point_list& path = robot->path;
+    path.capacity = 8;
+    path.items = (line_point*)mem_alloc(sizeof(line_point) * (size_t)path.capacity);
+    ASSERT_NE(path.items, nullptr);
+    path.count = 8;
+    for (int i = 0; i < path.count; i++) {
+        const float x = from.x + 6.0f * (float)i, z = from.z;
+        path.items[i] = {x, ground(x, z) + 0.5f, z, i == 5 ? -20.0f : 20.0f, 0.5f};
+    }
+    robot->target = 2;
+    const vec3 middle = add(from, v3(21, 0, 0));
+    const view_camera c = look(add(middle, v3(0, 40, -2)), middle, 70);
+
+    const std::vector<unsigned char> plain = frame(c, true);
+    g_scene_settings.debug_level = 2;
+    const std::vector<unsigned char> marked = frame(c);
+    keep(marked, "scene-debug-paths.png");
+    EXPECT_GT(changed(plain, marked), 8 * 200);
+    auto at = [&](int i) {
+        const line_point& q = path.items[i];
+        const pixel p = pixel_of(c, width, height, v3(q.x, q.y, q.z));
+        const unsigned char* v = &marked[3 * ((size_t)p.y * width + p.x)];
+        return std::vector<int>{v[0], v[1], v[2]};
+    };
+    for (int i : {0, 3, 7}) {
+        const std::vector<int> v = at(i);
+        EXPECT_LT(v[0], 20) << i;
+        EXPECT_GT(v[1], 230) << i;
+        EXPECT_LT(v[2], 20) << i;
+    }
+    const std::vector<int> flying = at(5);
+    EXPECT_GT(flying[0], 230);
+    EXPECT_LT(flying[1], 20);
 }
