@@ -51,7 +51,8 @@ placement body_placement(dBodyID body)
 // Point q of a placement given in the engine's layout, in world space.
 vec3 engine_point(const dReal* R, const dReal* p, vec3 q)
 {
-    return v3((float)(R[0] * q.x + R[1] * q.y + R[2] * q.z + p[0]), (float)(R[4] * q.x + R[5] * q.y + R[6] * q.z + p[1]),
+    return v3((float)(R[0] * q.x + R[1] * q.y + R[2] * q.z + p[0]),
+              (float)(R[4] * q.x + R[5] * q.y + R[6] * q.z + p[1]),
               (float)(R[8] * q.x + R[9] * q.y + R[10] * q.z + p[2]));
 }
 
@@ -265,7 +266,8 @@ bool rider_drawn_placement(const bike* b, double rotation[12], double position[3
     const bike_params& params = b->params;
     const vec3 shoulder = engine_point(R, p, v3(0, params.shoulder[0].y, params.shoulder[0].z));
     const dBodyID fork = b->bodies[body_fork_upper];
-    const vec3 grip = engine_point(dBodyGetRotation(fork), dBodyGetPosition(fork), v3(0, params.grip[0].y, params.grip[0].z));
+    const vec3 grip =
+        engine_point(dBodyGetRotation(fork), dBodyGetPosition(fork), v3(0, params.grip[0].y, params.grip[0].z));
     const float d = length(sub(shoulder, grip));
     if (!(d < lean_reach))
         return false;

@@ -188,7 +188,6 @@ void render_scene(world* w, const view_camera& camera, int width, int height, fl
 
     translate_to_eye(camera.eye);
     set_light(light);
-    glEnable(GL_LIGHTING);
     terrain_draw(hf, camera.eye, view_dir);
 
     glDepthFunc(GL_LEQUAL);

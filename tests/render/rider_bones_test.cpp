@@ -90,12 +90,14 @@ TEST(RiderBones, DrawnLeanTurnsTheTorsoBackAboutTheHip)
     const bike_params& p = b->params;
     const dBodyID rider = b->bodies[body_rider];
     auto world_of = [](const dReal* R, const dReal* t, vec3 q) {
-        return v3((float)(R[0] * q.x + R[1] * q.y + R[2] * q.z + t[0]), (float)(R[4] * q.x + R[5] * q.y + R[6] * q.z + t[1]),
+        return v3((float)(R[0] * q.x + R[1] * q.y + R[2] * q.z + t[0]),
+                  (float)(R[4] * q.x + R[5] * q.y + R[6] * q.z + t[1]),
                   (float)(R[8] * q.x + R[9] * q.y + R[10] * q.z + t[2]));
     };
     auto reach = [&]() {
         const dBodyID fork = b->bodies[body_fork_upper];
-        const vec3 s = world_of(dBodyGetRotation(rider), dBodyGetPosition(rider), v3(0, p.shoulder[0].y, p.shoulder[0].z));
+        const vec3 s =
+            world_of(dBodyGetRotation(rider), dBodyGetPosition(rider), v3(0, p.shoulder[0].y, p.shoulder[0].z));
         const vec3 g = world_of(dBodyGetRotation(fork), dBodyGetPosition(fork), v3(0, p.grip[0].y, p.grip[0].z));
         return sub(g, s);
     };

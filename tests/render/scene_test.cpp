@@ -54,7 +54,8 @@ pixel pixel_of(const view_camera& c, int width, int height, vec3 p)
     const float vx = r[0] * d.x + r[3] * d.y + r[6] * d.z;
     const float vy = r[1] * d.x + r[4] * d.y + r[7] * d.z;
     const float vz = r[2] * d.x + r[5] * d.y + r[8] * d.z;
-    return {(int)((-vx / vz + e.half_x) / (2 * e.half_x) * width), (int)((-vy / vz + e.half_y) / (2 * e.half_y) * height)};
+    return {(int)((-vx / vz + e.half_x) / (2 * e.half_x) * width),
+            (int)((-vy / vz + e.half_y) / (2 * e.half_y) * height)};
 }
 
 view_camera look(vec3 eye, vec3 target, float fov)
@@ -191,7 +192,8 @@ struct scene_gl : gl_test {
         return n;
     }
 
-    // The camera behind the start gate, looking down the start straight.
+    // The camera in front of the start gate and to one side, looking back
+    // at the riders behind it, the flagger and the tuff blocks.
     view_camera gate_camera()
     {
         const vec3 eye = v3(478, ground(478, 1186) + 6, 1186);
@@ -259,6 +261,16 @@ TEST_F(scene_gl, start_gate_shows_statues_billboards_and_counts_them)
     const std::vector<unsigned char> batched = frame(c);
     EXPECT_LT(g_scene_statistics.texture_changes, unbatched_binds);
     EXPECT_LT(changed(batched, unbatched), width * height / 500);
+
+    // The fixed pipeline draws the same scene, but for the per-pixel
+    // lighting's shades.
+    if (g_gl_caps.shaders_on) {
+        g_gl_caps.shaders_on = false;
+        const std::vector<unsigned char> fixed = frame(c);
+        g_gl_caps.shaders_on = true;
+        EXPECT_EQ(g_scene_statistics.shader_changes, 0);
+        EXPECT_LT(changed(fixed, batched), width * height / 10);
+    }
     EXPECT_EQ(world_state_hash(w), before);
 }
 
@@ -476,7 +488,9 @@ TEST_F(scene_gl, sun_flare_hidden_behind_a_statue_is_not_drawn)
     view_camera c = look(eye, add(eye, v3(1, 0, 0)), 90);
     const pixel element = pixel_of(c, width, height, add(eye, v3(1, -std::tan(elevation), 0)));
     const pixel sun_px = pixel_of(c, width, height, add(eye, sun.source));
-    auto blue_at = [&](const std::vector<unsigned char>& rgb, pixel p) { return (int)rgb[3 * ((size_t)p.y * width + p.x) + 2]; };
+    auto blue_at = [&](const std::vector<unsigned char>& rgb, pixel p) {
+        return (int)rgb[3 * ((size_t)p.y * width + p.x) + 2];
+    };
 
     g_scene_settings.lens_flares = false;
     const std::vector<unsigned char> plain = frame(c, true);
@@ -759,4 +773,97 @@ TEST_F(scene_gl, debug_level_two_marks_the_robot_paths)
     const std::vector<int> flying = at(5);
     EXPECT_GT(flying[0], 230);
     EXPECT_LT(flying[1], 20);
+}
+
+namespace {
+
+// A square facing +z (lit) with a shiny square just in front of it.
+const char* const shiny_square_qm =
+    "QM1\n"
+    "8 1 0.2 0.2 0.2 4 2\n"
+    "-1 0 0 0 0 1 0 0\n"
+    "1 0 0 0 0 1 1 0\n"
+    "1 2 0 0 0 1 1 1\n"
+    "-1 2 0 0 0 1 0 1\n"
+    "0 1 2 0 2 3\n"
+    "-1 1 1 1 1 4 2\n"
+    "-1 0 0.01 0 0 1 0 0\n"
+    "1 0 0.01 0 0 1 1 0\n"
+    "1 2 0.01 0 0 1 1 1\n"
+    "-1 2 0.01 0 0 1 0 1\n"
+    "0 1 2 0 2 3\n";
+
+}  // namespace
+
+// Statues of one model and texture with normal and specular maps: each
+// texture is bound once for the whole row; the shiny part is drawn again in
+// the environment pass (and not with reflections off), brightening it.
+TEST_F(scene_gl, statues_bind_shared_textures_once_and_reflect_the_sky)
+{
+    const std::string home = data_dir(0);
+    test::write_file(home + "shiny.qm", shiny_square_qm);
+    std::vector<unsigned char> normal(4 * 4 * 3), spec(4 * 4 * 3, 255);
+    for (size_t i = 0; i < normal.size(); i += 3) {
+        normal[i] = 128;
+        normal[i + 1] = 128;
+        normal[i + 2] = 255;
+    }
+    ASSERT_TRUE(write_png_rgb((home + "shiny_norm.png").c_str(), normal.data(), 4, 4));
+    ASSERT_TRUE(write_png_rgb((home + "shiny_spec.png").c_str(), spec.data(), 4, 4));
+    free_file_index();
+    build_file_index();
+
+    track_objects& objects = w->track.objects;
+    objects.statues.count = 0;  // the track's own are not counted here
+    const vec3 base = v3(520, ground(520, 1150), 1150);
+    for (int i = 0; i < 3; i++) {
+        const int k = statue_add(&objects, &w->track.heightfield, base.x + 2.5f * (float)i, 0, base.z, -6.2831855f,
+                                 "@shiny.qm", "@rabbithill/haybale.png", nullptr, &g_track_hooks.objects);
+        ASSERT_NE(objects.statues.items[k].model, 0u);
+        if (g_gl_caps.shaders_on) {
+            EXPECT_NE(objects.statues.items[k].normal_texture, 0u);
+            EXPECT_NE(objects.statues.items[k].spec_texture, 0u);
+        }
+    }
+    const view_camera c = look(add(base, v3(2.5f, 1, 8)), add(base, v3(2.5f, 1, 0)), 60);
+    const unsigned env = own(160, 160, 160);  // any sky will do
+    auto draw = [&]() {
+        glClearColor(0, 0, 0, 1);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        set_projection(width, height, c.fov, 0.25f, 500);
+        load_camera_rotation(c.rotation);
+        if (g_gl_caps.shaders_on)
+            set_env_matrix(c.rotation);
+        translate_to_eye(c.eye);
+        glEnable(GL_DEPTH_TEST);
+        glDepthFunc(GL_LEQUAL);
+        glFogf(GL_FOG_DENSITY, 0);
+        // A dim light, so that the reflection shows on top.
+        const GLfloat dim[4] = {0.15f, 0.15f, 0.15f, 1}, none[4] = {0, 0, 0, 1}, sun[4] = {0, 1, 1, 0};
+        glLightfv(GL_LIGHT0, GL_POSITION, sun);
+        glLightfv(GL_LIGHT0, GL_AMBIENT, dim);
+        glLightfv(GL_LIGHT0, GL_DIFFUSE, dim);
+        glLightfv(GL_LIGHT0, GL_SPECULAR, none);
+        glLightModelfv(GL_LIGHT_MODEL_AMBIENT, none);
+        g_scene_statistics = scene_statistics();
+        model_statistics_reset();
+        draw_statues(&objects, c.eye, env);
+        glFinish();
+        return read_pixels(0, 0, width, height);
+    };
+    const std::vector<unsigned char> shiny = draw();
+    keep(shiny, "scene-shiny-statues.png");
+    // Colour, normal and specular map, then the sky: once each.
+    EXPECT_EQ(g_scene_statistics.texture_changes, g_gl_caps.shaders_on ? 4 : 2);
+    EXPECT_EQ(g_model_statistics.triangles, 3 * (2 + 2));
+    EXPECT_EQ(current_program(), 0);
+
+    g_scene_settings.reflections = false;
+    const std::vector<unsigned char> dull = draw();
+    EXPECT_EQ(g_model_statistics.triangles, 3 * 2);
+    long brighter = 0;
+    const pixel p = pixel_of(c, width, height, add(base, v3(2.5f, 1, 0)));
+    for (int ch = 0; ch < 3; ch++)
+        brighter += (long)shiny[3 * ((size_t)p.y * width + p.x) + ch] - dull[3 * ((size_t)p.y * width + p.x) + ch];
+    EXPECT_GT(brighter, 3 * 100);
 }
