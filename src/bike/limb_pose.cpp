@@ -36,6 +36,25 @@ vec3 body_direction(dBodyID body, vec3 d)
     return rotate(dBodyGetRotation(body), d);
 }
 
+// The rider body where the figure is drawn: its placement when one is
+// given, else the body's own.
+struct rider_frame {
+    const dReal* R;
+    const dReal* p;
+    vec3 point(vec3 q) const { return transform(R, p, q); }
+    vec3 direction(vec3 d) const { return rotate(R, d); }
+};
+
+static_assert(sizeof(dReal) == sizeof(double), "rider_placement holds the engine's doubles");
+
+rider_frame rider_of(const bike* b, const rider_placement* placed)
+{
+    if (placed)
+        return {placed->rotation, placed->position};
+    const dBodyID body = b->bodies[body_rider];
+    return {dBodyGetRotation(body), dBodyGetPosition(body)};
+}
+
 vec3 body_point_velocity(dBodyID body, vec3 world_point)
 {
     dVector3 v;
@@ -69,11 +88,11 @@ float ground_height(const heightfield* hf, float x, float z, float fallback)
 
 }  // namespace
 
-foot_placement foot_pose(const bike* b, const heightfield* hf)
+foot_placement foot_pose(const bike* b, const heightfield* hf, const rider_placement* placed)
 {
     const bike_params& p = b->params;
     const dBodyID frame = b->bodies[body_frame];
-    const dBodyID rider = b->bodies[body_rider];
+    const rider_frame rider = rider_of(b, placed);
 
     // The pegs, and while a crash runs the feet off them: outward, up
     // and back, shrinking to nothing over the last second of the crash.
@@ -103,8 +122,8 @@ foot_placement foot_pose(const bike* b, const heightfield* hf)
     // ground beside the hip, forward when riding and leaning, a little back
     // at rest.
     if (b->dab_amount != 0 && b->crash_timer <= 127) {
-        const vec3 hip_l = body_point(rider, p.hip[0]);
-        const vec3 hip_r = body_point(rider, p.hip[1]);
+        const vec3 hip_l = rider.point(p.hip[0]);
+        const vec3 hip_r = rider.point(p.hip[1]);
         const vec3 across = sub(hip_r, hip_l);
         const vec3 forward = body_direction(frame, v3(0, 0, -1));
         const vec3 velocity = from_ode(dBodyGetLinearVel(frame));
@@ -211,14 +230,14 @@ vec3 solve_two_bone(vec3 a, vec3 b, float l1, float l2, vec3 pole)
     return add(add_scaled(a, u, a_len), scale(n, q));
 }
 
-arm_chain arm_pose(const bike* b)
+arm_chain arm_pose(const bike* b, const rider_placement* placed)
 {
     const bike_params& p = b->params;
-    const dBodyID rider = b->bodies[body_rider];
+    const rider_frame rider = rider_of(b, placed);
     const dBodyID fork = b->bodies[body_fork_upper];
     arm_chain out;
     for (int i = 0; i < 2; ++i) {
-        out.shoulders[i] = body_point(rider, p.shoulder[i]);
+        out.shoulders[i] = rider.point(p.shoulder[i]);
         out.grips[i] = body_point(fork, p.grip[i]);
     }
     const float dy = out.shoulders[1].y - out.shoulders[0].y;
@@ -226,45 +245,44 @@ arm_chain arm_pose(const bike* b)
     // Poles behind, below and outside each shoulder; the lower shoulder's
     // elbow drops further and the throttle hand's elbow drops with the grip
     // turned.
-    const vec3 pole_l = sub(
-        body_point(rider, add(p.shoulder[0], v3(-0.5f, -(1.0f + 1.5f * std::max(dy, 0.0f)), 2.0f))), g);
+    const vec3 pole_l =
+        sub(rider.point(add(p.shoulder[0], v3(-0.5f, -(1.0f + 1.5f * std::max(dy, 0.0f)), 2.0f))), g);
     const vec3 pole_r = add(
-        body_point(rider, add(p.shoulder[1], v3(0.5f, -(0.9f + 0.125f * b->throttle + 1.5f * std::max(-dy, 0.0f)),
-                                                 2.0f))),
+        rider.point(add(p.shoulder[1], v3(0.5f, -(0.9f + 0.125f * b->throttle + 1.5f * std::max(-dy, 0.0f)), 2.0f))),
         g);
     out.elbows[0] = solve_two_bone(out.shoulders[0], out.grips[0], p.arm_upper, p.arm_lower, pole_l);
     out.elbows[1] = solve_two_bone(out.shoulders[1], out.grips[1], p.arm_upper, p.arm_lower, pole_r);
     return out;
 }
 
-leg_chain leg_pose(const bike* b, const heightfield* hf)
+leg_chain leg_pose(const bike* b, const heightfield* hf, const rider_placement* placed)
 {
     const bike_params& p = b->params;
-    const dBodyID rider = b->bodies[body_rider];
-    const foot_placement feet = foot_pose(b, hf);
+    const rider_frame rider = rider_of(b, placed);
+    const foot_placement feet = foot_pose(b, hf, placed);
     leg_chain out;
     const float side[2] = {-0.5f, 0.5f};
     for (int i = 0; i < 2; ++i) {
-        out.hips[i] = body_point(rider, p.hip[i]);
+        out.hips[i] = rider.point(p.hip[i]);
         out.feet[i] = feet.feet[i];
         out.weights[i] = feet.weights[i];
-        const vec3 pole = body_point(rider, add(p.hip[i], v3(side[i], 0, -2.0f)));
+        const vec3 pole = rider.point(add(p.hip[i], v3(side[i], 0, -2.0f)));
         out.knees[i] = solve_two_bone(out.hips[i], out.feet[i], p.leg_upper, p.leg_lower, pole);
     }
     return out;
 }
 
-head_frame head_pose(const bike* b)
+head_frame head_pose(const bike* b, const rider_placement* placed)
 {
-    const dBodyID rider = b->bodies[body_rider];
-    const vec3 X = body_direction(rider, v3(1, 0, 0));
-    const vec3 Y = body_direction(rider, v3(0, 1, 0));
-    const vec3 Z = body_direction(rider, v3(0, 0, 1));
+    const rider_frame rider = rider_of(b, placed);
+    const vec3 X = rider.direction(v3(1, 0, 0));
+    const vec3 Y = rider.direction(v3(0, 1, 0));
+    const vec3 Z = rider.direction(v3(0, 0, 1));
     head_frame out;
-    out.position = body_point(rider, b->params.head_point);
+    out.position = rider.point(b->params.head_point);
 
     // Motion backwards along the rider is ignored.
-    vec3 v = from_ode(dBodyGetLinearVel(rider));
+    vec3 v = from_ode(dBodyGetLinearVel(b->bodies[body_rider]));
     const float vz = dot(v, Z);
     if (vz >= 0.0f)
         v = add_scaled(v, Z, -vz);
@@ -308,11 +326,11 @@ head_frame head_pose(const bike* b)
     return out;
 }
 
-rider_pose compute_rider_pose(const bike* b, const heightfield* hf)
+rider_pose compute_rider_pose(const bike* b, const heightfield* hf, const rider_placement* placed)
 {
     rider_pose out;
-    out.arms = arm_pose(b);
-    out.legs = leg_pose(b, hf);
-    out.head = head_pose(b);
+    out.arms = arm_pose(b, placed);
+    out.legs = leg_pose(b, hf, placed);
+    out.head = head_pose(b, placed);
     return out;
 }

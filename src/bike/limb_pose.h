@@ -11,12 +11,23 @@
 //
 // Nothing here writes the physics world; only move_free_feet writes the
 // bike (its two stored feet).
+//
+// The drawing may place the rider body differently from the physics (a lean
+// that keeps the shoulders off the bars): the functions that read the rider
+// body take that placement, null meaning the body as the physics has it.
 #pragma once
 
 #include "core/vec3.h"
 
 struct bike;
 struct heightfield;
+
+// A placement of the rider body in the physics engine's layout and
+// precision: rotation 3 x 4 row-major, position x, y, z.
+struct rider_placement {
+    double rotation[12];
+    double position[3];
+};
 
 // Where the feet are drawn and how far each one reaches for the ground:
 // weight 0 on the peg, up to 1 fully reaching, 1 during a crash.
@@ -57,7 +68,7 @@ struct rider_pose {
 // bike's stored free feet during a crash. hf is the ground the dab foot
 // stands on; with a null hf the dab targets keep the height they were
 // computed at (no ground to stand on).
-foot_placement foot_pose(const bike* b, const heightfield* hf);
+foot_placement foot_pose(const bike* b, const heightfield* hf, const rider_placement* rider = nullptr);
 
 // One tick of the stored feet while a crash runs (crash_timer > 0): they
 // fly under gravity, stop 0.25 ft above the ground of hf (ignored when
@@ -76,13 +87,13 @@ vec3 solve_two_bone(vec3 a, vec3 b, float l1, float l2, vec3 pole);
 
 // Shoulders, elbows (backward and outward; the lower shoulder's elbow drops
 // further, the throttle lowers the right one) and grips.
-arm_chain arm_pose(const bike* b);
+arm_chain arm_pose(const bike* b, const rider_placement* rider = nullptr);
 // Hips, knees (forward and outward) and the feet of foot_pose.
-leg_chain leg_pose(const bike* b, const heightfield* hf);
+leg_chain leg_pose(const bike* b, const heightfield* hf, const rider_placement* rider = nullptr);
 // The head and where it looks: forward along the rider at low speeds,
 // turning into the direction of travel as the speed rises, with its up axis
 // pulled toward the world's up.
-head_frame head_pose(const bike* b);
+head_frame head_pose(const bike* b, const rider_placement* rider = nullptr);
 
 // All of the above for one bike.
-rider_pose compute_rider_pose(const bike* b, const heightfield* hf);
+rider_pose compute_rider_pose(const bike* b, const heightfield* hf, const rider_placement* rider = nullptr);

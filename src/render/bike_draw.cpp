@@ -1,7 +1,12 @@
 // Drawing one bike: the rigid parts at their bodies, the rider skinned with
 // nine bones posed from his limbs, the head turned where he looks, and the
 // number plates; then the shiny parts again with the environment map.
+// The physics bodies are only read: the rider's drawn lean is worked out on
+// a copy of his body's placement.
 #include <ode/ode.h>
+
+#include <algorithm>
+#include <cmath>
 
 #include "bike/bike.h"
 #include "bike/limb_pose.h"
@@ -14,7 +19,12 @@
 scene_statistics g_scene_statistics;
 scene_settings g_scene_settings;
 
+using namespace vecmath;
+
 namespace {
+
+// Shoulders nearer the bars than this make the drawn rider lean back.
+constexpr float lean_reach = 1.25f;
 
 // A placement of a model: world = rotation x p + position.
 struct placement {
@@ -22,10 +32,8 @@ struct placement {
     float rotation[9];
 };
 
-placement body_placement(dBodyID body)
+placement engine_placement(const dReal* R, const dReal* p)
 {
-    const dReal* R = dBodyGetRotation(body);
-    const dReal* p = dBodyGetPosition(body);
     placement out;
     out.position = {(float)p[0], (float)p[1], (float)p[2]};
     const int rows[3] = {0, 4, 8};
@@ -33,6 +41,19 @@ placement body_placement(dBodyID body)
         for (int c = 0; c < 3; c++)
             out.rotation[3 * r + c] = (float)R[rows[r] + c];
     return out;
+}
+
+placement body_placement(dBodyID body)
+{
+    return engine_placement(dBodyGetRotation(body), dBodyGetPosition(body));
+}
+
+// Point q of a placement given in the engine's layout, in world space.
+vec3 engine_point(const dReal* R, const dReal* p, vec3 q)
+{
+    return v3((float)(R[0] * q.x + R[1] * q.y + R[2] * q.z + p[0]),
+              (float)(R[4] * q.x + R[5] * q.y + R[6] * q.z + p[1]),
+              (float)(R[8] * q.x + R[9] * q.y + R[10] * q.z + p[2]));
 }
 
 void push_placement(const placement& at)
@@ -70,6 +91,7 @@ struct bike_drawer {
     vec3 eye;
     pass_kind pass;
     bool hidden_parts;  // the rider-view bike while the rider is up
+    rider_placement rider;  // the rider body as drawn (leaning back near the bars)
 
     const model* model_of(int index) const
     {
@@ -100,11 +122,11 @@ struct bike_drawer {
         } else {
             // Skinned in world space: drawn under the camera alone, the
             // rider body choosing the level of detail.
-            const placement rider = body_placement(b->bodies[body_rider]);
+            const placement at_rider = engine_placement(rider.rotation, rider.position);
             if (pass == pass_lit)
-                model_draw_lit(m, eye, rider.position, nullptr, bones);
+                model_draw_lit(m, eye, at_rider.position, nullptr, bones);
             else
-                model_draw_env(m, eye, rider.position, nullptr, bones);
+                model_draw_env(m, eye, at_rider.position, nullptr, bones);
         }
     }
 
@@ -143,7 +165,7 @@ struct bike_drawer {
         bones.rotations = pose.rotations;
         const bool rider_shown = view != bike_view_hide_rider;
         if (rider_shown || view == bike_view_normal)
-            compute_rider_bones(b, hf, &pose);
+            compute_rider_bones(b, hf, &pose, &rider);
         if (rider_shown) {
             const model* body = nullptr;
             if (view == bike_view_first_person)
@@ -159,7 +181,7 @@ struct bike_drawer {
             const model* head = model_of(model_head);
             if (head && (pass == pass_lit || model_needs_env_pass(head))) {
                 textures(b->textures[texture_head]);
-                const head_frame h = head_pose(b);
+                const head_frame h = head_pose(b, &rider);
                 placement at;
                 at.position = h.position;
                 for (int r = 0; r < 3; r++)
@@ -184,7 +206,97 @@ struct bike_drawer {
     }
 };
 
+// One horizontal square of half-width h at (x, y, z), both faces.
+void flat_square(float x, float y, float z, float h)
+{
+    glBegin(GL_QUADS);
+    glVertex3f(x - h, y, z - h);
+    glVertex3f(x - h, y, z + h);
+    glVertex3f(x + h, y, z + h);
+    glVertex3f(x + h, y, z - h);
+    glVertex3f(x + h, y, z - h);
+    glVertex3f(x + h, y, z + h);
+    glVertex3f(x - h, y, z + h);
+    glVertex3f(x - h, y, z - h);
+    glEnd();
+}
+
+// The robot's path points: a black square at each with a coloured one just
+// above and below it (green on the ground, red where the line flies),
+// further out at the point steered at.
+void mark_path(const bike* b)
+{
+    const line_point_list& path = b->path;
+    if (path.count <= 0 || !path.items)
+        return;
+    glDisable(GL_TEXTURE_2D);
+    glDisable(GL_BLEND);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_CULL_FACE);
+    for (int i = 0; i < path.count; i++) {
+        const line_point& q = path.items[i];
+        const float lift = i == b->target ? 0.25f : 0.125f;
+        glColor3f(0, 0, 0);
+        flat_square(q.x, q.y, q.z, 1.5f);
+        if (q.speed < 0)
+            glColor3f(1, 0, 0);
+        else
+            glColor3f(0, 1, 0);
+        flat_square(q.x, q.y + lift, q.z, 1.0f);
+        flat_square(q.x, q.y - lift, q.z, 1.0f);
+    }
+    glColor3f(1, 1, 1);
+    glEnable(GL_CULL_FACE);
+    glEnable(GL_TEXTURE_2D);
+}
+
 }  // namespace
+
+bool rider_drawn_placement(const bike* b, double rotation[12], double position[3])
+{
+    const dReal* R = dBodyGetRotation(b->bodies[body_rider]);
+    const dReal* p = dBodyGetPosition(b->bodies[body_rider]);
+    for (int k = 0; k < 12; k++)
+        rotation[k] = R[k];
+    for (int k = 0; k < 3; k++)
+        position[k] = p[k];
+
+    // Shoulders pressed onto the bars look wrong: the drawn torso is turned
+    // back about its hip, the physics keeping its own placement.
+    const bike_params& params = b->params;
+    const vec3 shoulder = engine_point(R, p, v3(0, params.shoulder[0].y, params.shoulder[0].z));
+    const dBodyID fork = b->bodies[body_fork_upper];
+    const vec3 grip =
+        engine_point(dBodyGetRotation(fork), dBodyGetPosition(fork), v3(0, params.grip[0].y, params.grip[0].z));
+    const float d = length(sub(shoulder, grip));
+    if (!(d < lean_reach))
+        return false;
+    const float k = std::min(lean_reach - d, 1.0f);
+    const vec3 x = v3((float)R[0], (float)R[4], (float)R[8]);
+    const vec3 y = v3((float)R[1], (float)R[5], (float)R[9]);
+    const vec3 z = v3((float)R[2], (float)R[6], (float)R[10]);
+    const vec3 tipped = add_scaled(y, z, 0.375f * k);
+    const float len = length(tipped);
+    if (!(len > 0) || !std::isfinite(len))
+        return false;
+    const vec3 y1 = scale(tipped, 1.0f / len);
+    const vec3 z1 = cross(x, y1);
+    const vec3 y2 = cross(z1, x);
+    const vec3 columns[3] = {x, y2, z1};
+    for (int c = 0; c < 3; c++) {
+        rotation[0 + c] = columns[c].x;
+        rotation[4 + c] = columns[c].y;
+        rotation[8 + c] = columns[c].z;
+    }
+    // The hip stays where the physics has it.
+    const vec3 hip = params.hip[0];
+    const vec3 hip_world = engine_point(R, p, hip);
+    const vec3 turned = add(add(scale(x, hip.x), scale(y2, hip.y)), scale(z1, hip.z));
+    position[0] = hip_world.x - turned.x;
+    position[1] = hip_world.y - turned.y;
+    position[2] = hip_world.z - turned.z;
+    return true;
+}
 
 bool model_needs_env_pass(const model* m)
 {
@@ -221,6 +333,7 @@ void draw_bike(const bike* b, int view_flag, vec3 eye, const heightfield* hf, un
     d.view = view_flag;
     d.eye = eye;
     d.hidden_parts = view_flag != bike_view_normal && b->crash_timer == 0;
+    rider_drawn_placement(b, d.rider.rotation, d.rider.position);
 
     // Lit pass.
     d.pass = pass_lit;
@@ -255,4 +368,7 @@ void draw_bike(const bike* b, int view_flag, vec3 eye, const heightfield* hf, un
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     glDisable(GL_BLEND);
     glEnable(GL_LIGHTING);
+
+    if (g_scene_settings.debug_level >= 2)
+        mark_path(b);
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/command_line.h"
 #include "core/services.h"
 #include "files/datafs.h"
 #include "render/gl_caps.h"
@@ -124,6 +125,10 @@ void render_install_services(const render_params& params, bool no_vertex_arrays,
     g_model_settings.no_vertex_arrays = no_vertex_arrays;
     g_model_settings.verbose = debug > 0;
     g_scene_settings.reflections = params.reflections != 0;
+    g_scene_settings.debug_level = debug;
+    g_scene_settings.flat_shading = g_options.fugly;
+    g_scene_settings.model_detail = g_settings.model_detail;
+    g_scene_settings.lens_flares = g_settings.lens_flare;
     render_install_texture_service();
     model_install_service();
     g_track_hooks.new_generation = begin_generation;

@@ -67,13 +67,14 @@ void set_bone(rider_bones* out, int i, vec3 t, vec3 x, vec3 y, vec3 z)
 
 }  // namespace
 
-void compute_rider_bones(const bike* b, const heightfield* hf, rider_bones* out)
+void compute_rider_bones(const bike* b, const heightfield* hf, rider_bones* out, const rider_placement* placed)
 {
     const bike_params& p = b->params;
     const dBodyID body = b->bodies[body_rider];
-    const rigid rider = {dBodyGetRotation(body), dBodyGetPosition(body)};
-    const arm_chain arms = arm_pose(b);
-    const leg_chain legs = leg_pose(b, hf);
+    const rigid rider = placed ? rigid{placed->rotation, placed->position}
+                               : rigid{dBodyGetRotation(body), dBodyGetPosition(body)};
+    const arm_chain arms = arm_pose(b, placed);
+    const leg_chain legs = leg_pose(b, hf, placed);
 
     const vec3 X = v3(1, 0, 0), Y = v3(0, 1, 0), Z = v3(0, 0, 1);
     const vec3* s = arms.shoulders;

@@ -10,6 +10,7 @@
 
 struct bike;
 struct heightfield;
+struct rider_placement;
 
 enum rider_bone_index {
     bone_left_forearm = 0,
@@ -37,8 +38,10 @@ struct rider_bones {
 };
 
 // Poses the bones from the bike's rider (arms, legs with the feet on hf,
-// which may be null) in world space.
-void compute_rider_bones(const bike* b, const heightfield* hf, rider_bones* out);
+// which may be null) in world space, with the rider body at placed (null:
+// where the physics has it).
+void compute_rider_bones(const bike* b, const heightfield* hf, rider_bones* out,
+                         const rider_placement* placed = nullptr);
 
 // Where bone i takes the rest-pose point p: R (p - c) + t.
 vec3 rider_bone_apply(const rider_bones& bones, int i, vec3 p);

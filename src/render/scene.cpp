@@ -1,8 +1,11 @@
-// One frame of the 3-D scene, in a fixed order: the terrain maintains its
-// textures, the sky is drawn around the eye, the terrain back to front
-// (writing depth for the rest), then the bikes.
+// One frame of the 3-D scene, in a fixed order: the flaggers and animations
+// follow the race, the terrain maintains its textures, the sky is drawn
+// around the eye, the terrain back to front (writing depth for the rest),
+// the solid bikes, the statues, the sprites, the fading bikes, the debugging
+// lines, and last the lens flares over everything.
 #include <SDL_opengl.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "bike/bike.h"
@@ -15,6 +18,8 @@
 #include "render/shaders.h"
 #include "render/terrain_render.h"
 #include "render/texture.h"
+#include "track/roost.h"
+#include "track/track.h"
 
 using namespace vecmath;
 
@@ -87,6 +92,35 @@ bool set_fog(const lighting& light)
     return true;
 }
 
+// The robots' paths as white lines, fading out with the distance from the
+// eye so that near lines stand out.
+void draw_paths(const world* w, vec3 eye)
+{
+    glDisable(GL_TEXTURE_2D);
+    glDisable(GL_LIGHTING);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glDepthMask(GL_FALSE);
+    for (int slot = 0; slot < RACE_SLOTS; slot++) {
+        const bike* b = w->race.slots[slot].b;
+        if (!b || b->path.count < 2 || !b->path.items)
+            continue;
+        glBegin(GL_LINE_STRIP);
+        for (int i = 0; i < b->path.count; i++) {
+            const line_point& q = b->path.items[i];
+            const float dx = q.x - eye.x, dy = q.y - eye.y, dz = q.z - eye.z;
+            const float a = 1.0f - 0.001f * (dx * dx + dy * dy + dz * dz);
+            glColor4f(1, 1, 1, std::min(std::max(a, 0.0625f), 1.0f));
+            glVertex3f(q.x, q.y, q.z);
+        }
+        glEnd();
+    }
+    glColor4f(1, 1, 1, 1);
+    glDepthMask(GL_TRUE);
+    glDisable(GL_BLEND);
+    glEnable(GL_TEXTURE_2D);
+}
+
 int first_live_slot(const world* w)
 {
     for (int slot = 0; slot < RACE_SLOTS; slot++)
@@ -121,20 +155,35 @@ void render_scene(world* w, const view_camera& camera, int width, int height, fl
     g_scene_statistics = scene_statistics();
     reset_program_switches();
 
-    heightfield* hf = &w->track.heightfield;
-    const lighting& light = w->track.lighting;
+    track& t = w->track;
+    heightfield* hf = &t.heightfield;
+    lighting& light = t.lighting;
+    const scene_settings& settings = g_scene_settings;
+    const bool programs = g_gl_caps.shaders_on;
+
+    // The race as the flaggers see it, and every animation at this tick.
+    if (t.loaded)
+        update_flaggers(w);
     anim_update(w->race.tick);
+
     const vec3 view_dir = neg(camera_backward(camera.rotation));
     terrain_prepare_textures(hf, camera.eye, view_dir);
 
-    set_projection(width, height, camera.fov, light.near_plane, light.far_plane);
+    const view_extent extent = set_projection(width, height, camera.fov, light.near_plane, light.far_plane);
     load_camera_rotation(camera.rotation);
-    if (g_gl_caps.shaders_on)
+    if (programs)
         set_env_matrix(camera.rotation);
+
+    // The terrain is painted back to front and writes the depth the rest
+    // is tested against.
     glEnable(GL_DEPTH_TEST);
     glDepthFunc(GL_ALWAYS);
-    glClear(GL_DEPTH_BUFFER_BIT);
-    draw_sky(light);
+    if (settings.flat_shading) {
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    } else {
+        glClear(GL_DEPTH_BUFFER_BIT);
+        draw_sky(light);
+    }
     const bool fog = set_fog(light);
 
     translate_to_eye(camera.eye);
@@ -148,12 +197,24 @@ void render_scene(world* w, const view_camera& camera, int width, int height, fl
     for (int slot = 0; slot < RACE_SLOTS; slot++)
         fade[slot] = bike_fade(w, slot, ghost_fade_distance);
     auto view_flag = [&](int slot) {
-        return slot == camera.rider_view_slot ? (int)bike_view_first_person : (int)bike_view_normal;
+        if (slot != camera.rider_view_slot)
+            return (int)bike_view_normal;
+        return settings.hide_rider ? (int)bike_view_hide_rider : (int)bike_view_first_person;
     };
     for (int slot = 0; slot < RACE_SLOTS; slot++)
         if (fade[slot] == 1.0f)
             draw_bike(w->race.slots[slot].b, view_flag(slot), camera.eye, hf, light.sky_env);
+
+    draw_statues(&t.objects, camera.eye, light.sky_env);
     glDisable(GL_ALPHA_TEST);
+
+    roost_sprites_update(&t);
+    const int roost_first = t.particle_pool ? t.particle_sprites : 0;
+    const int roost_count = t.particle_pool && t.particle_sprites >= 0 ? (int)ROOST_POOL_SIZE : 0;
+    g_scene_statistics.billboards = draw_sprites(&t.objects.sprites, roost_first, roost_count, camera.eye,
+                                                 camera.rotation, settings.billboard_lookahead);
+
+    // Ghosts near the live bike, over everything solid.
     for (int slot = 0; slot < RACE_SLOTS; slot++) {
         if (fade[slot] > 0 && fade[slot] < 1) {
             g_scene_settings.draw_alpha = fade[slot];
@@ -161,11 +222,22 @@ void render_scene(world* w, const view_camera& camera, int width, int height, fl
             g_scene_settings.draw_alpha = 1;
         }
     }
-    if (g_gl_caps.shaders_on)
+    if (programs)
         use_program(program_none);
+
+    if (settings.debug_level >= 2)
+        draw_paths(w, camera.eye);
     if (fog)
         glDisable(GL_FOG);
+
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
     glDepthFunc(GL_ALWAYS);
+    glDisable(GL_LIGHTING);
+    if (settings.lens_flares)
+        draw_lens_flares(&light, camera, extent, width, height);
+
+    g_scene_statistics.model_vertices = g_model_statistics.vertices;
+    g_scene_statistics.model_triangles = g_model_statistics.triangles;
+    g_scene_statistics.shader_changes = program_switches();
 }

@@ -156,7 +156,11 @@ void main()
     vec2 t = light_terms(n, light_direction());
     vec4 ambient = gl_FrontMaterial.ambient * gl_LightSource[0].ambient + gl_LightModel.ambient * gl_FrontMaterial.ambient;
     vec4 c = capped(ambient) + diffuse_colour() * t.x;
-    c *= texture2D(tex, gl_TexCoord[0].st);
+    // Alpha is the material's diffuse alpha, as the fixed pipeline lights
+    // it: a fading ghost fades, and cut-out edges do not move with the light.
+    vec4 texel = texture2D(tex, gl_TexCoord[0].st);
+    c *= texel;
+    c.a = gl_FrontMaterial.diffuse.a * texel.a;
     c.rgb += gl_FrontMaterial.specular.rgb * gl_LightSource[0].specular.rgb * highlight(t.y, gl_FrontMaterial.shininess);
     gl_FragColor = fogged(c);
 }
@@ -178,7 +182,11 @@ void main()
     vec2 t = light_terms(n, light_direction());
     vec4 ambient = gl_FrontMaterial.ambient * gl_LightSource[0].ambient + gl_LightModel.ambient * gl_FrontMaterial.ambient;
     vec4 c = capped(ambient) + diffuse_colour() * t.x;
-    c *= texture2D(tex, gl_TexCoord[0].st);
+    // Alpha is the material's diffuse alpha, as the fixed pipeline lights
+    // it: a fading ghost fades, and cut-out edges do not move with the light.
+    vec4 texel = texture2D(tex, gl_TexCoord[0].st);
+    c *= texel;
+    c.a = gl_FrontMaterial.diffuse.a * texel.a;
     c.rgb += gl_FrontMaterial.specular.rgb * gl_LightSource[0].specular.rgb * highlight(t.y, gl_FrontMaterial.shininess);
     gl_FragColor = fogged(c);
 }
@@ -200,7 +208,11 @@ void main()
     vec2 t = light_terms(n, light_direction());
     vec4 ambient = gl_FrontMaterial.ambient * gl_LightSource[0].ambient + gl_LightModel.ambient * gl_FrontMaterial.ambient;
     vec4 c = capped(ambient) + diffuse_colour() * t.x;
-    c *= texture2D(tex, gl_TexCoord[0].st);
+    // Alpha is the material's diffuse alpha, as the fixed pipeline lights
+    // it: a fading ghost fades, and cut-out edges do not move with the light.
+    vec4 texel = texture2D(tex, gl_TexCoord[0].st);
+    c *= texel;
+    c.a = gl_FrontMaterial.diffuse.a * texel.a;
     // The map's alpha holds the exponent; its top value means "the
     // material's own".
     vec4 s = texture2D(smap, gl_TexCoord[0].st);
