@@ -1,10 +1,11 @@
 // The software picture of a terrain texture tile: the surface tiles of its
 // cells (each drawn with a 1/16 margin cut off on every side), the decals
-// that touch it, then the baked lighting multiplied in at twice its stored
-// value. Pictures are sampled as GL samples a texture made by
-// texture_create (bilinear within the nearest mip level, edges clamped or
-// repeated), and each stage is rounded to bytes as a frame buffer would,
-// so the result matches a tile drawn by GL. No GL here.
+// that touch it (each texel taking its share of the decal), then the baked
+// lighting multiplied in at twice its stored value. Pictures are sampled
+// as GL samples a texture made by texture_create (bilinear within the
+// nearest mip level, edges clamped or repeated), and each stage is rounded
+// to bytes as a frame buffer would, so the result matches a tile drawn by
+// GL. No GL here.
 #include <algorithm>
 #include <cmath>
 
@@ -105,6 +106,30 @@ void decal_corners(const heightfield* hf, const decal* d, float corners[4][2])
     }
 }
 
+decal_spread decal_spread_in_tile(const float corners[4][2], float samples_per_texel)
+{
+    decal_spread spread;
+    const float sx = corners[1][0] - corners[0][0], sz = corners[1][1] - corners[0][1];
+    const float tx = corners[3][0] - corners[0][0], tz = corners[3][1] - corners[0][1];
+    const float s_len2 = sx * sx + sz * sz, t_len2 = tx * tx + tz * tz;
+    // A square texel seen along a unit direction (ux, uz) is
+    // samples_per_texel * (|ux| + |uz|) wide; over the axis length, in
+    // texture coordinates.
+    if (s_len2 > 0.0f)
+        spread.ramp_s = samples_per_texel * (fabsf(sx) + fabsf(sz)) / s_len2;
+    if (t_len2 > 0.0f)
+        spread.ramp_t = samples_per_texel * (fabsf(tx) + fabsf(tz)) / t_len2;
+    return spread;
+}
+
+float decal_axis_share(float v, float ramp)
+{
+    if (!(ramp > 0.0f))
+        return v >= 0.0f && v < 1.0f ? 1.0f : 0.0f;
+    const float lo = std::max(v - 0.5f * ramp, 0.0f), hi = std::min(v + 0.5f * ramp, 1.0f);
+    return hi > lo ? (hi - lo) / ramp : 0.0f;
+}
+
 void decals_touching(const heightfield* hf, int col0, int row0, int samples, std::vector<int>* out)
 {
     out->clear();
@@ -193,6 +218,7 @@ void compose_tile(const compose_inputs& in, int col0, int row0, int samples, int
         const float pw = (float)p.width, ph = (float)p.height;
         const float rho = std::max(sqrtf(dsdx * pw * dsdx * pw + dtdx * ph * dtdx * ph),
                                    sqrtf(dsdy * pw * dsdy * pw + dtdy * ph * dtdy * ph));
+        const decal_spread spread = decal_spread_in_tile(corner, per_texel);
         float lo_c = corner[0][0], hi_c = lo_c, lo_r = corner[0][1], hi_r = lo_r;
         for (int k = 1; k < 4; k++) {
             lo_c = std::min(lo_c, corner[k][0]);
@@ -200,21 +226,24 @@ void compose_tile(const compose_inputs& in, int col0, int row0, int samples, int
             lo_r = std::min(lo_r, corner[k][1]);
             hi_r = std::max(hi_r, corner[k][1]);
         }
-        const int u0 = std::max((int)floorf((lo_c - (float)col0) / per_texel - 0.5f), 0);
-        const int u1 = std::min((int)ceilf((hi_c - (float)col0) / per_texel - 0.5f), texels - 1);
-        const int v0 = std::max((int)floorf((lo_r - (float)row0) / per_texel - 0.5f), 0);
-        const int v1 = std::min((int)ceilf((hi_r - (float)row0) / per_texel - 0.5f), texels - 1);
+        // A texel takes a share while its centre is within half its width
+        // (seen along a decal axis, at most 0.71 texels) of the decal.
+        const int u0 = std::max((int)floorf((lo_c - (float)col0) / per_texel - 1.5f), 0);
+        const int u1 = std::min((int)ceilf((hi_c - (float)col0) / per_texel + 0.5f), texels - 1);
+        const int v0 = std::max((int)floorf((lo_r - (float)row0) / per_texel - 1.5f), 0);
+        const int v1 = std::min((int)ceilf((hi_r - (float)row0) / per_texel + 0.5f), texels - 1);
         for (int v = v0; v <= v1; v++) {
             const float row = (float)row0 + ((float)v + 0.5f) * per_texel;
             for (int u = u0; u <= u1; u++) {
                 const float col = (float)col0 + ((float)u + 0.5f) * per_texel;
                 const float s = ((col - ox) * sx + (row - oz) * sz) / s_len2;
                 const float t = ((col - ox) * tx + (row - oz) * tz) / t_len2;
-                if (s < 0.0f || s >= 1.0f || t < 0.0f || t >= 1.0f)
+                const float share = decal_axis_share(s, spread.ramp_s) * decal_axis_share(t, spread.ramp_t);
+                if (!(share > 0.0f))
                     continue;
                 float c[4];
                 sample_picture(p, s, t, rho, c);
-                const float a = c[3] / 255.0f;
+                const float a = c[3] / 255.0f * share;
                 uint8_t* out = rgb + 3 * ((size_t)v * texels + u);
                 for (int k = 0; k < 3; k++)
                     out[k] = to_byte(c[k] * a + (float)out[k] * (1.0f - a));

@@ -279,13 +279,30 @@ struct compose_inputs {
 // Composes the colour of the tile whose first sample is (col0, row0) and
 // which spans `samples` samples into texels x texels RGB bytes (row 0 at
 // the tile's low z): the surface tiles with their 1/16 margins, the decals
-// touching it in list order (alpha-blended), then the lighting. The same
-// picture the GL methods draw.
+// touching it in list order (alpha-blended, each spread as decal_spread
+// says), then the lighting. The same picture the GL methods draw.
 void compose_tile(const compose_inputs& in, int col0, int row0, int samples, int texels, uint8_t* rgb);
 // The decals touching samples [col0, col0 + samples] on both axes, ascending.
 void decals_touching(const heightfield* hf, int col0, int row0, int samples, std::vector<int>* out);
 // The corners of a decal in samples: (s, t) = (0, 0), (1, 0), (1, 1), (0, 1).
 void decal_corners(const heightfield* hf, const decal* d, float corners[4][2]);
+
+// How a decal spreads over the texels of a tile. A texel takes the decal in
+// proportion to how much of the texel it covers: along each decal axis the
+// share ramps linearly across the width of one texel seen along that axis,
+// and the two shares multiply. Were a texel to take the decal whole or not
+// at all by its centre, an edge would move in steps of whole texels, and in
+// steps of different sizes in different levels, and a decal narrower than a
+// coarse texel would fall between the centres and vanish from that level.
+struct decal_spread {
+    float ramp_s = 0, ramp_t = 0;  // a texel's width along s and t (texture coordinates)
+};
+// The spread of a decal with these corners (samples) in a tile whose texels
+// are samples_per_texel wide.
+decal_spread decal_spread_in_tile(const float corners[4][2], float samples_per_texel);
+// The share of the decal a texel centred at texture coordinate v (one axis)
+// takes: the part of [v - ramp / 2, v + ramp / 2] inside [0, 1], over ramp.
+float decal_axis_share(float v, float ramp);
 
 // Recomputes the lighting (shading_map, and the normal map when present)
 // of the samples in the rectangle whose dirty bits are set, clearing them.

@@ -182,6 +182,7 @@ struct build_scope {
         glDisable(GL_SCISSOR_TEST);
         glDisable(GL_BLEND);
         glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+        glShadeModel(GL_SMOOTH);  // decals carry their share in the vertex alpha
         if (g_gl_caps.multitexture_ok && g_gl.ActiveTextureARB) {
             for (int unit = 3; unit >= 1; unit--) {
                 g_gl.ActiveTextureARB(GL_TEXTURE0_ARB + unit);
@@ -274,6 +275,65 @@ void draw_decal_quad(const float corner[4][2], int pieces)
     glEnd();
 }
 
+// Where a decal's share along one axis changes slope (texture coordinates,
+// ascending): linear between them, so each of the 3 x 3 regions they make
+// is a plateau, a ramp along one axis, or (a corner) the bilinear product
+// of two ramps.
+void share_breaks(float ramp, float out[4])
+{
+    const float h = 0.5f * ramp;
+    out[0] = -h;
+    out[1] = std::min(h, 1.0f - h);
+    out[2] = std::max(h, 1.0f - h);
+    out[3] = 1.0f + h;
+}
+
+// GL interpolates vertex colours linearly over triangles; cut this finely, a
+// corner region's bilinear share is off by at most 1/64.
+const int CORNER_CUTS = 4;
+
+// One decal spread over the tile's texels (decal_spread): the quad widened
+// by half a texel all round, its share in the vertex alpha. cut: pieces no
+// wider than X1270_PIECE_TEXELS.
+void draw_decal_spread(const float corner[4][2], const decal_spread& spread, float texel_per_sample, bool cut)
+{
+    const float ox = corner[0][0], oz = corner[0][1];
+    const float sx = corner[1][0] - ox, sz = corner[1][1] - oz;
+    const float tx = corner[3][0] - ox, tz = corner[3][1] - oz;
+    const float s_len = std::hypot(sx, sz), t_len = std::hypot(tx, tz);
+    float bs[4], bt[4];
+    share_breaks(spread.ramp_s, bs);
+    share_breaks(spread.ramp_t, bt);
+    auto vertex = [&](float s, float t) {
+        glColor4f(1, 1, 1, decal_axis_share(s, spread.ramp_s) * decal_axis_share(t, spread.ramp_t));
+        glTexCoord2f(s, t);
+        glVertex2f(ox + sx * s + tx * t, oz + sz * s + tz * t);
+    };
+    glBegin(GL_QUADS);
+    for (int j = 0; j < 3; j++)
+        for (int i = 0; i < 3; i++) {
+            const float s0 = bs[i], s1 = bs[i + 1], t0 = bt[j], t1 = bt[j + 1];
+            if (!(s1 > s0) || !(t1 > t0))
+                continue;
+            int n = i != 1 && j != 1 ? CORNER_CUTS : 1;
+            const float wide = std::max((s1 - s0) * s_len, (t1 - t0) * t_len) * texel_per_sample;
+            while (cut && wide / (float)n > X1270_PIECE_TEXELS)
+                n *= 2;
+            const float ds = (s1 - s0) / (float)n, dt = (t1 - t0) / (float)n;
+            for (int b = 0; b < n; b++)
+                for (int a = 0; a < n; a++) {
+                    const float sa = s0 + ds * (float)a, sb = a + 1 == n ? s1 : sa + ds;
+                    const float ta = t0 + dt * (float)b, tb = b + 1 == n ? t1 : ta + dt;
+                    vertex(sa, ta);
+                    vertex(sb, ta);
+                    vertex(sb, tb);
+                    vertex(sa, tb);
+                }
+        }
+    glEnd();
+    glColor4f(1, 1, 1, 1);
+}
+
 enum decal_map { decal_colour, decal_normal, decal_specular };
 
 void draw_decals(terrain_render_state* st, const heightfield* hf, const tile_ref& ref, decal_map which,
@@ -284,6 +344,7 @@ void draw_decals(terrain_render_state* st, const heightfield* hf, const tile_ref
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     const float texel_per_sample = (float)st->tile_texels / (float)ref.samples;
+    const float samples_per_texel = (float)ref.samples / (float)st->tile_texels;
     const bool cut = needs_x1270_workaround();
     for (int idx : touching) {
         const decal& d = hf->decals->items[idx];
@@ -299,6 +360,12 @@ void draw_decals(terrain_render_state* st, const heightfield* hf, const tile_ref
         glBindTexture(GL_TEXTURE_2D, id);
         float corner[4][2];
         decal_corners(hf, &d, corner);
+        if (which != decal_normal) {
+            draw_decal_spread(corner, decal_spread_in_tile(corner, samples_per_texel), texel_per_sample, cut);
+            continue;
+        }
+        // The normals program takes its opacity from the map alone, so the
+        // normals keep to the decal's own quad.
         int pieces = 1;
         if (cut) {
             const float ds = std::max(std::hypot(corner[1][0] - corner[0][0], corner[1][1] - corner[0][1]),

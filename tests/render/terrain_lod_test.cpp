@@ -1,8 +1,8 @@
 // The terrain's level of detail and texture levels without GL: the error
 // pyramid (flat ground splits by distance alone; the metered computation
 // ends where the unmetered one does), the mesh (no cracks, whole coverage,
-// painter's order), the camera blocks at the grid's edges, and which tiles
-// a change marks dirty.
+// painter's order), the camera blocks at the grid's edges, which tiles
+// a change marks dirty, and a decal composed alike in fine and coarse levels.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "render/terrain_internal.h"
+#include "track/objects.h"
 
 using namespace terrain_detail;
 
@@ -422,4 +423,130 @@ TEST(TerrainLod, LightingTexturesCoverEveryGridSize)
     EXPECT_EQ(light_tiles_per_side(9), 3);
     EXPECT_EQ(light_tiles_per_side(10), 6);
     EXPECT_EQ(light_tile_width(10, 5), 256);
+}
+
+namespace {
+
+// One opaque black decal on white ground (no surfaces, no lighting) of a
+// flat 384-ft terrain: a composed texel's darkness is the share of it the
+// decal takes.
+struct decal_ground {
+    heightfield hf;
+    picture_source black;
+    const picture_source* pictures[1] = {&black};
+
+    // The decal's s axis (size * aspect feet) runs nearly along x, turned
+    // by angle; its t axis (size feet) nearly along z.
+    decal_ground(float x, float z, float angle, float size, float aspect)
+    {
+        EXPECT_TRUE(heightfield_create(&hf, 8, 1.5f, nullptr));
+        black.chain = {0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255};
+        black.width = black.height = 2;
+        black.channels = 4;
+        black.levels = 1;
+        black.loaded = true;
+        decal d;
+        d.x = x;
+        d.z = z;
+        d.angle = angle;
+        d.size = size;
+        d.aspect = aspect;
+        decal_insert(&hf, 0, &d);
+    }
+    ~decal_ground() { heightfield_free(&hf); }
+
+    struct texel {
+        float x;      // centre, feet
+        float share;  // 0..1
+    };
+
+    // The texels of a level (64 to a tile) whose centres lie in x0..x1 feet,
+    // in the texel row nearest z, and their width in feet.
+    std::vector<texel> row(int level, float x0, float x1, float z, float* width)
+    {
+        const int texels = 64, ts = tile_samples(level);
+        const float per = (float)ts / (float)texels;
+        const int row0 = (int)(z / hf.spacing) / ts * ts;
+        const int v = std::min(std::max((int)floorf((z / hf.spacing - (float)row0) / per), 0), texels - 1);
+        compose_inputs in;
+        in.hf = &hf;
+        in.decals = pictures;
+        std::vector<uint8_t> rgb((size_t)texels * texels * 3);
+        std::vector<texel> out;
+        for (int col0 = (int)(x0 / hf.spacing) / ts * ts; (float)col0 * hf.spacing <= x1; col0 += ts) {
+            compose_tile(in, col0, row0, ts, texels, rgb.data());
+            for (int u = 0; u < texels; u++) {
+                const float x = ((float)col0 + ((float)u + 0.5f) * per) * hf.spacing;
+                if (x >= x0 && x <= x1)
+                    out.push_back({x, (255.0f - (float)rgb[3 * ((size_t)v * texels + u)]) / 255.0f});
+            }
+        }
+        *width = per * hf.spacing;
+        return out;
+    }
+};
+
+// Where the share first climbs through one half, between texel centres; -1
+// when it never does.
+float rising_edge(const std::vector<decal_ground::texel>& r)
+{
+    for (size_t k = 1; k < r.size(); k++)
+        if (r[k - 1].share < 0.5f && r[k].share >= 0.5f)
+            return r[k - 1].x + (r[k].x - r[k - 1].x) * (0.5f - r[k - 1].share) / (r[k].share - r[k - 1].share);
+    return -1.0f;
+}
+
+}  // namespace
+
+TEST(TerrainLod, ADecalEdgeIsWhereItIsInEveryLevel)
+{
+    // A 20-ft decal whose low-x edge drifts 3 ft across the 150 ft it runs,
+    // so it crosses every position within the texels of each level.
+    decal_ground g(110.0f, 96.0f, 0.02f, 150.0f, 20.0f / 150.0f);
+    for (int level : {4, 5, 6}) {
+        SCOPED_TRACE(level);
+        for (float z = 30.0f; z <= 160.0f; z += 2.3f) {
+            SCOPED_TRACE(z);
+            const float edge = 110.0f - 10.0f + (z - 96.0f) * 0.02f;
+            float coarse_width = 0, fine_width = 0;
+            const float e_coarse = rising_edge(g.row(level, edge - 8, edge + 8, z, &coarse_width));
+            const float e_fine = rising_edge(g.row(1, edge - 8, edge + 8, z, &fine_width));
+            ASSERT_GT(e_fine, 0.0f);
+            ASSERT_GT(e_coarse, 0.0f);
+            EXPECT_NEAR(e_fine, edge, fine_width);
+            // Found between coarse texel centres, the edge still lies where
+            // the fine level has it, well inside a coarse texel (taking the
+            // decal whole or not at all by the centres, half a texel off).
+            EXPECT_NEAR(e_coarse, e_fine, coarse_width / 8 + fine_width);
+        }
+    }
+}
+
+TEST(TerrainLod, ADecalNarrowerThanATexelKeepsItsShareInCoarseLevels)
+{
+    // A 1-ft line drifting 3 ft across its 150 ft: in texels of 0.75 to 3 ft
+    // it keeps falling between texel centres.
+    decal_ground g(100.3f, 96.0f, 0.02f, 150.0f, 1.0f / 150.0f);
+    for (int level : {4, 5, 6}) {
+        SCOPED_TRACE(level);
+        for (float z = 30.0f; z <= 160.0f; z += 2.3f) {
+            SCOPED_TRACE(z);
+            const float centre = 100.3f + (z - 96.0f) * 0.02f;
+            float widths[2] = {};
+            float ink[2] = {}, moment[2] = {};
+            const int levels[2] = {1, level};
+            for (int k = 0; k < 2; k++)
+                for (const decal_ground::texel& t : g.row(levels[k], centre - 8, centre + 8, z, &widths[k])) {
+                    ink[k] += t.share * widths[k];
+                    moment[k] += t.share * widths[k] * t.x;
+                }
+            // Feet of line across the row: the same in both levels.
+            EXPECT_NEAR(ink[0], 1.0f, 0.05f);
+            EXPECT_NEAR(ink[1], ink[0], 0.05f);
+            // A line inside one texel shows at its centre: within half a texel.
+            ASSERT_GT(ink[1], 0.0f);
+            EXPECT_NEAR(moment[0] / ink[0], centre, 0.05f);
+            EXPECT_NEAR(moment[1] / ink[1], centre, widths[1] / 2 + 0.05f);
+        }
+    }
 }

@@ -2,8 +2,8 @@
 // method logs and builds (tiles read back against the software picture of
 // the same tile), the camera blocks following the camera, the mesh drawn
 // back to front against a full-resolution depth-tested drawing, the refresh
-// after the ground changes, and the terrain program on a dynamically lit
-// track.
+// after the ground changes, the terrain program on a dynamically lit
+// track, and the start line's place and width alike in every level.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -533,4 +533,58 @@ TEST_F(terrain_gl, ADynamicallyLitTrackDrawsWithTheTerrainProgram)
     EXPECT_GT(compare(lit, 3, black, 3, 0).mean, 15.0);
     EXPECT_LT(compare(dark, 3, black, 3, 0).mean, 0.5 * compare(lit, 3, black, 3, 0).mean);
     EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+}
+
+TEST_F(terrain_gl, TheStartLineKeepsItsPlaceAndWidthInEveryLevel)
+{
+    // The start line of the default track: 1 ft wide, 152 ft long, turned
+    // so that it drifts across the texels of every level. With 64 texels a
+    // tile it is 1.3 texels wide in level 4 and a third of one in level 6.
+    const float line_x = 440.164f, line_z = 1277.021f, drift = 0.04686f;
+    ASSERT_TRUE(load("rabbithill", terrain_method_hardware_direct, 64, 1));
+    for (float z : {1205.0f, 1215.0f, 1230.0f, 1250.0f, 1290.0f}) {
+        SCOPED_TRACE(z);
+        const float centre = line_x + (z - line_z) * drift;
+        settle(v3(centre + 3.0f, 40.0f, z + 1.0f));
+        gl_prepare_pictures(st(), hf());
+        // Feet of line (times its lift in blue over the bare ground) across
+        // the texel row at z, and where its middle is.
+        float ink[7] = {}, moment[7] = {}, width[7] = {};
+        for (int level = 2; level <= 6; level++) {
+            const tile_ref ref = level < 6 ? slot_under(level, centre, z) : grid_under(centre, z);
+            ASSERT_TRUE(tile_of(st(), ref)->valid);
+            const int T = st()->tile_texels;
+            const std::vector<unsigned char> drawn = colour_of(ref);
+            compose_inputs bare;
+            bare.hf = hf();
+            bare.surfaces = st()->surface_pictures.data();
+            bare.lighting = hf()->shading_map;
+            std::vector<uint8_t> plain((size_t)T * T * 3);
+            compose_tile(bare, ref.col0, ref.row0, ref.samples, T, plain.data());
+            const float per = (float)ref.samples / (float)T;
+            width[level] = per * hf()->spacing;
+            const int v = (int)((z / hf()->spacing - (float)ref.row0) / per);
+            for (int u = 0; u < T; u++) {
+                const float x = ((float)ref.col0 + ((float)u + 0.5f) * per) * hf()->spacing;
+                if (fabsf(x - centre) > 6.0f)
+                    continue;
+                // White on brown dirt: blue shows the line best.
+                const size_t k = (size_t)v * T + u;
+                const float lift = (float)std::max(0, (int)drawn[4 * k + 2] - (int)plain[3 * k + 2]);
+                ink[level] += lift * width[level];
+                moment[level] += lift * width[level] * x;
+            }
+        }
+        // Level 2 (0.19-ft texels, 12-ft tiles holding the whole width)
+        // resolves the line; the coarser levels show as much of it, about
+        // the same middle.
+        ASSERT_GT(ink[2], 50.0f);
+        EXPECT_NEAR(moment[2] / ink[2], centre, 0.1f);
+        for (int level = 3; level <= 6; level++) {
+            SCOPED_TRACE(level);
+            EXPECT_NEAR(ink[level], ink[2], 0.15f * ink[2]);
+            ASSERT_GT(ink[level], 0.0f);
+            EXPECT_NEAR(moment[level] / ink[level], centre, width[level] / 2 + 0.1f);
+        }
+    }
 }
