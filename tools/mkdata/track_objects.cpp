@@ -11,6 +11,7 @@
 #include <cstdlib>
 
 #include "files/memory.h"
+#include "flagger_pictures.h"
 #include "qm_writer.h"
 #include "track/objects.h"
 #include "track_content.h"
@@ -387,14 +388,14 @@ std::string flaggers_text(const track_design& d, const gate_layout& timing, cons
     snprintf(line, sizeof line, "[%f %f %f] [%f %f %f] %f %f %f\n", ax, 0.0, az, bx, 0.0, bz, 6.0, 0.5, 3.0);
     text += line;
     for (int k = 0; k < 5; k++)
-        text += dd + "flagger-start-" + std::to_string(k) + ".png" + (k < 4 ? " " : "\n");
+        text += dd + start_flagger_names[k] + (k < 4 ? " " : "\n");
     // The finish flagger beside the finish line.
     double fx, fz;
     beside(d, 3, -1, 6, &fx, &fz);
     snprintf(line, sizeof line, "[%f %f %f] %f %f\n", fx, 0.0, fz, 6.0, 0.5);
     text += line;
     for (int k = 0; k < 4; k++)
-        text += dd + "flagger-finish-" + std::to_string(k) + ".png" + (k < 3 ? " " : "\n");
+        text += dd + finish_flagger_names[k] + (k < 3 ? " " : "\n");
     // A course flagger beside every jump, watching the checkpoint before
     // it: a rider down on the jump has passed that one last.
     int n = 0;
@@ -417,8 +418,8 @@ std::string flaggers_text(const track_design& d, const gate_layout& timing, cons
         beside(d, f.s_lip, side, 7, &x, &z);
         if (clearance(d, x, z, f.s_lip, 60) < 6)
             beside(d, f.s_lip, -side, 7, &x, &z);
-        snprintf(line, sizeof line, "[%f %f %f] %f %f %d %d %d %d %sflagger-course.png %sflagger-course-alert.png\n",
-                 x, 0.0, z, 6.0, 0.5, gate, -1, -1, -1, dd.c_str(), dd.c_str());
+        snprintf(line, sizeof line, "[%f %f %f] %f %f %d %d %d %d %s%s %s%s\n", x, 0.0, z, 6.0, 0.5, gate, -1, -1, -1,
+                 dd.c_str(), course_flagger_name, dd.c_str(), course_flagger_alert_name);
         text += line;
     }
     return text;
@@ -490,12 +491,8 @@ void write_assets(asset_writer& w, const track_design& d)
                                                      rgb_colour(230, 120, 20)),
                                       true));
     w.file("grandstand.png", canvas_png(grandstand_picture(0x57a9u), true));
-    for (int k = 0; k < 5; k++)
-        w.file("flagger-start-" + std::to_string(k) + ".png", canvas_png(start_flagger_picture(k), true));
-    for (int k = 0; k < 4; k++)
-        w.file("flagger-finish-" + std::to_string(k) + ".png", canvas_png(finish_flagger_picture(k), true));
-    w.file("flagger-course.png", canvas_png(course_flagger_picture(false), true));
-    w.file("flagger-course-alert.png", canvas_png(course_flagger_picture(true), true));
+    for (const flagger_file& f : flagger_files())
+        w.file(f.name, f.data);
     w.decal("decal-finish", finish_decal_picture(32));
     w.decal("decal-line", line_decal_picture());
     w.decal("decal-logo", logo_decal_picture("K"));

@@ -1,5 +1,5 @@
 // Pictures of the track objects, drawn by code: trees, banners and stands
-// for the billboards, the flaggers' poses, the decals with their flat
+// for the billboards, the decals with their flat
 // normal and specular companions, and the textures of the statue models and
 // the starting gate. All deterministic.
 #pragma once
@@ -62,15 +62,6 @@ canvas tree_picture(tree_kind kind, uint32_t seed);
 canvas banner_picture(const std::string& word, uint32_t ground, uint32_t letters, uint32_t stripe);
 // A grandstand full of spectators; aspect 2.5 (160 x 64).
 canvas grandstand_picture(uint32_t seed);
-
-// Flagger poses, 32 x 64 (aspect 0.5). The start flagger: holding the
-// board up (0), turning it sideways (1), lowering it (2), walking off with
-// it (3), standing aside (4). The finish flagger: no flag (0), the flag
-// for half the race (1), the white last-lap flag (2), the chequered flag
-// (3). A course flagger: standing (normal) or waving yellow (alert).
-canvas start_flagger_picture(int stage);
-canvas finish_flagger_picture(int stage);
-canvas course_flagger_picture(bool alert);
 
 // Decals: a chequered finish strip of `columns` x 2 squares, a white line,
 // a round logo.
