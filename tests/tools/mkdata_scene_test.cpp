@@ -635,19 +635,19 @@ TEST_P(track_objects_test, DecalMapsCoverOnlyThePicture)
     for (int i = 0; i < t.hf.decals->count; i++) {
         const decal& dc = t.hf.decals->items[i];
         image colour = load_image(dc.texture_name), normal = load_image(name_of(dc.normal_texture)),
-              spec = load_image(name_of(dc.spec_texture));
+              specular = load_image(name_of(dc.spec_texture));
         ASSERT_EQ(colour.ch, 4) << dc.texture_name;
         ASSERT_EQ(normal.ch, 4) << dc.texture_name;
-        ASSERT_EQ(spec.ch, 4) << dc.texture_name;
+        ASSERT_EQ(specular.ch, 4) << dc.texture_name;
         ASSERT_EQ(normal.w, colour.w);
         ASSERT_EQ(normal.h, colour.h);
-        ASSERT_EQ(spec.w, colour.w);
-        ASSERT_EQ(spec.h, colour.h);
+        ASSERT_EQ(specular.w, colour.w);
+        ASSERT_EQ(specular.h, colour.h);
         int clear = 0;
         for (int y = 0; y < colour.h; y++)
             for (int x = 0; x < colour.w; x++) {
                 ASSERT_EQ(normal.at(x, y, 3), colour.at(x, y, 3)) << dc.texture_name << " at " << x << "," << y;
-                ASSERT_EQ(spec.at(x, y, 3), colour.at(x, y, 3)) << dc.texture_name << " at " << x << "," << y;
+                ASSERT_EQ(specular.at(x, y, 3), colour.at(x, y, 3)) << dc.texture_name << " at " << x << "," << y;
                 clear += colour.at(x, y, 3) == 0;
             }
         if (std::string(dc.texture_name).find("ruts") != std::string::npos ||
@@ -667,7 +667,7 @@ TEST_P(track_objects_test, RutsLieUnderTheRearWheelsAtTheGate)
             ruts = &t.hf.decals->items[i];
     ASSERT_NE(ruts, nullptr);
     data_env env;
-    image colour = load_image(ruts->texture_name), spec = load_image(name_of(ruts->spec_texture));
+    image colour = load_image(ruts->texture_name), specular = load_image(name_of(ruts->spec_texture));
     // World (x, z) to the decal's texture coordinates.
     auto st = [&](double x, double z, double* s, double* tt) {
         double dx = x - ruts->x, dz = z - ruts->z, c = std::cos(ruts->angle), sn = std::sin(ruts->angle);
@@ -699,7 +699,7 @@ TEST_P(track_objects_test, RutsLieUnderTheRearWheelsAtTheGate)
         double best = -1, best_at = 0;
         for (double back = 0.5; back < 8; back += 0.25) {
             st(p.x + bx * back, p.z + bz * back, &s, &tt);
-            double shine = spec.at((int)(s * spec.w), (int)(tt * spec.h), 0);
+            double shine = specular.at((int)(s * specular.w), (int)(tt * specular.h), 0);
             if (shine > best) {
                 best = shine;
                 best_at = back;
