@@ -18,6 +18,11 @@
 //   rider_head.png (+ _norm, _spec), rider_head-red/-green/-orange.png
 //   font.png, numbers.png, numbers-condensed.png
 //   tach.png, shifter.png, pitboard.png, title.png
+//   sky-n.ppm .. sky-u.ppm, sky-env.ppm
+//                                  the default sky, drawn for the default
+//                                  track's sun
+//   flare-sun.png, flare-disc.png, flare-ring.png, flare-hex.png
+//                                  the lens flare's elements
 #include "mkdata.h"
 
 #include "bike_art.h"
@@ -25,7 +30,9 @@
 #include "bike_shapes.h"
 #include "hud_pictures.h"
 #include "rider_models.h"
+#include "sky.h"
 #include "track_content.h"
+#include "track_ground.h"
 
 namespace mkdata {
 
@@ -43,6 +50,10 @@ bool generate_shared(output& out)
     add_rider_models(out);
     add_bike_textures(out);
     add_hud_pictures(out);
+    const track_light& light = generated_tracks()[0].light;
+    double sun[3];
+    light_sun(light, sun);
+    add_sky_content(out, light.sky, sun);
     return true;
 }
 

@@ -262,28 +262,47 @@ bool write_terrain(output& out, const std::string& dir, const track_ground& g)
 
 // --- Lighting ---------------------------------------------------------------
 
-std::string lighting_text(const track_light& light)
+void light_sun(const track_light& light, double sun[3])
 {
     double len = std::sqrt(light.sun[0] * light.sun[0] + light.sun[1] * light.sun[1] + light.sun[2] * light.sun[2]);
-    char text[512];
+    for (int k = 0; k < 3; k++)
+        sun[k] = light.sun[k] / len;
+}
+
+std::string lighting_text(const track_light& light, const std::string& dir)
+{
+    double sun[3];
+    light_sun(light, sun);
+    // Fog fades the far ground into the haze the sky shows at the horizon.
+    const double* fog = light.sky.horizon;
+    char text[640];
     snprintf(text, sizeof text,
              "sun_vector [ %f %f %f ]\n"
              "sun_color [ %f %f %f ]\n"
              "ambient [ %f %f %f ]\n"
              "global_ambient [ 0.200000 0.200000 0.220000 ]\n"
-             "fog [ 0.700000 0.760000 0.840000 ] 0.000250\n"
+             "fog [ %f %f %f ] 0.000250\n"
              "near_plane 0.250000\n"
              "far_plane 6000.000000\n",
-             light.sun[0] / len, light.sun[1] / len, light.sun[2] / len, light.sun_color[0], light.sun_color[1],
-             light.sun_color[2], light.ambient[0], light.ambient[1], light.ambient[2]);
-    return std::string(text) + (light.dynamic ? "dynamic_lighting 1\n" : "");
+             sun[0], sun[1], sun[2], light.sun_color[0], light.sun_color[1], light.sun_color[2], light.ambient[0],
+             light.ambient[1], light.ambient[2], fog[0] / 255, fog[1] / 255, fog[2] / 255);
+    std::string out = text;
+    if (light.dynamic)
+        out += "dynamic_lighting 1\n";
+    if (light.own_sky) {
+        static const char* const keys[SKY_FACE_COUNT] = {"sky_n", "sky_e", "sky_s", "sky_w", "sky_u"};
+        for (int f = 0; f < SKY_FACE_COUNT; f++)
+            out += std::string(keys[f]) + " @" + dir + sky_face_names[f] + "\n";
+        out += std::string("sky_env @") + dir + sky_env_name + "\n";
+    }
+    return out + sun_flare_lines(sun, light.sun_color);
 }
 
 terrain_light loaded_light(const track_light& light)
 {
     // Read back what lighting_text printed, so the baked maps match the
     // values the game relights with.
-    std::string text = lighting_text(light);
+    std::string text = lighting_text(light, "");
     terrain_light t;
     float* dest[3] = {t.sun_vector, t.sun_color, t.ambient};
     const char* p = text.c_str();
@@ -311,8 +330,14 @@ void bake_lighting(heightfield* hf, const track_light& light)
 
 bool write_lighting(output& out, const std::string& dir, const track_ground& g, const track_light& light)
 {
-    if (!write_text(out, dir + "lighting", lighting_text(light)))
+    if (!write_text(out, dir + "lighting", lighting_text(light, dir)))
         return false;
+    if (light.own_sky) {
+        double sun[3];
+        light_sun(light, sun);
+        if (!write_sky(out, dir, light.sky, sun))
+            return false;
+    }
     heightfield hf;
     if (!ground_heightfield(g, &hf))
         return false;

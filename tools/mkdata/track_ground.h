@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "mkdata.h"
+#include "sky.h"
 #include "track/heightfield.h"
 #include "track_design.h"
 
@@ -88,10 +89,21 @@ struct track_light {
     // "shadows.pgm" at load, and the decals' "_tnorm"/"_tspec" pictures.
     // Drawing only; the simulation never reads it.
     bool dynamic = false;
+    // The sky drawn round the track (its haze is also the fog colour).
+    // Without own_sky the track shows the shared default sky, which is
+    // drawn for the default track's sun; a track whose sun stands
+    // elsewhere needs its own, or the flare would point at empty sky.
+    sky_look sky = daylight_sky();
+    bool own_sky = false;
 };
 
-// The "lighting" file of a track.
-std::string lighting_text(const track_light& light);
+// The unit vector toward the light's sun.
+void light_sun(const track_light& light, double sun[3]);
+
+// The "lighting" file of a track in directory dir ("stadium/"): the sun,
+// the light, fog the colour of the sky's haze, the track's own sky faces
+// when it has them, and the sun's lens flare.
+std::string lighting_text(const track_light& light, const std::string& dir);
 
 // The light as the game holds it after reading lighting_text (the printed
 // values, the sun vector normalised).
@@ -101,7 +113,8 @@ terrain_light loaded_light(const track_light& light);
 // lighting rule into hf's maps.
 void bake_lighting(heightfield* hf, const track_light& light);
 
-// Writes "lighting", "shadingx2.ppm" and "shadows.pgm" for the ground.
+// Writes "lighting", "shadingx2.ppm" and "shadows.pgm" for the ground, and
+// the track's own sky pictures when it has them.
 bool write_lighting(output& out, const std::string& dir, const track_ground& g, const track_light& light);
 
 // --- Preview ------------------------------------------------------------------

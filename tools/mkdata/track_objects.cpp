@@ -1,8 +1,10 @@
 // The objects of a generated track, placed from its design: statues (hay
 // bales lining the turns of an open-air circuit, tuff blocks lining every
-// lane of an arena and its chute), billboards (trees off the track, banners
-// along the start straight, stands round an arena), the flaggers, and a few
-// decals (the finish line, the gate line, a logo). The object files are
+// lane of an arena and its chute; banners on posts and the podium, which
+// only dress the track and stand where no rider goes), billboards (trees
+// off the track, banners along the start straight, fans at the jumps and
+// turns, stands round an arena), the flaggers, and decals (the finish line,
+// the ruts behind the starting gate, the gate line, two logos). The object files are
 // written with the game's own writers where it has them; the pictures,
 // models and shapes they name go into the track's directory.
 #include <algorithm>
@@ -11,7 +13,9 @@
 #include <cstdlib>
 
 #include "files/memory.h"
+#include "flagger_pictures.h"
 #include "qm_writer.h"
+#include "statue_models.h"
 #include "track/objects.h"
 #include "track_content.h"
 #include "track_pictures.h"
@@ -156,11 +160,11 @@ struct asset_writer {
         text(name, qm_text(m));
     }
     // A decal picture with its "_tnorm" and "_tspec" companions.
-    void decal(const std::string& stem, const canvas& c)
+    void decal(const std::string& stem, const decal_pictures& d)
     {
-        file(stem + ".png", canvas_png(c, true));
-        file(stem + "_tnorm.png", canvas_png(flat_normal_picture(), false));
-        file(stem + "_tspec.png", canvas_png(dull_specular_picture(), false));
+        file(stem + ".png", canvas_png(d.colour, true));
+        file(stem + "_tnorm.png", canvas_png(d.normal, true));
+        file(stem + "_tspec.png", canvas_png(d.specular, true));
     }
 };
 
@@ -183,6 +187,19 @@ std::string upper(const std::string& s)
 struct placed {
     track_objects objects;
     std::string data_dir;  // "@rabbithill/"
+    // Ground taken by the objects that dress the track (x, z, radius), kept
+    // clear of trees and of each other.
+    struct spot {
+        double x, z, r;
+    };
+    std::vector<spot> taken;
+    bool free(double x, double z, double r) const
+    {
+        for (const spot& t : taken)
+            if (std::hypot(x - t.x, z - t.z) < r + t.r)
+                return false;
+        return true;
+    }
     ~placed() { track_objects_free(&objects); }
 };
 
@@ -302,7 +319,7 @@ void place_billboards(placed* p, const track_design& d, const heightfield* hf, u
                 continue;
             if (arena_track(d) && design_arena_depth(d, x, z) > -d.land.arena_rise_width - 70)
                 continue;
-            if (clearance(d, x, z, -1, 0) < d.shoulder + 14)
+            if (clearance(d, x, z, -1, 0) < d.shoulder + 14 || !p->free(x, z, 6))
                 continue;
             int kind = (int)(hash_index(i, j, seed + 4) % 3);
             double size = 22 + 16 * hash01(i, j, seed + 5);
@@ -372,6 +389,123 @@ void beside(const track_design& d, double s, int side, double beyond, double* x,
     *z = st.z + st.tx * lateral;
 }
 
+// --- Dressing -------------------------------------------------------------------------
+
+// What dresses the track stands this far (ft) from every ribbon and the
+// chute at least: beyond where riders go, even wide on a turn's exit. The
+// banners on posts and the podium have no collision shape, so that they
+// cannot change a race.
+const double dressing_clearance = 14;
+
+// The first spot beside the ribbon between arc lengths s0 and s1 (either
+// side, from `near` to `far` ft beyond its edge) where an object of radius
+// r stands clear of the track, of what is already placed, of the
+// terrain's edge and, in an arena, on the floor. False when there is none.
+bool open_spot(const placed& p, const track_design& d, const heightfield* hf, double s0, double s1, double near,
+               double far, double r, double* x, double* z, double* s_at, int* side)
+{
+    for (double beyond = near; beyond <= far; beyond += 5)
+        for (double s = s0; s <= s1; s += 4)
+            for (int sd = -1; sd <= 1; sd += 2) {
+                double px, pz;
+                beside(d, s, sd, beyond, &px, &pz);
+                if (px < 40 || pz < 40 || px > hf->extent - 40 || pz > hf->extent - 40)
+                    continue;
+                if (arena_track(d) && design_arena_depth(d, px, pz) < r + 6)
+                    continue;
+                if (clearance(d, px, pz, -1, 0) < dressing_clearance + r || !p.free(px, pz, r + 2))
+                    continue;
+                *x = px;
+                *z = pz;
+                *s_at = s;
+                *side = sd;
+                return true;
+            }
+    return false;
+}
+
+// A statue with no collision shape, its front (-z) toward the ribbon on
+// whose side (+1 right) it stands at arc length s.
+void add_dressing(placed* p, const track_design& d, const heightfield* hf, double x, double z, double s, int side,
+                  const std::string& model, const std::string& texture, double r)
+{
+    track_station st = design_station_at(d, s);
+    double angle = side > 0 ? heading_along(st.tx, st.tz) : heading_along(-st.tx, -st.tz);
+    std::string m = p->data_dir + model, t = p->data_dir + texture;
+    statue_add(&p->objects, hf, (float)x, 0.0f, (float)z, (float)angle, m.c_str(), t.c_str(), nullptr, nullptr);
+    p->taken.push_back({x, z, r});
+}
+
+// An arc length brought into 0..length.
+double wrap_s(const track_design& d, double around)
+{
+    return std::fmod(std::fmod(around, d.length) + d.length, d.length);
+}
+
+void place_dressing(placed* p, const track_design& d, const heightfield* hf)
+{
+    double straight_end = 0;
+    for (const track_feature& f : d.features)
+        if (f.kind == feature_kind::start_straight)
+            straight_end = f.s_end;
+    // The podium beside the start straight, near the finish line.
+    double x, z, at;
+    int side;
+    const double podium_r = std::hypot(podium_width, podium_depth) / 2;
+    for (double s = 30; s < std::max(straight_end, 400.0); s += 40)
+        if (open_spot(*p, d, hf, s, s + 40, 20, 60, podium_r, &x, &z, &at, &side)) {
+            add_dressing(p, d, hf, x, z, at, side, "podium.qm", "podium.png", podium_r);
+            break;
+        }
+    // A banner on posts outside every turn, facing the riders coming in.
+    int n = 0;
+    for (const track_feature& f : d.features) {
+        if (!is_turn(f))
+            continue;
+        double mid = wrap_s(d, (f.s_begin + f.s_end) / 2);
+        const double r = banner_frame_width / 2;
+        if (!open_spot(*p, d, hf, mid - 20, mid + 20, 8, 30, r, &x, &z, &at, &side))
+            continue;
+        std::string texture = "bannerframe-" + std::to_string(1 + n++ % 3) + ".png";
+        add_dressing(p, d, hf, x, z, at, side, "bannerframe.qm", texture, r);
+    }
+}
+
+// Fans at the rope beside every jump and the apex of every turn: on both
+// sides where there is room, far enough back to be safe.
+void place_fans(placed* p, const track_design& d, const heightfield* hf)
+{
+    const std::string& dd = p->data_dir;
+    const double size = 5.5, aspect = 2, r = size * aspect / 2;
+    int n = 0;
+    for (const track_feature& f : d.features) {
+        double at;
+        if (f.kind == feature_kind::tabletop || f.kind == feature_kind::double_jump)
+            at = f.s_lip;
+        else if (is_turn(f))
+            at = (f.s_begin + f.s_end) / 2;
+        else
+            continue;
+        at = wrap_s(d, at);
+        for (int side = -1; side <= 1; side += 2) {
+            for (double beyond = 16; beyond <= 30; beyond += 7) {
+                double x, z;
+                beside(d, at, side, beyond, &x, &z);
+                if (x < 20 || z < 20 || x > hf->extent - 20 || z > hf->extent - 20)
+                    continue;
+                if (arena_track(d) && design_arena_depth(d, x, z) < 4)
+                    continue;
+                if (clearance(d, x, z, -1, 0) < dressing_clearance || !p->free(x, z, r + 1))
+                    continue;
+                std::string name = dd + "fans-" + std::to_string(1 + n++ % 3) + ".png";
+                billboard_add(&p->objects, hf, (float)x, -0.3f, (float)z, (float)size, (float)aspect, name.c_str());
+                p->taken.push_back({x, z, r});
+                break;
+            }
+        }
+    }
+}
+
 std::string flaggers_text(const track_design& d, const gate_layout& timing, const std::string& dd)
 {
     std::string text;
@@ -387,14 +521,14 @@ std::string flaggers_text(const track_design& d, const gate_layout& timing, cons
     snprintf(line, sizeof line, "[%f %f %f] [%f %f %f] %f %f %f\n", ax, 0.0, az, bx, 0.0, bz, 6.0, 0.5, 3.0);
     text += line;
     for (int k = 0; k < 5; k++)
-        text += dd + "flagger-start-" + std::to_string(k) + ".png" + (k < 4 ? " " : "\n");
+        text += dd + start_flagger_names[k] + (k < 4 ? " " : "\n");
     // The finish flagger beside the finish line.
     double fx, fz;
     beside(d, 3, -1, 6, &fx, &fz);
     snprintf(line, sizeof line, "[%f %f %f] %f %f\n", fx, 0.0, fz, 6.0, 0.5);
     text += line;
     for (int k = 0; k < 4; k++)
-        text += dd + "flagger-finish-" + std::to_string(k) + ".png" + (k < 3 ? " " : "\n");
+        text += dd + finish_flagger_names[k] + (k < 3 ? " " : "\n");
     // A course flagger beside every jump, watching the checkpoint before
     // it: a rider down on the jump has passed that one last.
     int n = 0;
@@ -417,8 +551,8 @@ std::string flaggers_text(const track_design& d, const gate_layout& timing, cons
         beside(d, f.s_lip, side, 7, &x, &z);
         if (clearance(d, x, z, f.s_lip, 60) < 6)
             beside(d, f.s_lip, -side, 7, &x, &z);
-        snprintf(line, sizeof line, "[%f %f %f] %f %f %d %d %d %d %sflagger-course.png %sflagger-course-alert.png\n",
-                 x, 0.0, z, 6.0, 0.5, gate, -1, -1, -1, dd.c_str(), dd.c_str());
+        snprintf(line, sizeof line, "[%f %f %f] %f %f %d %d %d %d %s%s %s%s\n", x, 0.0, z, 6.0, 0.5, gate, -1, -1, -1,
+                 dd.c_str(), course_flagger_name, dd.c_str(), course_flagger_alert_name);
         text += line;
     }
     return text;
@@ -440,18 +574,30 @@ decal across(double x, double z, double tx, double tz, double size, double aspec
     return dc;
 }
 
-void place_decals(heightfield* hf, const track_design& d, const std::string& dd)
+// The ruts span the gate's pieces, from the gate line back this far (ft).
+const double ruts_length = 8;
+
+double gate_span(const track_design& d)
 {
+    return d.chute.gate_pieces * d.chute.piece_spacing;
+}
+
+void place_decals(heightfield* hf, const track_design& d, placed* p)
+{
+    const std::string& dd = p->data_dir;
+    int n = 0;
+    auto insert = [&](decal dc) { decal_insert(hf, n++, &dc); };
     // The finish line: 32 squares across the ribbon, two deep.
     const track_station& s0 = d.stations[0];
-    decal finish = across(s0.x, s0.z, s0.tx, s0.tz, s0.width / 16, 16, dd + "decal-finish.png");
-    decal_insert(hf, 0, &finish);
-    // The gate line across the chute, under the start positions.
+    insert(across(s0.x, s0.z, s0.tx, s0.tz, s0.width / 16, 16, dd + "decal-finish.png"));
+    // The ruts the rear wheels dig behind the gate, one behind each piece,
+    // under the gate line painted across the chute.
     double cx, cz;
+    design_chute_point(d, -d.chute.gate_distance - ruts_length / 2, &cx, &cz);
+    insert(across(cx, cz, s0.tx, s0.tz, ruts_length, gate_span(d) / ruts_length, dd + "decal-ruts.png"));
     design_chute_point(d, -d.chute.gate_distance, &cx, &cz);
-    decal gate = across(cx, cz, s0.tx, s0.tz, 1.0, design_chute_width(d, -d.chute.gate_distance) - 4,
-                        dd + "decal-line.png");
-    decal_insert(hf, 1, &gate);
+    insert(across(cx, cz, s0.tx, s0.tz, 1.0, design_chute_width(d, -d.chute.gate_distance) - 4,
+                  dd + "decal-line.png"));
     // A logo on open ground: the arena floor's widest free spot, or the
     // grass beside the start straight.
     double lx, lz, size;
@@ -463,8 +609,17 @@ void place_decals(heightfield* hf, const track_design& d, const std::string& dd)
         beside(d, 140, -1, 34, &lx, &lz);
         size = 24;
     }
-    decal logo = across(lx, lz, s0.tx, s0.tz, size, 1, dd + "decal-logo.png");
-    decal_insert(hf, 2, &logo);
+    insert(across(lx, lz, s0.tx, s0.tz, size, 1, dd + "decal-logo.png"));
+    p->taken.push_back({lx, lz, size * 0.75});
+    // The track's name, read by the riders coming down the start
+    // straight, on open ground beside it.
+    double wx, wz, at;
+    int side;
+    const double height = 9, aspect = 4;
+    if (open_spot(*p, d, hf, 160, 600, 10, 40, height * aspect / 2, &wx, &wz, &at, &side)) {
+        track_station st = design_station_at(d, at);
+        insert(across(wx, wz, st.tx, st.tz, height, aspect, dd + "decal-wordmark.png"));
+    }
 }
 
 void write_assets(asset_writer& w, const track_design& d)
@@ -480,25 +635,41 @@ void write_assets(asset_writer& w, const track_design& d)
     w.file("tree-pine.png", canvas_png(tree_picture(tree_kind::pine, 0x9111u), true));
     w.file("tree-leafy.png", canvas_png(tree_picture(tree_kind::leafy, 0x1eafu), true));
     w.file("tree-birch.png", canvas_png(tree_picture(tree_kind::birch, 0xb1cu), true));
-    w.file("banner-1.png", canvas_png(banner_picture("KESSRIG", rgb_colour(200, 30, 30), rgb_colour(255, 255, 255),
-                                                     rgb_colour(255, 255, 255)),
-                                      true));
-    w.file("banner-2.png", canvas_png(banner_picture(upper(d.display_name), rgb_colour(20, 50, 150),
-                                                     rgb_colour(255, 220, 40), rgb_colour(255, 220, 40)),
-                                      true));
-    w.file("banner-3.png", canvas_png(banner_picture("MOTOCROSS", rgb_colour(250, 250, 250), rgb_colour(20, 20, 20),
-                                                     rgb_colour(230, 120, 20)),
-                                      true));
+    const canvas banners[3] = {
+        banner_picture("KESSRIG", rgb_colour(200, 30, 30), rgb_colour(255, 255, 255), rgb_colour(255, 255, 255)),
+        banner_picture(upper(d.display_name), rgb_colour(20, 50, 150), rgb_colour(255, 220, 40),
+                       rgb_colour(255, 220, 40)),
+        banner_picture("MOTOCROSS", rgb_colour(250, 250, 250), rgb_colour(20, 20, 20), rgb_colour(230, 120, 20)),
+    };
+    for (int k = 0; k < 3; k++)
+        w.file("banner-" + std::to_string(k + 1) + ".png", canvas_png(banners[k], true));
     w.file("grandstand.png", canvas_png(grandstand_picture(0x57a9u), true));
-    for (int k = 0; k < 5; k++)
-        w.file("flagger-start-" + std::to_string(k) + ".png", canvas_png(start_flagger_picture(k), true));
-    for (int k = 0; k < 4; k++)
-        w.file("flagger-finish-" + std::to_string(k) + ".png", canvas_png(finish_flagger_picture(k), true));
-    w.file("flagger-course.png", canvas_png(course_flagger_picture(false), true));
-    w.file("flagger-course-alert.png", canvas_png(course_flagger_picture(true), true));
-    w.decal("decal-finish", finish_decal_picture(32));
-    w.decal("decal-line", line_decal_picture());
-    w.decal("decal-logo", logo_decal_picture("K"));
+    for (const flagger_file& f : flagger_files())
+        w.file(f.name, f.data);
+    w.file("fans-1.png", canvas_png(fans_picture(0xFA41u), true));
+    w.file("fans-2.png", canvas_png(fans_picture(0xFA42u), true));
+    w.file("fans-3.png", canvas_png(fans_picture(0xFA43u), true));
+
+    w.model("bannerframe.qm", banner_frame_model());
+    w.file("bannerframe-1.png", canvas_png(banner_frame_texture(banners[0]), false));
+    w.file("bannerframe-2.png", canvas_png(banner_frame_texture(banners[1]), false));
+    w.file("bannerframe-3.png", canvas_png(banner_frame_texture(banners[2]), false));
+    w.model("podium.qm", podium_model());
+    w.file("podium.png", canvas_png(podium_texture(), false));
+    w.file("podium_norm.png", canvas_png(podium_normal_map(), false));
+    w.file("podium_spec.png", canvas_png(podium_specular_map(), true));
+    // One pair of maps for the blocks of every colour and one for the
+    // bales, found through the models' names.
+    w.file("tuffblock_norm.png", canvas_png(tuffblock_normal_map(), false));
+    w.file("tuffblock_spec.png", canvas_png(tuffblock_specular_map(), true));
+    w.file("haybale_norm.png", canvas_png(haybale_normal_map(), false));
+    w.file("haybale_spec.png", canvas_png(haybale_specular_map(), true));
+
+    w.decal("decal-finish", painted_decal(finish_decal_picture(32), 0.15, 12));
+    w.decal("decal-ruts", ruts_decal(d.chute.gate_pieces, gate_span(d), ruts_length));
+    w.decal("decal-line", painted_decal(line_decal_picture(), 0.15, 12));
+    w.decal("decal-logo", painted_decal(logo_decal_picture("K"), 0.4, 40));
+    w.decal("decal-wordmark", painted_decal(wordmark_decal_picture(upper(d.display_name)), 0.4, 40));
 }
 
 }  // namespace
@@ -514,8 +685,10 @@ bool write_track_objects(output& out, const track_design& d, const gate_layout& 
     placed p;
     p.data_dir = "@" + dir;
     place_statues(&p, d, hf);
+    place_dressing(&p, d, hf);
+    place_fans(&p, d, hf);
     place_billboards(&p, d, hf, d.seed + 0x0b1u);
-    place_decals(hf, d, p.data_dir);
+    place_decals(hf, d, &p);
     // The game's writers, straight into the track's directory.
     const std::string path = out.dir + d.dir;
     bool ok = statues_write(&p.objects, path.c_str(), 0) && billboards_write(&p.objects, path.c_str(), 0) &&

@@ -367,108 +367,49 @@ canvas grandstand_picture(uint32_t seed)
     return c;
 }
 
-// --- Flaggers -------------------------------------------------------------------
-
-namespace {
-
-// A standing figure 32 x 64, feet at the bottom; arms from the shoulders
-// to the given hand positions.
-canvas figure(uint32_t shirt, double lx, double ly, double rx, double ry, double step)
+canvas fans_picture(uint32_t seed)
 {
-    canvas c(32, 64, 0);
-    const uint32_t trousers = rgba(40, 44, 60), skin = rgba(226, 184, 150);
-    c.line(14, 40, 13 - step, 62, 4, trousers);
-    c.line(18, 40, 19 + step, 62, 4, trousers);
-    c.polygon({11, 20, 21, 20, 20, 42, 12, 42}, shirt);
-    c.line(12, 22, lx, ly, 3, shirt);
-    c.line(20, 22, rx, ry, 3, shirt);
-    c.ellipse(lx, ly, 1.6, 1.6, skin);
-    c.ellipse(rx, ry, 1.6, 1.6, skin);
-    c.ellipse(16, 14, 4, 4.6, skin);
-    c.rect(11.5, 8, 20.5, 11, rgba(30, 30, 30));  // cap
-    return c;
-}
-
-void flag(canvas* c, double hx, double hy, double tip_x, double tip_y, uint32_t colour, bool chequered)
-{
-    c->line(hx, hy, tip_x, tip_y, 1.2, rgba(70, 60, 50));
-    double fx = tip_x, fy = tip_y, w = tip_x > hx ? 9 : -9;
-    c->polygon({fx, fy, fx + w, fy + 1, fx + w, fy + 7, fx, fy + 6}, colour);
-    if (chequered)
-        for (int i = 0; i < 3; i++)
-            for (int j = 0; j < 2; j++)
-                if ((i + j) % 2 == 0)
-                    c->rect(std::min(fx, fx + w) + i * 3, fy + 0.5 + j * 3, std::min(fx, fx + w) + i * 3 + 3,
-                            fy + 3.5 + j * 3, rgba(10, 10, 10));
-}
-
-}  // namespace
-
-canvas start_flagger_picture(int stage)
-{
-    const uint32_t shirt = rgba(240, 120, 20), board = rgba(250, 250, 250);
-    canvas c = figure(shirt, 0, 0, 0, 0, 0);
-    switch (stage) {
-    case 0:  // the board held up: the gate is about to drop
-        c = figure(shirt, 9, 12, 23, 12, 0);
-        c.rect(6, 2, 26, 13, board);
-        c.text(10, 4, 1, "30", rgba(200, 20, 20));
-        break;
-    case 1:  // the board turned sideways
-        c = figure(shirt, 14, 14, 22, 14, 0);
-        c.rect(14, 2, 18, 15, board);
-        break;
-    case 2:  // board down
-        c = figure(shirt, 10, 38, 22, 38, 0);
-        c.rect(7, 36, 25, 46, board);
-        break;
-    case 3:  // walking off, board under the arm
-        c = figure(shirt, 10, 36, 23, 34, 3);
-        c.rect(20, 28, 24, 42, board);
-        break;
-    default:  // standing aside
-        c = figure(shirt, 10, 40, 22, 40, 0);
-        c.rect(22, 36, 26, 50, board);
-        break;
+    canvas c(128, 64, 0);
+    static const uint32_t shirts[] = {rgba(200, 40, 40),  rgba(40, 80, 200),   rgba(230, 200, 40), rgba(240, 240, 240),
+                                      rgba(30, 30, 30),   rgba(60, 160, 70),   rgba(240, 130, 30), rgba(120, 60, 150)};
+    static const uint32_t skins[] = {rgba(234, 192, 160), rgba(200, 150, 110), rgba(150, 100, 70), rgba(110, 74, 50)};
+    // Two loose rows: the back row first (smaller, higher), each person
+    // with a shirt, legs, a head, and now and then a cap or arms raised.
+    for (int row = 0; row < 2; row++) {
+        double scale = row == 0 ? 0.8 : 1.0, foot = row == 0 ? 50 : 62;
+        int count = row == 0 ? 11 : 9;
+        for (int k = 0; k < count; k++) {
+            uint32_t h = (uint32_t)(k * 2 + row);
+            double x = (k + 0.5) * 128.0 / count + 4 * (hash01(h, 1, seed) - 0.5);
+            double tall = scale * (40 + 8 * hash01(h, 2, seed));
+            double top = foot - tall;
+            uint32_t shirt = shirts[(uint32_t)(hash01(h, 3, seed) * 8) % 8];
+            uint32_t skin = skins[(uint32_t)(hash01(h, 4, seed) * 4) % 4];
+            double half = scale * (4.2 + 1.2 * hash01(h, 5, seed));
+            c.rect(x - half * 0.8, top + tall * 0.55, x - 0.6, foot, rgba(50, 56, 80));
+            c.rect(x + 0.6, top + tall * 0.55, x + half * 0.8, foot, rgba(50, 56, 80));
+            c.polygon({x - half, top + tall * 0.2, x + half, top + tall * 0.2, x + half * 0.85, top + tall * 0.6,
+                       x - half * 0.85, top + tall * 0.6},
+                      shirt);
+            double r = tall * 0.1;
+            c.ellipse(x, top + tall * 0.1, r, r * 1.1, skin);
+            double arms = hash01(h, 6, seed);
+            if (arms < 0.3) {  // cheering, both arms up
+                c.line(x - half, top + tall * 0.24, x - half - 3 * scale, top - 2, 2.2 * scale, shirt);
+                c.line(x + half, top + tall * 0.24, x + half + 3 * scale, top - 2, 2.2 * scale, shirt);
+            } else {
+                c.line(x - half, top + tall * 0.24, x - half - 1, top + tall * 0.55, 2.2 * scale, shirt);
+                c.line(x + half, top + tall * 0.24, x + half + 1, top + tall * 0.55, 2.2 * scale, shirt);
+            }
+            if (hash01(h, 7, seed) < 0.4)
+                c.rect(x - r, top - r * 0.1, x + r, top + r * 0.5, shirts[(uint32_t)(hash01(h, 8, seed) * 8) % 8]);
+        }
     }
-    return c;
-}
-
-canvas finish_flagger_picture(int stage)
-{
-    const uint32_t shirt = rgba(30, 60, 160);
-    switch (stage) {
-    case 0: return figure(shirt, 10, 40, 22, 40, 0);
-    case 1: {  // half the race: the crossed flags
-        canvas c = figure(shirt, 8, 16, 24, 16, 0);
-        flag(&c, 8, 16, 13, 5, rgba(40, 160, 60), false);
-        flag(&c, 24, 16, 19, 5, rgba(40, 160, 60), false);
-        return c;
-    }
-    case 2: {  // white flag: last lap
-        canvas c = figure(shirt, 10, 40, 24, 16, 0);
-        flag(&c, 24, 16, 24, 5, rgba(250, 250, 250), false);
-        return c;
-    }
-    default: {  // chequered flag
-        canvas c = figure(shirt, 10, 40, 24, 16, 0);
-        flag(&c, 24, 16, 22, 5, rgba(250, 250, 250), true);
-        return c;
-    }
-    }
-}
-
-canvas course_flagger_picture(bool alert)
-{
-    const uint32_t shirt = rgba(250, 250, 250);
-    if (!alert) {
-        canvas c = figure(shirt, 10, 40, 22, 40, 0);
-        c.line(22, 40, 24, 60, 1.2, rgba(70, 60, 50));  // flag furled at the side
-        c.rect(23, 44, 26, 56, rgba(240, 210, 30));
-        return c;
-    }
-    canvas c = figure(shirt, 10, 40, 25, 14, 0);
-    flag(&c, 25, 14, 20, 4, rgba(250, 220, 20), false);
+    // The rope they stand behind, on stakes.
+    for (double x = 6; x < 128; x += 29)
+        c.rect(x - 0.8, 44, x + 0.8, 64, rgba(200, 190, 170));
+    c.line(0, 47, 128, 47, 1.2, rgba(240, 200, 30));
+    c.grain(seed + 9, 0.05, 3);
     return c;
 }
 
@@ -511,50 +452,104 @@ canvas logo_decal_picture(const std::string& word)
     return c;
 }
 
-canvas flat_normal_picture()
+canvas wordmark_decal_picture(const std::string& word)
 {
-    return canvas(8, 8, rgba(128, 128, 255));
-}
-
-canvas dull_specular_picture()
-{
-    // The value the terrain's specular texture is cleared to: no shine.
-    return canvas(8, 8, rgba(0, 255, 255));
-}
-
-// --- Statue and gate textures ------------------------------------------------------
-
-canvas tuffblock_texture(uint32_t colour)
-{
-    // Foam block in a plastic cover: the colour with a white band and a
-    // seam, worn with dirt toward the bottom (v = 0 is the picture's
-    // bottom row).
-    canvas c(64, 64, colour);
-    c.rect(0, 26, 64, 38, rgba(245, 245, 245));
-    c.rect(0, 31, 64, 33, shade(colour, 0.8));
-    for (int y = 0; y < 64; y++)
-        for (int x = 0; x < 64; x++) {
-            double dirt = std::max(0.0, (y - 44) / 20.0) * (0.5 + 0.5 * value_noise(0xD1u, x / 5.0, y / 5.0));
-            c.blend(x, y, rgba(110, 82, 56), dirt);
-        }
-    c.grain(0x70FFu, 0.05, 4);
+    canvas c(256, 64, 0);
+    double scale = std::min(7.0, std::floor(236.0 / std::max(1.0, 6.0 * (double)word.size())));
+    double tw = canvas::text_width(word, scale), x = (256 - tw) / 2, y = 28 - 3.5 * scale;
+    // Dark edging first, so the letters read on dirt and on grass.
+    for (int dy = -1; dy <= 1; dy++)
+        for (int dx = -1; dx <= 1; dx++)
+            c.text(x + dx * 1.5, y + dy * 1.5, scale, word, rgba(20, 24, 40, 220));
+    c.text(x, y, scale, word, rgba(250, 250, 250, 235));
+    c.rect(x, 54, x + tw, 59, rgba(210, 30, 30, 225));
     return c;
 }
 
-canvas haybale_texture()
+namespace {
+
+// A decal normal in the "_tnorm" encoding: n_s along the picture's width,
+// n_t down its rows, n_up upward (normalised here).
+void put_decal_normal(uint8_t* p, double n_s, double n_t, double n_up)
 {
-    canvas c(64, 64, rgba(206, 178, 98));
-    // Straw: short strokes along the bale, two twine bands across it.
-    for (int k = 0; k < 420; k++) {
-        double x = hash01((uint32_t)k, 1, 0x4A7u) * 64, y = hash01((uint32_t)k, 2, 0x4A7u) * 64;
-        double len = 3 + 5 * hash01((uint32_t)k, 3, 0x4A7u);
-        double tone = 0.75 + 0.45 * hash01((uint32_t)k, 4, 0x4A7u);
-        c.line(x, y, x + len, y + (hash01((uint32_t)k, 5, 0x4A7u) - 0.5) * 2, 0.8, shade(rgba(206, 178, 98), tone));
+    double len = std::sqrt(n_s * n_s + n_t * n_t + n_up * n_up);
+    p[0] = to_byte((0.5 - 0.5 * n_s / len) * 255);
+    p[1] = to_byte((0.5 + 0.5 * n_t / len) * 255);
+    p[2] = to_byte((0.5 + 0.5 * n_up / len) * 255);
+}
+
+void put_decal_shine(uint8_t* p, double shine, double exponent)
+{
+    p[0] = to_byte(shine * 255);
+    p[1] = to_byte(exponent / 128 * 255);
+    p[2] = 255;
+}
+
+}  // namespace
+
+decal_pictures painted_decal(const canvas& colour, double shine, double exponent)
+{
+    decal_pictures d{colour, canvas(colour.width, colour.height, 0), canvas(colour.width, colour.height, 0)};
+    for (size_t i = 0; i < colour.rgba.size(); i += 4) {
+        put_decal_normal(&d.normal.rgba[i], 0, 0, 1);
+        put_decal_shine(&d.specular.rgba[i], shine, exponent);
+        d.normal.rgba[i + 3] = d.specular.rgba[i + 3] = colour.rgba[i + 3];
     }
-    c.rect(18, 0, 20, 64, rgba(150, 120, 70));
-    c.rect(44, 0, 46, 64, rgba(150, 120, 70));
-    return c;
+    return d;
 }
+
+decal_pictures ruts_decal(int ruts, double width, double length)
+{
+    const int w = 1024, h = 64;
+    const double ft_s = width / w, ft_t = length / h;  // feet per texel
+    decal_pictures d{canvas(w, h, 0), canvas(w, h, 0), canvas(w, h, 0)};
+    // Depth of the ground below its level (ft) and how wet it is.
+    std::vector<double> depth((size_t)w * h, 0.0), wet((size_t)w * h, 0.0);
+    const double half = 0.5;  // a rut's half width, ft
+    for (int y = 0; y < h; y++) {
+        double t = (y + 0.5) * ft_t;
+        // Shallow from the gate line back, a hole where the wheel spins.
+        double along = (0.35 + 0.65 * std::exp(-std::pow((t - 5.0) / 0.9, 2))) * std::min(1.0, t / 0.6) *
+                       std::clamp((length - 0.3 - t) / 1.2, 0.0, 1.0);
+        for (int x = 0; x < w; x++) {
+            double s = (x + 0.5) * ft_s;
+            int i = std::clamp((int)(s / width * ruts), 0, ruts - 1);
+            double centre = (i + 0.5) * width / ruts + 0.12 * value_noise(0x2075u + (uint32_t)i, t / 1.5, 0);
+            double dx = std::fabs(s - centre) / half;
+            double groove = dx < 1 ? 1 - dx * dx : 0;
+            double spoil = std::exp(-std::pow((dx - 1.35) / 0.3, 2));
+            double rough = 0.04 * value_noise(0x5011u, s * 6, t * 6);
+            size_t k = (size_t)y * w + x;
+            depth[k] = along * (0.28 * groove - 0.08 * spoil) + rough * (groove + spoil) * along;
+            wet[k] = along * groove;
+        }
+    }
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            size_t k = (size_t)y * w + x;
+            auto at = [&](int xx, int yy) {
+                return depth[(size_t)std::clamp(yy, 0, h - 1) * w + std::clamp(xx, 0, w - 1)];
+            };
+            // The ground's height is minus the depth.
+            double dh_ds = -(at(x + 1, y) - at(x - 1, y)) / (2 * ft_s);
+            double dh_dt = -(at(x, y + 1) - at(x, y - 1)) / (2 * ft_t);
+            double a = std::clamp(std::fabs(depth[k]) / 0.12, 0.0, 1.0);
+            uint8_t alpha = to_byte(a * 235);
+            d.colour.rgba[k * 4 + 3] = d.normal.rgba[k * 4 + 3] = d.specular.rgba[k * 4 + 3] = alpha;
+            // Dug dirt is darker and damp; the spoil beside it lighter.
+            double dark = depth[k] > 0 ? 1 : 0;
+            uint8_t* p = &d.colour.rgba[k * 4];
+            double n = 0.9 + 0.2 * hash01((uint32_t)x, (uint32_t)y, 0x2B7u);
+            p[0] = to_byte((dark ? 78 : 128) * n);
+            p[1] = to_byte((dark ? 58 : 100) * n);
+            p[2] = to_byte((dark ? 40 : 72) * n);
+            put_decal_normal(&d.normal.rgba[k * 4], -dh_ds, -dh_dt, 1);
+            put_decal_shine(&d.specular.rgba[k * 4], 0.05 + 0.3 * wet[k], 10);
+        }
+    return d;
+}
+
+// --- Gate texture ------------------------------------------------------
 
 canvas startgate_texture()
 {

@@ -1,5 +1,5 @@
 // Pictures of the track objects, drawn by code: trees, banners and stands
-// for the billboards, the flaggers' poses, the decals with their flat
+// for the billboards, the decals with their flat
 // normal and specular companions, and the textures of the statue models and
 // the starting gate. All deterministic.
 #pragma once
@@ -63,28 +63,36 @@ canvas banner_picture(const std::string& word, uint32_t ground, uint32_t letters
 // A grandstand full of spectators; aspect 2.5 (160 x 64).
 canvas grandstand_picture(uint32_t seed);
 
-// Flagger poses, 32 x 64 (aspect 0.5). The start flagger: holding the
-// board up (0), turning it sideways (1), lowering it (2), walking off with
-// it (3), standing aside (4). The finish flagger: no flag (0), the flag
-// for half the race (1), the white last-lap flag (2), the chequered flag
-// (3). A course flagger: standing (normal) or waving yellow (alert).
-canvas start_flagger_picture(int stage);
-canvas finish_flagger_picture(int stage);
-canvas course_flagger_picture(bool alert);
+// Spectators standing at a rope in a row; aspect 2 (128 x 64).
+canvas fans_picture(uint32_t seed);
 
 // Decals: a chequered finish strip of `columns` x 2 squares, a white line,
-// a round logo.
+// a round logo, a word in block letters (aspect 4, 256 x 64).
 canvas finish_decal_picture(int columns);
 canvas line_decal_picture();
 canvas logo_decal_picture(const std::string& word);
-// The flat companions every decal picture gets: "_tnorm" (straight up)
-// and "_tspec" (a dull shine).
-canvas flat_normal_picture();
-canvas dull_specular_picture();
+canvas wordmark_decal_picture(const std::string& word);
 
-// Statue and gate textures (RGB).
-canvas tuffblock_texture(uint32_t colour);
-canvas haybale_texture();
+// A decal picture with the companions the terrain shader reads: "_tnorm",
+// the ground's normal under it, and "_tspec", its shine. Both carry the
+// picture's alpha, so that they change only the ground the picture
+// covers. In "_tnorm" red holds minus the normal's component along the
+// picture's width (the terrain's normal pass negates it back), green its
+// component down the picture's rows, blue the upward one; "_tspec" holds
+// the shine in red and its exponent / 128 in green.
+struct decal_pictures {
+    canvas colour, normal, specular;
+};
+// Paint on the ground: the ground's normal kept, the given shine.
+decal_pictures painted_decal(const canvas& colour, double shine, double exponent);
+// The ruts the rear wheels dig behind the starting gate: one rut for each
+// of `ruts` places side by side across the picture (1024 x 64), the gate
+// line along the top row, the holes where the wheels spin 5 ft behind it
+// (the picture spans `length` ft from top to bottom), damp dirt shining in
+// them.
+decal_pictures ruts_decal(int ruts, double width, double length);
+
+// The starting gate's texture (RGB).
 canvas startgate_texture();
 
 }  // namespace mkdata

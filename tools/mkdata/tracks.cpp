@@ -27,6 +27,10 @@ track_light stadium_light()
     // close to the camera, where per-pixel lighting shows its ruts best.
     track_light l = {{-0.35, 0.82, -0.45}, {1.0, 0.92, 0.80}, {0.48, 0.48, 0.55}};
     l.dynamic = true;
+    // Its sun stands elsewhere than the default sky's, so it has a sky of
+    // its own: warm haze over the stands.
+    l.sky = evening_sky();
+    l.own_sky = true;
     return l;
 }
 
