@@ -246,8 +246,31 @@ canvas title_picture()
     return c;
 }
 
+canvas roost_picture()
+{
+    // A spray of clods, lighter toward the middle: the sprite is tinted with
+    // the surface's roost colour, so the picture itself stays near white.
+    canvas c(64, 64, rgba(255, 255, 255, 0));
+    uint32_t seed = 12345u;
+    auto next = [&seed]() {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) / 16777216.0;
+    };
+    for (int i = 0; i < 26; i++) {
+        const double angle = next() * 6.283185307179586;
+        const double reach = std::sqrt(next()) * 24.0;
+        const double x = 32.0 + std::cos(angle) * reach;
+        const double y = 34.0 + std::sin(angle) * reach * 0.8;
+        const double r = 2.0 + next() * (6.0 - reach * 0.12);
+        const int shade = 200 + (int)(next() * 55.0);
+        c.ellipse(x, y, r, r * (0.7 + 0.3 * next()), rgba(shade, shade, shade, 255));
+    }
+    return c;
+}
+
 void add_hud_pictures(output& out)
 {
+    add_member(out, "roost.png", canvas_png(roost_picture(), true));
     add_member(out, "font.png", canvas_png(text_font_picture(), true));
     add_member(out, "numbers.png", canvas_png(numbers_font_picture(false), true));
     add_member(out, "numbers-condensed.png", canvas_png(numbers_font_picture(true), true));

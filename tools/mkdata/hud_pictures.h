@@ -38,6 +38,8 @@ canvas tach_picture();
 canvas shifter_picture();
 canvas pitboard_picture();
 canvas title_picture();
+// The sprite of a clump of thrown dirt (tinted by the surface's colour).
+canvas roost_picture();
 
 // Adds the fonts and pictures to the main archive.
 void add_hud_pictures(output& out);

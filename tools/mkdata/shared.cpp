@@ -18,6 +18,7 @@
 //   rider_head.png (+ _norm, _spec), rider_head-red/-green/-orange.png
 //   font.png, numbers.png, numbers-condensed.png
 //   tach.png, shifter.png, pitboard.png, title.png
+//   roost.png                      thrown dirt (tinted by the surface)
 //   sky-n.ppm .. sky-u.ppm, sky-env.ppm
 //                                  the default sky, drawn for the default
 //                                  track's sun
