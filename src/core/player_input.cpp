@@ -50,10 +50,11 @@ void command_key(player_input* p, world* w, int code, int pressed)
         world_tick(w);
     if (code == tab_character && pressed)
         cycle_view(p);
-    if (command_pressed(t, command_rewind, code, pressed))
-        seek_demo(w, -1);
-    if (command_pressed(t, command_skip, code, pressed))
-        seek_demo(w, 1);
+    // A seek moves every rider at once: the cameras cut to where he is now.
+    if (command_pressed(t, command_rewind, code, pressed) && seek_demo(w, -1))
+        p->views.cut = true;
+    if (command_pressed(t, command_skip, code, pressed) && seek_demo(w, 1))
+        p->views.cut = true;
     if (command_pressed(t, command_previous_bike, code, pressed))
         watch_next_rider(p, w, -1);
     if (command_pressed(t, command_next_bike, code, pressed))

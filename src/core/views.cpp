@@ -397,6 +397,10 @@ void track_camera_controls(view_state* v, world* w, int watched_slot, bool pause
             v->cut = true;
         }
     }
+    // Another rider to follow: the director cuts to him rather than
+    // panning across the field with a zoom set for the last one.
+    if (b && watched_slot != v->aimed_slot)
+        v->cut = true;
     track_camera* cam = selected_track_camera(v, w);
     if (!cam) {
         if (!v->free_camera_placed)

@@ -294,14 +294,25 @@ TEST_F(Views, ADemosTrackCamerasFollowTheLeaderWithNoKeyPressed)
     ASSERT_TRUE(view_camera_for(&input.views, &game, w, current_view_settings(), &cam));
     const vec3 to = sub(bike_frame_position(leader), cam.eye);
     EXPECT_GT(dot(forward_of(cam.rotation), to) / length(to), cosf(2 * pi / 180));
-    // The sit/dab key turns the switching off: the camera stays put.
+    // Another rider picked: the camera cuts to him.
+    key("]", 1);
+    ASSERT_NE(game.watched_slot, 2);
+    tick();
+    ASSERT_TRUE(view_camera_for(&input.views, &game, w, current_view_settings(), &cam));
+    const vec3 to_next = sub(bike_frame_position(w->race.slots[game.watched_slot].b), cam.eye);
+    EXPECT_GT(dot(forward_of(cam.rotation), to_next) / length(to_next), cosf(2 * pi / 180));
+    // The sit/dab key turns the switching off: the camera stays put while
+    // the rider rides on to gates other cameras cover.
     key("right ctrl", 1);
     tick();
     key("right ctrl", 0);
     EXPECT_FALSE(input.views.auto_switch);
-    set_gate_progress(leader, 12);
+    const int kept = input.views.selected_camera;
+    bike* watched = w->race.slots[game.watched_slot].b;
+    set_gate_progress(watched, 12);
+    ASSERT_NE(gate_camera(&w->track.cameras, race_gate_checkpoint(&w->track.timing_gates, 12)), kept);
     tick();
-    EXPECT_EQ(input.views.selected_camera, covering);
+    EXPECT_EQ(input.views.selected_camera, kept);
 }
 
 TEST_F(Views, TheOrbitViewCirclesTheBikeAndKeepsAboveTheGround)
