@@ -371,9 +371,23 @@ bool draw_frame()
                  g_options.show_hud);
     capture_frame(&g_main.capture, w, h, !g_game.paused && g_game.track_loaded, &g_main.input.screenshot_requested,
                   &g_main.input.screenshots);
+    if (g_game.paused && g_options.show_pause && g_main.view_drawers.paused_text)
+        g_main.view_drawers.paused_text(g_main.view_drawers.context);
     if (g_options.glfinish)
         glFinish();
     return end_frame(g_main.window);
+}
+
+// The pointer's position goes to an open menu when it moved.
+void pass_pointer_to_menu()
+{
+    static int last_x = -1, last_y = -1;
+    const int x = read_axis(g_main.cursor_axes[0]), y = read_axis(g_main.cursor_axes[1]);
+    const player_hooks& h = g_main.input.hooks;
+    if ((x != last_x || y != last_y) && g_game.menu >= 0 && h.pointer_moved)
+        h.pointer_moved(h.context, x, y);
+    last_x = x;
+    last_y = y;
 }
 
 void frame_loop()
@@ -392,6 +406,7 @@ void frame_loop()
         double advance = frame_advance(&g_main.timer, timing, g_real_clock, &g_main.now);
         sim_clock += advance;
 
+        pass_pointer_to_menu();
         ticks += run_ticks(&g_main.timer, g_main.now, run_tick, nullptr);
         // Ground the ticks dug or piled gets its lighting and error terms
         // brought up to date, a little every frame.
@@ -495,6 +510,9 @@ int main(int argc, char** argv)
         resolve_fixed_keys();
         open_input();
         first_world_reset(open_command_line_demo());
+        // The main menu greets the player, unless he came to join a race.
+        if (!g_options.connect[0] && g_main.input.hooks.open_main_menu)
+            g_main.input.hooks.open_main_menu(g_main.input.hooks.context);
         frame_loop();
     }
     shutdown();

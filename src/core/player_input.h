@@ -21,8 +21,10 @@ struct world;
 // may be null (the part does not exist yet): the key is then ignored.
 struct player_hooks {
     void* context = nullptr;
-    // The pointer's button goes to the menus in every state.
+    // The pointer's button goes to the menus in every state; its position
+    // (in window pixels) while a menu is open, once a frame when it moved.
     void (*pointer_button)(void* context, int pressed) = nullptr;
+    void (*pointer_moved)(void* context, int x, int y) = nullptr;
     // A controller-calibration screen is open: it takes every key.
     bool (*calibration_open)(void* context) = nullptr;
     void (*calibration_key)(void* context, int code, int pressed) = nullptr;

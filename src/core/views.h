@@ -140,6 +140,8 @@ struct view_hooks {
     void (*rider_name)(void* context, const char* name) = nullptr;
     // The editor's map and panel.
     void (*editor)(void* context, world* w) = nullptr;
+    // "Paused" at the top of the screen.
+    void (*paused_text)(void* context) = nullptr;
 };
 
 // Draws the view for the mode into the whole window: the scene from the
