@@ -5,7 +5,8 @@ one after another) and writes the chosen ones as PNG files.
     scripts/ppm-frames.py STREAM OUTDIR [INDEX...]
 
 Without indexes every 30th frame is written. Prints how many frames the
-stream holds and each file written."""
+stream holds and each file written. Lines of "--print-orientation" between
+the pictures ("t=... z2=...") are passed over."""
 import os
 import struct
 import sys
@@ -17,6 +18,9 @@ def frames(path):
         data = f.read()
     at = 0
     while at < len(data):
+        while data[at:at + 2] == b't=':
+            end = data.find(b'\n', at)
+            at = len(data) if end < 0 else end + 1
         fields = []
         while len(fields) < 4:
             while at < len(data) and data[at:at + 1].isspace():

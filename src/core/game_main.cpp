@@ -2,6 +2,7 @@
 // its fixed 1/128 s ticks, and shutdown in a fixed order.
 #include <GL/gl.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,10 +13,14 @@
 #include "bike/bike.h"
 #include "bike/catalogue.h"
 #include "bike/physics.h"
+#include "core/bindings.h"
 #include "core/command_line.h"
+#include "core/frame_capture.h"
 #include "core/frame_timing.h"
 #include "core/game.h"
+#include "core/input_script.h"
 #include "core/messages.h"
+#include "core/player_input.h"
 #include "core/services.h"
 #include "core/settings.h"
 #include "files/datafs.h"
@@ -52,6 +57,11 @@ struct main_state {
     double now = 0.0;  // clock at the end of the frame's timing step
     int lineup[RACE_SLOTS] = {};  // what the next world reset lines up
     world* w = nullptr;           // the one world the game runs
+    player_input input;           // events, controls and the views
+    view_hooks view_drawers;      // overlays of the views (none yet)
+    frame_capture capture;        // "--record-video" and screenshots
+    input_script script;          // KZ_INPUT_SCRIPT, for tests of the game
+    int cursor_axes[2] = {-1, -1};
 };
 main_state g_main;
 
@@ -62,6 +72,7 @@ void drain_input()
     input_event e;
     while (next_event(&e)) {
     }
+    bindings_release_all(&g_bindings);
 }
 
 void draw_status(const char*)
@@ -255,27 +266,28 @@ void resolve_fixed_keys()
     k.close = key_code_by_name("close");
 }
 
-void handle_event(void*, const input_event& e)
+// The pointer's axes for the menus and every binding, all released.
+void open_input()
 {
-    if (e.code == g_main.keys.close && e.pressed)
-        g_game.quit_requested = true;
-    else if (e.code == g_main.keys.pause && e.pressed)
-        g_game.paused = !g_game.paused;
+    g_main.cursor_axes[0] = open_axis("cursor-x");
+    g_main.cursor_axes[1] = open_axis("cursor-y");
+    bindings_resolve(&g_bindings);
+    g_main.capture.video = g_options.record_video;
+    if (const char* script = getenv("KZ_INPUT_SCRIPT")) {
+        if (script[0] && !input_script_load(&g_main.script, script))
+            log_printf("Can't open input script %s\n", script);
+    }
 }
 
-// With a menu over his own bike the player is not riding: the world waits.
-bool world_stands_still()
+void handle_event(void*, const input_event& e)
 {
-    const race_state& race = g_main.w->race;
-    const int watched = g_game.watched_slot;
-    return g_game.menu >= 0 && !race.net.connected && watched >= 0 && watched < RACE_SLOTS &&
-           race.slots[watched].b && race.slots[watched].driver == slot_driver_local;
+    handle_input_event(&g_main.input, g_main.w, e.code, e.pressed);
 }
 
 void run_tick(void*, double instant)
 {
     take_tick_events(instant, g_main.now, handle_event, nullptr);
-    if (world_stands_still())
+    if (!apply_controls(&g_main.input, g_main.w))
         return;
     if (!g_game.paused && g_game.track_loaded) {
         // The rules' visibility in a warm-up follows what the camera shows.
@@ -339,56 +351,14 @@ void first_world_reset(bool play_file)
         g_game.track_loaded = world_reset(g_main.w, g_main.lineup, demo, false, 0, 1000, 0);
         g_game.watched_slot = race.watched_slot;
     }
-}
-
-// Writes the finished frame to standard output as a binary PPM picture,
-// rows from the top down, so that a recording can be piped into an encoder
-// or read by tests.
-void write_video_frame(int width, int height)
-{
-    if (width <= 0 || height <= 0)
-        return;
-    const size_t row = (size_t)width * 3;
-    static std::vector<unsigned char> pixels;
-    pixels.resize(row * (size_t)height);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, pixels.data());
-    printf("P6\n%d %d\n255\n", width, height);
-    for (int y = height - 1; y >= 0; y--)
-        fwrite(pixels.data() + row * (size_t)y, 1, row, stdout);
-    fflush(stdout);
-}
-
-// A camera behind and above the watched bike, looking over it along its
-// heading; above the start when nobody is watched.
-view_camera watch_camera()
-{
-    view_camera camera;
-    camera.fov = (float)g_settings.fov;
-    const race_state& race = g_main.w->race;
-    const int slot = g_game.watched_slot;
-    const bike* b = slot >= 0 && slot < RACE_SLOTS ? race.slots[slot].b : nullptr;
-    using namespace vecmath;
-    if (b) {
-        const vec3 at = bike_frame_position(b);
-        const dReal* r = bike_frame_rotation(b);
-        vec3 forward = v3((float)-r[2], 0, (float)-r[10]);
-        const float len = length(forward);
-        forward = len > 1e-3f ? scale(forward, 1.0f / len) : v3(0, 0, 1);
-        camera.eye = add(add_scaled(at, forward, -9.0f), v3(0, 3.5f, 0));
-        camera_look_at(camera.eye, add(at, v3(0, 1.0f, 0)), camera.rotation);
-    } else {
-        const heightfield& hf = g_main.w->track.heightfield;
-        const float middle = 0.5f * hf.spacing * (float)(hf.sample_count - 1);
-        camera.eye = v3(middle, hf.height_max + 200.0f, 0);
-        camera_look_at(camera.eye, v3(middle, hf.height_min, middle), camera.rotation);
-    }
-    return camera;
+    views_new_ride(&g_main.input.views, g_main.w);
+    update_view_mode(&g_game, &g_main.input.views, g_main.w);
 }
 
 // Draws one frame; false when the window has gone.
 bool draw_frame()
 {
+    update_view_mode(&g_game, &g_main.input.views, g_main.w);
     int w, h;
     if (!begin_frame(g_main.window, &w, &h))
         return true;
@@ -396,14 +366,28 @@ bool draw_frame()
     // Building terrain tiles clears with colours of its own.
     glClearColor(0.196078f, 0.6f, 0.8f, 0.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    if (g_game.track_loaded) {
-        render_scene(g_main.w, watch_camera(), w, h, (float)g_settings.ghost_fade_distance);
-    }
-    if (g_options.record_video && !g_game.paused && g_game.track_loaded)
-        write_video_frame(w, h);
+    place_camera(&g_main.input.views, &g_game, g_main.w, current_view_settings(), g_main.view_drawers, w, h,
+                 (float)g_settings.ghost_fade_distance, g_options.print_orientation ? stdout : nullptr,
+                 g_options.show_hud);
+    capture_frame(&g_main.capture, w, h, !g_game.paused && g_game.track_loaded, &g_main.input.screenshot_requested,
+                  &g_main.input.screenshots);
+    if (g_game.paused && g_options.show_pause && g_main.view_drawers.paused_text)
+        g_main.view_drawers.paused_text(g_main.view_drawers.context);
     if (g_options.glfinish)
         glFinish();
     return end_frame(g_main.window);
+}
+
+// The pointer's position goes to an open menu when it moved.
+void pass_pointer_to_menu()
+{
+    static int last_x = -1, last_y = -1;
+    const int x = read_axis(g_main.cursor_axes[0]), y = read_axis(g_main.cursor_axes[1]);
+    const player_hooks& h = g_main.input.hooks;
+    if ((x != last_x || y != last_y) && g_game.menu >= 0 && h.pointer_moved)
+        h.pointer_moved(h.context, x, y);
+    last_x = x;
+    last_y = y;
 }
 
 void frame_loop()
@@ -411,6 +395,7 @@ void frame_loop()
     long frames = 0, ticks = 0;
     frame_timer_start(&g_main.timer, g_real_clock);
     while (!g_game.quit_requested) {
+        input_script_post(&g_main.script, frames);
         if (!draw_frame())
             break;
         frames++;
@@ -421,6 +406,7 @@ void frame_loop()
         double advance = frame_advance(&g_main.timer, timing, g_real_clock, &g_main.now);
         sim_clock += advance;
 
+        pass_pointer_to_menu();
         ticks += run_ticks(&g_main.timer, g_main.now, run_tick, nullptr);
         // Ground the ticks dug or piled gets its lighting and error terms
         // brought up to date, a little every frame.
@@ -433,6 +419,15 @@ void frame_loop()
 
 // --- Shutdown -----------------------------------------------------------------
 
+void close_input()
+{
+    for (int& axis : g_main.cursor_axes) {
+        close_axis(axis);
+        axis = -1;
+    }
+    bindings_close(&g_bindings);
+}
+
 void shutdown()
 {
     world_destroy(g_main.w);
@@ -441,6 +436,7 @@ void shutdown()
     physics_library_shutdown();
     status("Freeing memory (1)");
     status("Closing input devices");
+    close_input();
     status("Closing audio");
     status("Writing config files");
     status("Freeing memory (2)");
@@ -470,6 +466,8 @@ int main(int argc, char** argv)
         return 0;
     }
     clear_messages();
+    // A video reader that goes away must end the recording, not the game.
+    signal(SIGPIPE, SIG_IGN);
     platform_install_hooks();
     g_status_service.draw_status = draw_status;
     g_status_service.drain_input = drain_input;
@@ -482,6 +480,7 @@ int main(int argc, char** argv)
     build_video_mode_names();
     if (!cpu_has_mmx())
         log_printf("This CPU does not have MMX!\n");
+    bindings_set_defaults(&g_bindings);
 
     if (!parse_command_line(argc, argv, &g_options))
         return 1;
@@ -509,7 +508,11 @@ int main(int argc, char** argv)
         load_images();
         set_up_terrain_drawing();
         resolve_fixed_keys();
+        open_input();
         first_world_reset(open_command_line_demo());
+        // The main menu greets the player, unless he came to join a race.
+        if (!g_options.connect[0] && g_main.input.hooks.open_main_menu)
+            g_main.input.hooks.open_main_menu(g_main.input.hooks.context);
         frame_loop();
     }
     shutdown();

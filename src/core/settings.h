@@ -12,7 +12,14 @@ struct game_settings {
     int video_mode = 0;  // 0 "Default Fullscreen", 1 "Windowed", 2.. display modes
     char track[256] = "rabbithill";
     int message_lines = 5;
-    double fov = 110.0;
+    double fov = 110.0;                // degrees, 10..170 ("Field Of View")
+    int spy = 0;                       // the player may watch others while riding
+    // The cameras of the rider and orbit views.
+    double first_person_height = 0;    // 0..1 ("1st Person Height")
+    double first_person_angle = 0;     // degrees, 0..40 ("1st Person Angle")
+    double third_person_height = 5;    // feet, 0..20 ("3rd Person Height")
+    double third_person_distance = 10; // feet, 5..40 ("3rd Person Distance")
+    bool rigid_camera = false;         // "Rigid 3rd person camera"
     char server_name[SERVER_NAME_MAX + 1] = "";
     char server_history[SERVER_HISTORY][SERVER_NAME_MAX] = {};
     // Demos and the time trial.
