@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "files/datafs.h"
 #include "render/picture.h"
 #include "test_support.h"
 
@@ -67,6 +69,7 @@ struct frame_summary {
     float centre[3] = {};          // mean colour of the middle 9 x 9 pixels
     float ground[3] = {};          // mean colour of a patch of ground near the eye
     std::vector<unsigned char> thumb;  // every 8th pixel of every 8th row
+    std::vector<std::array<float, 3>> sky_rows;  // mean colour of each row
 };
 
 // Ground is green or brown; the sky (and any white cloud) is not.
@@ -104,6 +107,15 @@ frame_summary summarise(const std::vector<unsigned char>& rgb, const orientation
                 f.horizon[i] = y;
         }
     }
+    f.sky_rows.resize(H);
+    for (int y = 0; y < H; y++) {
+        double sum[3] = {};
+        for (int x = 0; x < W; x++)
+            for (int c = 0; c < 3; c++)
+                sum[c] += rgb[((size_t)y * W + x) * 3 + c];
+        for (int c = 0; c < 3; c++)
+            f.sky_rows[y][c] = (float)(sum[c] / W);
+    }
     mean_colour(rgb, W / 2 - 4, H / 2 - 4, 9, f.centre);
     mean_colour(rgb, W / 2 - 100, H - 20, 9, f.ground);
     for (int y = 0; y < H; y += 8)
@@ -111,6 +123,36 @@ frame_summary summarise(const std::vector<unsigned char>& rgb, const orientation
             for (int c = 0; c < 3; c++)
                 f.thumb.push_back(rgb[((size_t)y * W + x) * 3 + c]);
     return f;
+}
+
+// The mean colour of the default sky's side faces above their horizon (the
+// upper half of each face), as the data holds them.
+bool sky_pictures_mean(float out[3])
+{
+    test::scoped_env kz("KZ_HOME", test::build_data_dir().c_str());
+    free_file_index();
+    build_file_index();
+    double sum[3] = {};
+    long count = 0;
+    for (const char* name : {"@sky-n.ppm", "@sky-e.ppm", "@sky-s.ppm", "@sky-w.ppm"}) {
+        data_stream* s = open_data_file(name, "rb");
+        if (!s)
+            return false;
+        picture p;
+        const bool ok = read_rgb_picture(s, &p);
+        close_data_file(s);
+        if (!ok)
+            return false;
+        for (int y = 0; y < p.height / 2; y++)
+            for (int x = 0; x < p.width; x++, count++)
+                for (int c = 0; c < 3; c++)
+                    sum[c] += p.pixels[((size_t)y * p.width + x) * 3 + c];
+        picture_free(&p);
+    }
+    free_file_index();
+    for (int c = 0; c < 3; c++)
+        out[c] = (float)(sum[c] / count);
+    return count > 0;
 }
 
 float colour_distance(const float a[3], const float b[3])
@@ -386,6 +428,28 @@ TEST(ViewProcess, ADemoPlaysInEveryViewAsThePlayerWouldSeeIt)
     // here, and the trees along the track move the measured one by as
     // much, so the two are compared by the bands above rather than by
     // their correlation, which is printed.
+
+    // What shows above the horizon in the rider view is the track's sky:
+    // the mean colour of the sky rows matches the sky pictures' above their
+    // horizon (clouds and the haze move it a little).
+    float sky[3];
+    ASSERT_TRUE(sky_pictures_mean(sky));
+    double seen[3] = {};
+    long seen_count = 0;
+    for (int i = skip_frames_end + 1; i < orbit_from; i++) {
+        const int top = (int)predicted_horizon_row(frames[i].o, W / 2) - 60;
+        for (int y = 0; y < top && y < (int)frames[i].sky_rows.size(); y++)
+            for (int c = 0; c < 3; c++)
+                seen[c] += frames[i].sky_rows[y][c];
+        seen_count += std::max(0, std::min(top, (int)frames[i].sky_rows.size()));
+    }
+    ASSERT_GT(seen_count, 0);
+    float seen_mean[3];
+    for (int c = 0; c < 3; c++)
+        seen_mean[c] = (float)(seen[c] / seen_count);
+    printf("sky: pictures (%.0f %.0f %.0f), seen (%.0f %.0f %.0f)\n", sky[0], sky[1], sky[2], seen_mean[0],
+           seen_mean[1], seen_mean[2]);
+    EXPECT_LT(colour_distance(sky, seen_mean), 40.0f);
 
     // The orbit view has the bike in its middle: not the colour of the
     // ground around it.
