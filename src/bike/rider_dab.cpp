@@ -14,12 +14,12 @@ using namespace rider_detail;
 namespace {
 
 // The point a fallen bike should turn toward: a few points ahead on the
-// robots' racing line nearest to it. Without a line there is no target, and
-// the foot pushes the bike upright instead: turning toward its own heading
-// would never lift it.
-bool realign_target(const bike*, const bike_world*, vec3*)
+// robots' racing line nearest to it (the race asks the robots' layer).
+// Without a line there is no target, and the foot pushes the bike upright
+// instead: turning toward its own heading would never lift it.
+bool realign_target(const bike* b, const bike_world* w, vec3* target)
 {
-    return false;
+    return w->realign_target && w->realign_target(w->race, b, target) && finite(*target);
 }
 
 // Turns a fallen bike about the world's up axis toward its target; lifts
