@@ -97,80 +97,6 @@ bool footprints_cross(const footprint& a, const footprint& b)
     return false;
 }
 
-// The nearest bike ahead whose footprint crosses ours; null when none.
-const bike* bike_to_yield_to(const world* w, const bike* b, const bike_view& view)
-{
-    const footprint own = footprint_of(view.position, view.travel, view.side, view.speed);
-    const bike* chosen = nullptr;
-    float best = 1000000.0f;
-    for (int slot = 0; slot < RACE_SLOTS; slot++) {
-        const bike* o = w->race.slots[slot].b;
-        if (!o || o == b || o->presence <= 0.25f)
-            continue;
-        const vec3 at = bike_frame_position(o);
-        const vec3 vel = bike_frame_velocity(o);
-        const float speed = length(vel);
-        const float dx = at.x - view.position.x, dz = at.z - view.position.z;
-        const float d2 = dx * dx + dz * dz;
-        // Footprints further apart than both their lengths cannot meet.
-        const float reach = 8.0f + view.speed + speed + 8.0f;
-        if (!(d2 < reach * reach) || !(d2 < best))
-            continue;
-        const vec3 travel = speed > 0.001f ? scale(vel, 1.0f / speed) : v3(0, 0, -1);
-        const vec3 side = v3(-travel.z, 0.0f, travel.x);
-        if (!footprints_cross(own, footprint_of(at, travel, side, speed)))
-            continue;
-        const vec3 apart = sub(at, view.position);
-        if (dot(apart, view.travel) > dot(neg(apart), travel)) {
-            best = d2;
-            chosen = o;
-        }
-    }
-    return chosen;
-}
-
-// Behind a slower bike: no faster than it goes along our arc when close,
-// and slowing in time to stay behind it when further back. Lines ridden
-// while slowing for traffic are not charged for it.
-float yield_to(const world* w, bike* b, const bike_view& view, const bike* o, float wanted)
-{
-    const float now = (float)w->race.tick * tick_length;
-    const float t = fminf(now - (float)w->race.start_tick * tick_length, 100.0f);
-    const float wy = clampf((t - 3.0f) / 2.0f, 0.0f, 1.0f) * clampf((120.0f - t) / 100.0f, 0.0f, 1.0f);
-    const float reach = 12.0f + 8.0f * wy;
-    const vec3 at = bike_frame_position(o);
-    const vec3 vel = bike_frame_velocity(o);
-    // The other bike's speed along our arc: its velocity less what points
-    // at the centre of our turn, counted only forward.
-    const double kx = (double)view.position.x + (double)view.side.x * view.turn_radius;
-    const double kz = (double)view.position.z + (double)view.side.z * view.turn_radius;
-    const double ex = at.x - kx, ey = (double)at.y - view.position.y, ez = at.z - kz;
-    const double e2 = ex * ex + ey * ey + ez * ez;
-    double tx = vel.x, ty = vel.y, tz = vel.z;
-    if (e2 > 1e-12) {
-        const double along = (vel.x * ex + vel.y * ey + vel.z * ez) / e2;
-        tx -= ex * along;
-        ty -= ey * along;
-        tz -= ez * along;
-    }
-    const bool forward = tx * view.travel.x + ty * view.travel.y + tz * view.travel.z > 0.0;
-    const float their = forward ? (float)sqrt(tx * tx + ty * ty + tz * tz) : 0.0f;
-    const float dist = length(sub(view.position, at));
-    if (dist < reach)
-        return fminf(wanted, (1.0f - 0.25f * wy) * their);
-    if (their < wanted) {
-        const float v = view.speed;
-        const float tau = (v - their) / 5.0f;
-        const float gap = (v * tau - 2.5f * tau * tau) - (their * tau + dist);
-        if (gap > -reach) {
-            wanted += (their - wanted) * clampf((gap + reach) / 3.0f, 0.0f, 1.0f);
-            for (int& s : b->followed_serial)
-                s = 0;
-        }
-    }
-    return wanted;
-}
-
 // ---- aiming and leaning ------------------------------------------------------------
 
 // The radius (ft, positive turning right) that reaches the aim point,
@@ -260,6 +186,78 @@ float steer_command(const bike* b, const bike_view& view, float rate, float slid
 }
 
 }  // namespace
+
+// ---- traffic ------------------------------------------------------------------------
+
+const bike* bike_to_yield_to(const world* w, const bike* b, const bike_view& view)
+{
+    const footprint own = footprint_of(view.position, view.travel, view.side, view.speed);
+    const bike* chosen = nullptr;
+    float best = 1000000.0f;
+    for (int slot = 0; slot < RACE_SLOTS; slot++) {
+        const bike* o = w->race.slots[slot].b;
+        if (!o || o == b || o->presence <= 0.25f)
+            continue;
+        const vec3 at = bike_frame_position(o);
+        const vec3 vel = bike_frame_velocity(o);
+        const float speed = length(vel);
+        const float dx = at.x - view.position.x, dz = at.z - view.position.z;
+        const float d2 = dx * dx + dz * dz;
+        // Footprints further apart than both their lengths cannot meet.
+        const float reach = 8.0f + view.speed + speed + 8.0f;
+        if (!(d2 < reach * reach) || !(d2 < best))
+            continue;
+        const vec3 travel = speed > 0.001f ? scale(vel, 1.0f / speed) : v3(0, 0, -1);
+        const vec3 side = v3(-travel.z, 0.0f, travel.x);
+        if (!footprints_cross(own, footprint_of(at, travel, side, speed)))
+            continue;
+        const vec3 apart = sub(at, view.position);
+        if (dot(apart, view.travel) > dot(neg(apart), travel)) {
+            best = d2;
+            chosen = o;
+        }
+    }
+    return chosen;
+}
+
+float yield_to(const world* w, bike* b, const bike_view& view, const bike* o, float wanted)
+{
+    const float now = (float)w->race.tick * tick_length;
+    const float t = fminf(now - (float)w->race.start_tick * tick_length, 100.0f);
+    const float wy = clampf((t - 3.0f) / 2.0f, 0.0f, 1.0f) * clampf((120.0f - t) / 100.0f, 0.0f, 1.0f);
+    const float reach = 12.0f + 8.0f * wy;
+    const vec3 at = bike_frame_position(o);
+    const vec3 vel = bike_frame_velocity(o);
+    // The other bike's speed along our arc: its velocity less what points
+    // at the centre of our turn, counted only forward.
+    const double kx = (double)view.position.x + (double)view.side.x * view.turn_radius;
+    const double kz = (double)view.position.z + (double)view.side.z * view.turn_radius;
+    const double ex = at.x - kx, ey = (double)at.y - view.position.y, ez = at.z - kz;
+    const double e2 = ex * ex + ey * ey + ez * ez;
+    double tx = vel.x, ty = vel.y, tz = vel.z;
+    if (e2 > 1e-12) {
+        const double along = (vel.x * ex + vel.y * ey + vel.z * ez) / e2;
+        tx -= ex * along;
+        ty -= ey * along;
+        tz -= ez * along;
+    }
+    const bool forward = tx * view.travel.x + ty * view.travel.y + tz * view.travel.z > 0.0;
+    const float their = forward ? (float)sqrt(tx * tx + ty * ty + tz * tz) : 0.0f;
+    const float dist = length(sub(view.position, at));
+    if (dist < reach)
+        return fminf(wanted, (1.0f - 0.25f * wy) * their);
+    if (their < wanted) {
+        const float v = view.speed;
+        const float tau = (v - their) / 5.0f;
+        const float gap = (v * tau - 2.5f * tau * tau) - (their * tau + dist);
+        if (gap > -reach) {
+            wanted += (their - wanted) * clampf((gap + reach) / 3.0f, 0.0f, 1.0f);
+            for (int& s : b->followed_serial)
+                s = 0;
+        }
+    }
+    return wanted;
+}
 
 // ---- what the controllers measure ------------------------------------------------
 

@@ -43,6 +43,15 @@ line_point path_point_at(const bike* b, float x);
 // ridden in the air; -1 when none.
 int jump_ahead(const bike* b, int i0);
 
+// The nearest bike ahead whose ground in the next second (4 ft wide, from
+// 4 ft behind to a second of travel ahead) overlaps ours; null when none.
+const bike* bike_to_yield_to(const world* w, const bike* b, const bike_view& view);
+// The wanted speed behind a slower bike o: no faster than it goes along
+// our arc when close (12 ft at the start, 20 ft from 5 s after it, the
+// margin shrinking again toward 100 s), and slowing in time to stay behind
+// it further back. Lines ridden while slowing for traffic are not charged.
+float yield_to(const world* w, bike* b, const bike_view& view, const bike* o, float wanted);
+
 // Throttle, clutch and brakes toward a wanted speed (ft/s).
 void speed_controller(bike* b, const bike_view& view, float wanted);
 // The path-following controller (recovery 0) and the recovery controller.

@@ -114,13 +114,14 @@ struct track_world {
         return true;
     }
 
-    // Test riders from the gate until each has passed the first gate of
-    // lap 2, so every first-lap row holds one line per rider; the next
-    // reset (learn mode) writes them to the lines file.
+    // Test riders from the gate until each has passed the second gate of
+    // lap 2, so every first-lap row and the lap's first row hold one line
+    // per rider (a robot finishing a lap has a line past the line); the
+    // next reset (learn mode) writes them to the lines file.
     void record_first_lap(int scripted, int seed = 3, float cruise = 30.0f)
     {
         ASSERT_TRUE(start(scripted, 0, 2, seed, 18, cruise));
-        ASSERT_TRUE(run_until([&] { return passed(18, scripted, k_second_lap_gate); }, 400.0));
+        ASSERT_TRUE(run_until([&] { return passed(18, scripted, k_second_lap_gate + 1); }, 400.0));
     }
 
     std::string log_text()
