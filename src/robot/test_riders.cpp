@@ -50,9 +50,12 @@ void lines_load(void* context, int skill)
         t->others.lines_load(t->others.context, skill);
 }
 
+// A new ride: the riders of the last one are gone with their bikes.
 void lines_reset_bests(void* context)
 {
     test_riders* t = static_cast<test_riders*>(context);
+    for (bool& on : t->on)
+        on = false;
     if (t->others.lines_reset_bests)
         t->others.lines_reset_bests(t->others.context);
 }
@@ -111,9 +114,12 @@ bool test_riders_add(test_riders* t, world* w, int slot, float cruise_mph, std::
     const vec3 at = bike_frame_position(b);
     r.settings.lane_offset = rider_path_lateral(t->path, r.index, at.x, at.z);
     t->on[slot] = true;
-    // Ridden like a human: no personality, so the racing lines record it.
-    w->race.slots[slot].driver = slot_driver_test;
-    b->personality = 0;
+    // A robot's slot becomes a test rider's: no personality, so the racing
+    // lines record it as they record a human. The player's stays his.
+    if (w->race.slots[slot].driver == slot_driver_robot) {
+        w->race.slots[slot].driver = slot_driver_test;
+        b->personality = 0;
+    }
     return true;
 }
 
