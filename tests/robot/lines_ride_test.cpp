@@ -1,7 +1,7 @@
 // Racing lines recorded from riders on the default track through the real
 // world tick: a lap fills one slot per row and its identical replay is
-// rejected as a duplicate, learn mode writes the file at the reset (and
-// only then), a section with a crash in it records nothing, a line slower
+// rejected as a duplicate, learn mode writes the file at the reset and at
+// the end (and only in learn mode), a section with a crash in it records nothing, a line slower
 // than what a full row would give up is refused.
 #include <gtest/gtest.h>
 
@@ -56,6 +56,12 @@ TEST(Recording, AHumanLapFillsOneSlotPerRowAndItsReplayIsADuplicate)
     const std::string log = tw.log_text();
     EXPECT_EQ(count_of(log, "rejected (duplicate)"), 32) << log;
     EXPECT_EQ(count_of(log, "evicting"), 0) << log;
+
+    // What is learnt after the last reset is saved when the world ends.
+    tw.rs->lines.rows[7].lines[0].runs = 12345;
+    world_destroy(tw.w);
+    tw.w = world_create();
+    EXPECT_NE(test::read_file(tw.lines_file()).find(" 12345 "), std::string::npos);
 }
 
 TEST(Recording, ACrashedSectionAndALineSlowerThanAFullRowGivesAreNotStored)
