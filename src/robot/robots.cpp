@@ -53,7 +53,8 @@ void gate_hook(void* context, world* w, int slot, bike* b, bool passed)
 {
     robot_state* rs = state_of(context);
     robot_slot* s = robots_slot(rs, slot, b);
-    const float u = b->personality != 0 ? auto_pilot_path_position(b) : 0.0f;
+    // Where a robot is on its path matters only at a gate.
+    const float u = passed && b->personality != 0 ? auto_pilot_path_position(b) : 0.0f;
     lines_record_tick(&rs->lines, &s->lines, w, b, passed, u);
 }
 
