@@ -150,7 +150,9 @@ void finish_recording(line_table* t, line_rider* r, const world* w, bike* b, int
     const int row = line_row_of_section(t, k - 1);
     int g0, g1;
     last_section_gates(&w->track.timing_gates, g, &g0, &g1);
-    const int start = w->race.start_tick;
+    // A first section is timed from the drop, or from the first point of a
+    // ride that began after it (a time trial).
+    const int start = w->race.start_tick > r->first_sample[buffer] ? w->race.start_tick : r->first_sample[buffer];
     const int t0 = section_gate_time(b, g0, start), t1 = section_gate_time(b, g1, start), t2 = gate_time(b, g);
     const bool timed = g1 >= 0 && t0 >= 0 && t1 >= t0 && t2 >= t1;
     if (row < 0 || rec.count == 0 || r->cancelled[buffer] || r->overflowed[buffer] || !timed) {
@@ -162,6 +164,7 @@ void finish_recording(line_table* t, line_rider* r, const world* w, bike* b, int
     rec.count = 0;
     r->cancelled[buffer] = false;
     r->overflowed[buffer] = false;
+    r->first_sample[buffer] = -1;
 }
 
 // ---- rating a robot's lines -------------------------------------------------------
@@ -528,6 +531,7 @@ void lines_record_tick(line_table* t, line_rider* r, world* w, bike* b, bool pas
         *r = line_rider();
         r->owner = b;
         r->crash_count = r->gate_crash_count = b->crash_count;
+        r->progress = b->gate_progress;
     }
     const bool robot = b->personality != 0;
     const bool crashed = b->crash_count != r->crash_count;
@@ -547,7 +551,17 @@ void lines_record_tick(line_table* t, line_rider* r, world* w, bike* b, bool pas
                 finish_recording(t, r, w, b, g, k);
         }
     }
-    if (robot || w->race.tick % k_sample_ticks != 0)
+    if (robot)
+        return;
+    // Moved back (a time trial's restart): what was recorded is no line.
+    if (b->gate_progress < r->progress)
+        for (int i = 0; i < 2; i++) {
+            b->recording[i].count = 0;
+            r->cancelled[i] = r->overflowed[i] = false;
+            r->first_sample[i] = -1;
+        }
+    r->progress = b->gate_progress;
+    if (w->race.tick % k_sample_ticks != 0)
         return;
     const int buffer = line_section_at(timing, b->gate_progress) & 1;
     line_point_list& rec = b->recording[buffer];
@@ -555,5 +569,7 @@ void lines_record_tick(line_table* t, line_rider* r, world* w, bike* b, bool pas
         r->overflowed[buffer] = true;
         return;
     }
+    if (rec.count == 0)
+        r->first_sample[buffer] = w->race.tick;
     line_points_push(&rec, sample_of(b, &w->track.heightfield));
 }

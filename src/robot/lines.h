@@ -168,6 +168,8 @@ struct line_rider {
     int crash_count = 0;           // the bike's crash count when last looked at
     int gate_crash_count = 0;      // the bike's crash count at its last gate
     bool overflowed[2] = {};       // a recording buffer ran past LINE_MAX_POINTS
+    int first_sample[2] = {-1, -1}; // tick of each buffer's first point (-1: empty)
+    int progress = 0;              // the bike's gate progress when last looked at
 };
 
 // One tick of a bike the simulation drives, after its gate test (passed:

@@ -120,4 +120,34 @@ TEST(Recording, ACrashedSectionAndALineSlowerThanAFullRowGivesAreNotStored)
     EXPECT_FALSE(test::file_exists(tw.lines_file()));
 }
 
+TEST(Recording, ATimeTrialsLinesAreTimedByTheRideNotTheClock)
+{
+    // The time trial's clock starts five minutes in, its rider short of the
+    // lap line: what it records is timed by its own gates.
+    track_world tw(false);
+    ASSERT_TRUE(world_reset(tw.w, nullptr, nullptr, false, 0, 1000, 0));
+    bike* b = tw.at(0);
+    ASSERT_NE(b, nullptr);
+    std::string why;
+    ASSERT_TRUE(test_riders_add(tw.riders.get(), tw.w, 0, 30.0f, &why)) << why;
+    EXPECT_EQ(tw.w->race.slots[0].driver, slot_driver_local);
+    scripted_rider& rider = tw.riders->riders[0];
+    const int from = b->gate_progress;
+    for (int t = 0; t < 60 * RACE_TICKS_PER_SECOND && b->gate_progress < from + 5; t++) {
+        ride_command_apply(scripted_rider_drive(&rider, b), b);
+        world_tick(tw.w);
+    }
+    ASSERT_GE(b->gate_progress, from + 5);
+    const line_table& t = tw.rs->lines;
+    int lines = 0;
+    for (int row = 0; row < t.row_count; row++)
+        for (const racing_line& l : t.rows[row].lines)
+            if (l.points) {
+                lines++;
+                EXPECT_GT(l.time_first, 0) << row;
+                EXPECT_LT(l.time_total, 20 * RACE_TICKS_PER_SECOND) << row;
+            }
+    EXPECT_GE(lines, 2);
+}
+
 }  // namespace
