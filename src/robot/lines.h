@@ -36,8 +36,6 @@ enum {
     // a recording that grows longer is dropped, a file that claims more is
     // broken.
     LINE_MAX_POINTS = 8192,
-    // Rows of a table: one per real gate of both lap sequences.
-    LINE_ROWS_MAX = 512,
     // Sections a robot's chain of lines looks ahead when it picks one.
     LINE_CHAIN_SECTIONS = 8,
 };
