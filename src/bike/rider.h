@@ -36,6 +36,10 @@ struct bike_world {
     // the bike finished; the bike is then not turned back toward the
     // track. Null outside a race.
     bool (*finish_fallen_rider)(void* race, bike* b) = nullptr;
+    // Where a fallen bike should turn to: a point ahead on the racing line
+    // nearest it. False (or null) when there is none; the foot then pushes
+    // the bike upright where it lies.
+    bool (*realign_target)(void* race, const bike* b, vec3* target) = nullptr;
     void* race = nullptr;
 };
 

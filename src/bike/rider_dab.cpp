@@ -14,17 +14,19 @@ using namespace rider_detail;
 namespace {
 
 // The point a fallen bike should turn toward: a few points ahead on the
-// robots' racing line nearest to it. Without a line there is no target, and
-// the foot pushes the bike upright instead: turning toward its own heading
-// would never lift it.
-bool realign_target(const bike*, const bike_world*, vec3*)
+// robots' racing line nearest to it (the race asks the robots' layer).
+// Without a line there is no target, and the foot pushes the bike upright
+// instead: turning toward its own heading would never lift it.
+bool realign_target(const bike* b, const bike_world* w, vec3* target)
 {
-    return false;
+    return w->realign_target && w->realign_target(w->race, b, target) && finite(*target);
 }
 
 // Turns a fallen bike about the world's up axis toward its target; lifts
-// it while it turns unless the target lies almost straight ahead.
-void realign(bike* b, vec3 target)
+// it while it turns unless the target lies almost straight ahead. Returns
+// true while it is still turning: once the bike faces its target the foot
+// rights it, or it would lie there facing the track for good.
+bool realign(bike* b, vec3 target)
 {
     dBodyID frame = b->bodies[body_frame];
     const vec3 d = sub(target, body_position(frame));
@@ -32,7 +34,7 @@ void realign(bike* b, vec3 target)
     vec3 zh = {z.x, 0.0f, z.z};
     const float l2 = length_sq(zh);
     if (!(l2 > 1.0f / 1024.0f))
-        return;
+        return true;
     zh = scale(zh, 1.0f / sqrtf(l2));
     const float back = d.x * zh.x + d.z * zh.z;
     const float side = d.x * zh.z - d.z * zh.x;
@@ -47,10 +49,11 @@ void realign(bike* b, vec3 target)
             dBodyAddForce(b->bodies[body_front_wheel], 0.0, lift, 0.0);
         if (touches(b->rear_contact))
             dBodyAddForce(b->bodies[body_rear_wheel], 0.0, lift, 0.0);
-    } else {
-        // Nearly facing it: turn gently, in proportion to how far off.
-        world_angular_motor(frame, v3(0, 1, 0), speed, fabsf(side / (0.25f * back)) * most);
+        return true;
     }
+    // Nearly facing it: turn gently, in proportion to how far off.
+    world_angular_motor(frame, v3(0, 1, 0), speed, fabsf(side / (0.25f * back)) * most);
+    return false;
 }
 
 // Largest lean the foot lets the bike keep at this speed before it pushes:
@@ -109,10 +112,8 @@ void dab_and_realign(bike* b, const bike_world* w)
             const bool finished = w->finish_fallen_rider && w->finish_fallen_rider(w->race, b);
             vec3 target;
             if (!finished && (b->assist_flags & assist_realign_after_fall) && b->back_up <= 0.125f &&
-                realign_target(b, w, &target)) {
-                realign(b, target);
+                realign_target(b, w, &target) && realign(b, target))
                 return;
-            }
         } else if (speed >= 5.0f && b->bump_timer > 0.0f) {
             return;
         }

@@ -39,6 +39,7 @@
 #include "render/shaders.h"
 #include "render/terrain_render.h"
 #include "render/texture.h"
+#include "robot/robots.h"
 #include "track/track.h"
 
 namespace {
@@ -501,6 +502,11 @@ int main(int argc, char** argv)
     }
     g_main.w = world_create(game_world_settings());
     choose_race_settings(&g_main.w->race.settings);
+    // The robots ride the racing lines; "--learn" keeps what a ride taught them.
+    robot_options robots;
+    robots.learn = g_options.learn == 1;
+    robots.debug = g_options.debug;
+    robots_install(g_main.w, robots);
 
     if (wait_for_window()) {
         query_gl();

@@ -570,7 +570,8 @@ bool rename_data_file(const char* from, const char* to)
         return false;
     if (from_path.size() > COMPOSED_PATH_MAX || to_path.size() > COMPOSED_PATH_MAX)
         return false;
-    remove(to_path.c_str());
+    // rename replaces an existing file in one step, so a crash never leaves
+    // the name without a file.
     return rename(from_path.c_str(), to_path.c_str()) == 0;
 }
 

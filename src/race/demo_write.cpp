@@ -28,7 +28,7 @@ bool is_recorded(world* w, int slot)
     if (!s.b)
         return false;
     if (!w->race.net.connected)
-        return s.driver == slot_driver_local || s.driver == slot_driver_robot;
+        return s.driver == slot_driver_local || s.driver == slot_driver_robot || s.driver == slot_driver_test;
     if (race_warm_up(w))
         return s.driver != slot_driver_local;
     return true;
@@ -39,7 +39,7 @@ bool is_recorded(world* w, int slot)
 bool is_live(world* w, int slot)
 {
     const race_slot& s = w->race.slots[slot];
-    return s.b && (s.driver == slot_driver_local || s.driver == slot_driver_robot);
+    return s.b && (s.driver == slot_driver_local || s.driver == slot_driver_robot || s.driver == slot_driver_test);
 }
 
 void stop_after_failure(world* w)

@@ -56,6 +56,10 @@ enum slot_driver : uint8_t {
     slot_driver_local = 0,     // the player's controls (set before each world tick)
     slot_driver_recorded = 1,  // posed from the slot's state history (demo playback, network)
     slot_driver_robot = 2,     // the auto pilot (the world's robot hooks), idle without one
+    // A test rider: commands from the robot hooks like a robot, but no
+    // personality, so the racing lines record it as they record a human;
+    // it counts in the race as a robot does and is never the local player.
+    slot_driver_test = 3,
 };
 
 // The strings that dress a rider; empty texture names mean the model's own.

@@ -33,6 +33,7 @@ world_driver world_driver_of(uint8_t driver)
     case slot_driver_local:
         return world_driver_local;
     case slot_driver_robot:
+    case slot_driver_test:
         return world_driver_robot;
     default:
         return world_driver_recorded;
@@ -202,6 +203,18 @@ gate_race race_gate_state(const world* w)
     return r;
 }
 
+namespace {
+
+// The robots' layer answers where a fallen bike turns to; without it
+// there is no target.
+bool realign_target_of(void* context, const bike* b, vec3* target)
+{
+    const world* w = static_cast<const world*>(context);
+    return w->robots.realign_target && w->robots.realign_target(w->robots.context, w, b, target);
+}
+
+}  // namespace
+
 bike* race_player_bike(const world* w)
 {
     const int slot = w->race.player_slot;
@@ -286,6 +299,7 @@ void world_tick(world* w)
     state.world.tick = w->race.tick;
     state.world.start_tick = w->race.start_tick;
     state.world.finish_fallen_rider = race_finish_fallen_rider;
+    state.world.realign_target = realign_target_of;
     state.world.race = w;
     state.objects = &w->track.objects;
     state.roost = w->track.particle_pool;
@@ -328,7 +342,7 @@ void world_tick(world* w)
         const int slot = slots[i];
         race_slot& rs = w->race.slots[slot];
         bike* b = rs.b;
-        if (rs.driver == slot_driver_robot && w->robots.tick)
+        if ((rs.driver == slot_driver_robot || rs.driver == slot_driver_test) && w->robots.tick)
             w->robots.tick(w->robots.context, w, slot, b);
         if (online) {
             if (rs.driver == slot_driver_recorded)
@@ -338,8 +352,13 @@ void world_tick(world* w)
         }
         bike_step(b, &state.world);
         marks.add(&world_profile::bikes);
-        if ((!online || b == player) && check_gates(timing, b, race_gate_state(w)))
-            update_ranking(w);
+        if (!online || b == player) {
+            const bool passed = check_gates(timing, b, race_gate_state(w));
+            if (passed)
+                update_ranking(w);
+            if (w->robots.gate_check && rs.driver != slot_driver_recorded)
+                w->robots.gate_check(w->robots.context, w, slot, b, passed);
+        }
         if (w->race.ranking_stale)
             update_ranking(w);
         marks.add(&world_profile::gates);

@@ -107,7 +107,7 @@ bool still_counts(const world* w, int slot)
     const race_slot& s = w->race.slots[slot];
     if (s.driver == slot_driver_local)
         return !race_warm_up(w);
-    if (s.driver == slot_driver_robot)
+    if (s.driver == slot_driver_robot || s.driver == slot_driver_test)
         return true;
     if (!w->race.net.connected) {
         // A demo rider whose recording has ended.
@@ -427,7 +427,7 @@ bool is_visible(const world* w, int slot)
     const race_slot& s = w->race.slots[slot];
     if (s.driver == slot_driver_local)
         return !race_warm_up(w) || slot == w->race.watched_slot;
-    if (s.driver == slot_driver_robot)
+    if (s.driver == slot_driver_robot || s.driver == slot_driver_test)
         return true;
     if (!history_has_state(w, slot, w->race.tick - k_second, w->race.tick + k_second))
         return false;

@@ -78,6 +78,8 @@ void world_destroy(world* w)
     if (!w)
         return;
     race_shutdown(w);
+    if (w->robots.release)
+        w->robots.release(w->robots.context);
     worker_pool_destroy(w->workers);
     delete[] w->contact_buffers;
     free_record(w->recorder);

@@ -42,6 +42,16 @@ struct robot_hooks {
     void (*lines_save)(void* context) = nullptr;
     void (*lines_load)(void* context, int skill) = nullptr;
     void (*lines_reset_bests)(void* context) = nullptr;
+    // After each bike's gate test of a tick, for every bike the simulation
+    // drives (not recorded ones); passed tells whether it passed a gate.
+    // The racing lines record riders and rate the robots' lines here.
+    void (*gate_check)(void* context, world* w, int slot, bike* b, bool passed) = nullptr;
+    // Where a fallen bike should turn to (a point on the racing line ahead
+    // of it); false when there is none.
+    bool (*realign_target)(void* context, const world* w, const bike* b, vec3* target) = nullptr;
+    // The world is going away (after its last lines_save): frees what the
+    // robots' layer keeps for it.
+    void (*release)(void* context) = nullptr;
 };
 
 // The engine sound of each bike (left empty headless).

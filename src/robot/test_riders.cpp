@@ -50,11 +50,35 @@ void lines_load(void* context, int skill)
         t->others.lines_load(t->others.context, skill);
 }
 
+// A new ride: the riders of the last one are gone with their bikes.
 void lines_reset_bests(void* context)
 {
     test_riders* t = static_cast<test_riders*>(context);
+    for (bool& on : t->on)
+        on = false;
     if (t->others.lines_reset_bests)
         t->others.lines_reset_bests(t->others.context);
+}
+
+void gate_check(void* context, world* w, int slot, bike* b, bool passed)
+{
+    test_riders* t = static_cast<test_riders*>(context);
+    if (t->others.gate_check)
+        t->others.gate_check(t->others.context, w, slot, b, passed);
+}
+
+bool realign_target(void* context, const world* w, const bike* b, vec3* target)
+{
+    test_riders* t = static_cast<test_riders*>(context);
+    return t->others.realign_target && t->others.realign_target(t->others.context, w, b, target);
+}
+
+void release(void* context)
+{
+    test_riders* t = static_cast<test_riders*>(context);
+    if (t->others.release)
+        t->others.release(t->others.context);
+    t->others = robot_hooks();
 }
 
 }  // namespace
@@ -90,6 +114,12 @@ bool test_riders_add(test_riders* t, world* w, int slot, float cruise_mph, std::
     const vec3 at = bike_frame_position(b);
     r.settings.lane_offset = rider_path_lateral(t->path, r.index, at.x, at.z);
     t->on[slot] = true;
+    // A robot's slot becomes a test rider's: no personality, so the racing
+    // lines record it as they record a human. The player's stays his.
+    if (w->race.slots[slot].driver == slot_driver_robot) {
+        w->race.slots[slot].driver = slot_driver_test;
+        b->personality = 0;
+    }
     return true;
 }
 
@@ -104,6 +134,9 @@ void test_riders_install(test_riders* t, world* w)
     w->robots.lines_save = lines_save;
     w->robots.lines_load = lines_load;
     w->robots.lines_reset_bests = lines_reset_bests;
+    w->robots.gate_check = gate_check;
+    w->robots.realign_target = realign_target;
+    w->robots.release = release;
 }
 
 void test_riders_remove(test_riders* t, world* w)

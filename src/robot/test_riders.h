@@ -25,8 +25,10 @@ struct test_riders {
 bool test_riders_load_line(test_riders* t, const world* w, bool lead_in, std::string* why);
 // A test rider for the bike of a slot (loading the line first when that was
 // not done): the player's default setup, automatic shifting, cruise_mph on
-// the straights, the lane the bike stands in. False with the reason when
-// the slot has no bike or the line cannot be ridden.
+// the straights, the lane the bike stands in. A robot's slot becomes a test
+// rider's (slot_driver_test, no personality: recorded like a human). The
+// rider rides until the next world reset. False with the reason when the
+// slot has no bike or the line cannot be ridden.
 bool test_riders_add(test_riders* t, world* w, int slot, float cruise_mph, std::string* why);
 // Hooks the riders into the world's tick, keeping the world's robot hooks
 // for the other slots. t must outlive the hooking (or be unhooked with

@@ -223,7 +223,7 @@ TEST(SimRace, RefusesWhatItCannotDoWithAMessage)
         const char* args;
         const char* says;
     } cases[] = {
-        {"--robots 2", "auto pilot"},
+        {"--skill wizard", "--skill"},
         {"--record ''", "needs a file name"},
         {"--erode 101", "--erode"},
         {"--scripted 0", "1 to 160 riders"},

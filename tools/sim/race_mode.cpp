@@ -1,6 +1,6 @@
 // kessrig-sim race: the game's world reset and world tick run a race to its
-// final results, with scripted riders following the track's centre line in
-// the slots they were given.
+// final results, with scripted riders following the track's centre line and
+// robots riding the track's racing lines in the slots they were given.
 #include "race_mode.h"
 
 #include <chrono>
@@ -16,6 +16,8 @@
 #include "race/demo.h"
 #include "race/race.h"
 #include "race/world.h"
+#include "robot/robot_race.h"
+#include "robot/robots.h"
 #include "robot/test_riders.h"
 #include "sim_script.h"
 #include "track/track.h"
@@ -23,7 +25,8 @@
 const char* const race_usage =
     "       kessrig-sim race  [--scripted N] [--robots N] [--laps L] [--minutes M] [--seed S]\n"
     "                         [--track NAME] [--slot K] [--cruise MPH] [--max-seconds T]\n"
-    "                         [--date UNIX] [--erode N] [--record FILE] [--threads N]\n";
+    "                         [--date UNIX] [--erode N] [--record FILE] [--threads N]\n"
+    "                         [--skill novice|amateur|expert] [--learn]\n";
 
 namespace {
 
@@ -32,7 +35,9 @@ const char* const k_help =
     "race: one race run by the game's own rules to its final results.\n"
     "  --scripted N      riders driven by the scripted rider along the track's centre line\n"
     "                    (generated tracks only; default 4 when no robots are asked for)\n"
-    "  --robots N        robot riders (need the auto pilot)\n"
+    "  --robots N        robot riders on the track's racing lines (after the scripted ones)\n"
+    "  --skill S         novice, amateur or expert: the robots' lines file (default novice)\n"
+    "  --learn           save the racing lines the ride gathered into the lines file\n"
     "  --laps L          laps of the race, or the laps after the time limit (default 1)\n"
     "  --minutes M       time limit in minutes (default 0: laps only)\n"
     "  --seed S          the tick the world reset starts from, which seeds the robots' order\n"
@@ -67,6 +72,8 @@ struct race_options {
     bool have_date = false;
     long date = 0;
     long threads = 1;
+    int skill = 0;
+    bool learn = false;
 };
 
 // 0 to go on, 1 after a message, 2 for --help.
@@ -76,6 +83,10 @@ int parse(int argc, char** argv, race_options* o)
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h")
             return 2;
+        if (arg == "--learn") {
+            o->learn = true;
+            continue;
+        }
         if (i + 1 >= argc)
             return sim_fail("option " + arg + " needs a value");
         const char* value = argv[++i];
@@ -119,6 +130,16 @@ int parse(int argc, char** argv, race_options* o)
         } else if (arg == "--erode") {
             if (!sim_parse_long(value, 0, 100, &o->erode))
                 return sim_fail("--erode: expected 0 to 100, got '" + std::string(value) + "'");
+        } else if (arg == "--skill") {
+            const std::string v = value;
+            if (v == "novice")
+                o->skill = 0;
+            else if (v == "amateur")
+                o->skill = 1;
+            else if (v == "expert")
+                o->skill = 2;
+            else
+                return sim_fail("--skill: expected novice, amateur or expert, got '" + v + "'");
         } else if (arg == "--record") {
             if (!*value)
                 return sim_fail("--record needs a file name");
@@ -139,13 +160,10 @@ int parse(int argc, char** argv, race_options* o)
     if (o->first_slot >= 0 && o->first_slot + riders > RACE_SLOTS)
         return sim_fail("--slot: " + std::to_string(riders) + " riders from slot " + std::to_string(o->first_slot) +
                     " do not fit into 160 slots");
-    // Nothing may be promised that this build cannot do.
-    if (o->robots > 0)
-        return sim_fail("--robots: robot riders need the auto pilot, which this build does not have; use --scripted");
     return 0;
 }
 
-int run_race(world* w, test_riders& riders_of, const race_options& o)
+int run_race(world* w, const robot_state* robots, test_riders& riders_of, const race_options& o)
 {
     if (track_list_build(0) == 0)
         return sim_fail("no tracks found in the game data");
@@ -157,29 +175,24 @@ int run_race(world* w, test_riders& riders_of, const race_options& o)
     if (o.scripted > 0 && !test_riders_load_line(&riders_of, w, true, &why))
         return sim_fail(why);
 
-    // The riders stand side by side in the middle of the gate.
-    const int riders = o.scripted + o.robots;
-    const int pieces = w->track.timing_gates.piece_count;
-    const int first = o.first_slot >= 0 ? (int)o.first_slot : (pieces > riders ? (pieces - riders) / 2 : 0);
-    int lineup[RACE_SLOTS];
-    for (int& l : lineup)
-        l = lineup_empty;
-    for (int i = 0; i < riders; i++)
-        lineup[first + i] = lineup_robot;
-
     snprintf(w->race.settings.track, sizeof w->race.settings.track, "%s", track_dir.c_str());
     if (o.erode >= 0)
         w->race.settings.erode_amount = (int)o.erode * 1024;
     if (!o.record.empty())
         demo_record_to(w, o.record.c_str());
-    w->race.tick = (int)o.seed;
-    const int minutes_ticks = (int)o.minutes * 60 * RACE_TICKS_PER_SECOND;
-    if (!world_reset(w, lineup, nullptr, !o.record.empty(), minutes_ticks, (int)o.laps, 0))
-        return sim_fail("can't load track '" + o.track + "'");
-
-    for (int i = 0; i < o.scripted; i++)
-        if (!test_riders_add(&riders_of, w, first + i, o.cruise_mph, &why))
-            return sim_fail(why);
+    robot_race_options ro;
+    ro.robots = o.robots;
+    ro.scripted = o.scripted;
+    ro.cruise_mph = o.cruise_mph;
+    ro.laps = (int)o.laps;
+    ro.minutes_ticks = (int)o.minutes * 60 * RACE_TICKS_PER_SECOND;
+    ro.skill = o.skill;
+    ro.seed = (int)o.seed;
+    ro.first_slot = (int)o.first_slot;
+    ro.record_demo = !o.record.empty();
+    if (!robot_race_start(w, &riders_of, ro, &why))
+        return sim_fail(why);
+    const int riders = o.scripted + o.robots;
     printf("track=%s laps=%ld minutes=%ld seed=%ld start_tick=%d riders=%d\n", track_dir.c_str(), o.laps, o.minutes,
            o.seed, w->race.start_tick, riders);
 
@@ -187,19 +200,10 @@ int run_race(world* w, test_riders& riders_of, const race_options& o)
         o.max_seconds > 0 ? o.max_seconds : 15.0 + 600.0 * (double)o.laps + 60.0 * (double)o.minutes;
     const long limit = (long)(limit_seconds * RACE_TICKS_PER_SECOND);
     const auto started = std::chrono::steady_clock::now();
-    long ticks = 0;
-    int broken = -1;
-    while (!w->race.results_final && ticks < limit) {
-        world_tick(w);
-        ticks++;
-        if ((ticks & 127) == 0) {
-            for (int slot = 0; slot < RACE_SLOTS && broken < 0; slot++)
-                if (w->race.slots[slot].b && !bike_state_finite(w->race.slots[slot].b))
-                    broken = slot;
-            if (broken >= 0)
-                break;
-        }
-    }
+    robot_race_result result;
+    robot_race_ride(w, limit, &result);
+    const long ticks = result.ticks;
+    const int broken = result.broken_slot;
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     // The recording ends here, while the bikes still stand where the race
     // left them.
@@ -213,6 +217,13 @@ int run_race(world* w, test_riders& riders_of, const race_options& o)
     }
 
     sim_print_ranking(w, [&riders_of](int slot) { return riders_of.on[slot] ? "scripted" : "robot"; });
+    robot_race_report(w, robots, &result);
+    for (const robot_race_rider& r : result.riders)
+        if (r.robot)
+            printf("robot slot=%d laps=%d best_lap=%.3f mean_lap=%.3f crashes=%d recoveries=%d pushes=%d restarts=%d "
+                   "finished=%s\n",
+                   r.slot, r.laps, r.best_lap, r.mean_lap, r.crashes, r.recoveries, r.pushes, r.restarts,
+                   r.finished ? "yes" : "no");
     printf("terrain_changes=%d terrain_hash=%016llx\n", w->track.heightfield.modify_count,
            (unsigned long long)world_terrain_hash(w));
     if (w->race.results_written)
@@ -250,9 +261,12 @@ int run_race_command(int argc, char** argv)
         settings.results_date = o.date;
     settings.threads = (int)o.threads;
     world* w = world_create(settings);
+    robot_options robots;
+    robots.learn = o.learn;
+    const robot_state* state = robots_install(w, robots);
     std::unique_ptr<test_riders> riders(new test_riders());
     test_riders_install(riders.get(), w);
-    const int status = run_race(w, *riders, o);
+    const int status = run_race(w, state, *riders, o);
     world_destroy(w);
     track_list_free();
     free_file_index();

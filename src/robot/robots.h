@@ -1,0 +1,50 @@
+// The robot riders of one world: the record the robots' layer keeps for it
+// (the line table with its serials and last picks, what the recording and
+// the auto pilot remember per slot) and its installation into the world's
+// robot hooks. The world owns the record through its hooks: it is made by
+// robots_install and freed when the world is destroyed.
+//
+// Learn mode saves the lines gathered in a ride to the track's lines file
+// at the next world reset and when the world goes away.
+#pragma once
+
+#include "race/race.h"
+#include "race/world.h"
+#include "robot/lines.h"
+
+struct robot_options {
+    bool learn = false;  // "--learn": save the lines at each reset and at the end
+    int debug = 0;       // the racing lines' and the auto pilot's log lines
+};
+
+// What the auto pilot remembers about one slot beyond the bike's own
+// fields; counted for reports, never read by the simulation.
+struct robot_slot {
+    line_rider lines;            // recording and rating at the gates
+    const bike* owner = nullptr; // the bike these belong to
+    bool finish_seen = false;    // the coast-down has been set up
+    int recoveries = 0;          // times the robot lost its path for 3 s
+    int pushes = 0;              // times it needed the assisted push (19 s)
+    int restarts = 0;            // times it restarted from another path point (40 s)
+};
+
+struct robot_state {
+    world* w = nullptr;
+    robot_options options;
+    line_table lines;
+    robot_slot slots[RACE_SLOTS];
+};
+
+// Makes the robots' record of w and installs the robot hooks (the auto
+// pilot for robot slots, personalities, the racing lines at resets and
+// gates, the realignment target). Install before anything that wraps the
+// hooks (test_riders_install). The record lives until world_destroy.
+robot_state* robots_install(world* w, const robot_options& options = robot_options());
+
+// The slot record of a bike (reset when the slot holds another bike).
+robot_slot* robots_slot(robot_state* rs, int slot, const bike* b);
+
+// Where a fallen bike should turn to: four points ahead of the point
+// nearest to it among the racing lines of the section it rides in
+// (horizontal distance). False when that section has no lines.
+bool robots_realign_target(const robot_state* rs, const world* w, const bike* b, vec3* target);
