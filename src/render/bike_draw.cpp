@@ -14,6 +14,7 @@
 #include "render/model.h"
 #include "render/rider_bones.h"
 #include "render/scene.h"
+#include "render/scene_internal.h"
 #include "render/shaders.h"
 
 scene_statistics g_scene_statistics;
@@ -65,23 +66,6 @@ void push_placement(const placement& at)
     glMultMatrixf(m);
 }
 
-// Binds a texture on the current unit, counting the change.
-void bind_counted(unsigned texture)
-{
-    glBindTexture(GL_TEXTURE_2D, texture);
-    g_scene_statistics.texture_changes++;
-}
-
-void set_unit(GLenum unit, unsigned texture)
-{
-    g_gl.ActiveTextureARB(unit);
-    if (texture) {
-        glEnable(GL_TEXTURE_2D);
-        bind_counted(texture);
-    } else {
-        glDisable(GL_TEXTURE_2D);
-    }
-}
 
 enum pass_kind { pass_lit, pass_env };
 
@@ -252,6 +236,23 @@ void mark_path(const bike* b)
 
 }  // namespace
 
+void scene_bind_texture(unsigned texture)
+{
+    glBindTexture(GL_TEXTURE_2D, texture);
+    g_scene_statistics.texture_changes++;
+}
+
+void scene_set_unit(GLenum unit, unsigned texture)
+{
+    g_gl.ActiveTextureARB(unit);
+    if (texture) {
+        glEnable(GL_TEXTURE_2D);
+        scene_bind_texture(texture);
+    } else {
+        glDisable(GL_TEXTURE_2D);
+    }
+}
+
 bool rider_drawn_placement(const bike* b, double rotation[12], double position[3])
 {
     const dReal* R = dBodyGetRotation(b->bodies[body_rider]);
@@ -307,19 +308,19 @@ void bind_texture_set(unsigned colour, unsigned normal, unsigned specular)
 {
     if (g_gl_caps.shaders_on) {
         const bool both = normal && specular;
-        set_unit(GL_TEXTURE2_ARB, both ? specular : 0);
-        set_unit(GL_TEXTURE1_ARB, normal);
+        scene_set_unit(GL_TEXTURE2_ARB, both ? specular : 0);
+        scene_set_unit(GL_TEXTURE1_ARB, normal);
         use_program(both ? program_norm_spec_lit : (normal ? program_norm_lit : program_lit));
         g_gl.ActiveTextureARB(GL_TEXTURE0_ARB);
     }
-    bind_counted(colour);
+    scene_bind_texture(colour);
 }
 
 void bind_env_set(unsigned normal)
 {
     if (!g_gl_caps.shaders_on)
         return;
-    set_unit(GL_TEXTURE1_ARB, normal);
+    scene_set_unit(GL_TEXTURE1_ARB, normal);
     g_gl.ActiveTextureARB(GL_TEXTURE0_ARB);
     use_program(normal ? program_norm_env : program_env);
 }
@@ -354,14 +355,14 @@ void draw_bike(const bike* b, int view_flag, vec3 eye, const heightfield* hf, un
     glBlendFunc(GL_ONE, GL_ONE);
     if (g_gl_caps.shaders_on)
         g_gl.ActiveTextureARB(GL_TEXTURE0_ARB);
-    bind_counted(sky_env);
+    scene_bind_texture(sky_env);
     // The environment programs bind their own unit-1 map; the sky stays on
     // unit 0 for every part.
     d.run(hf);
 
     if (g_gl_caps.shaders_on) {
-        set_unit(GL_TEXTURE2_ARB, 0);
-        set_unit(GL_TEXTURE1_ARB, 0);
+        scene_set_unit(GL_TEXTURE2_ARB, 0);
+        scene_set_unit(GL_TEXTURE1_ARB, 0);
         g_gl.ActiveTextureARB(GL_TEXTURE0_ARB);
         use_program(program_none);
     }

@@ -10,18 +10,6 @@
 
 using namespace vecmath;
 
-const float RIDER_BONE_PIVOTS[rider_bone_count][3] = {
-    {-1.456f, 0.875f, 0.01f},  // left elbow
-    {1.456f, 0.875f, 0.01f},   // right elbow
-    {-0.556f, 0.875f, 0.01f},  // left shoulder
-    {0.556f, 0.875f, 0.01f},   // right shoulder
-    {-0.269f, -2.208f, 0.01f}, // left knee
-    {0.269f, -2.208f, 0.01f},  // right knee
-    {-0.269f, -0.88f, 0.01f},  // left hip
-    {0.269f, -0.88f, 0.01f},   // right hip
-    {0.0f, -0.88f, 0.01f},     // hip centre
-};
-
 namespace {
 
 // v / |v|; a degenerate limb (zero length) keeps a fixed axis rather than

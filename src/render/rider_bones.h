@@ -26,8 +26,19 @@ enum rider_bone_index {
 };
 
 // The rest-pose joints the bones turn about, in model space (feet); one
-// table shared by every bike model (and by the generated rider models).
-extern const float RIDER_BONE_PIVOTS[rider_bone_count][3];
+// table shared by every bike model and by the data generator, which builds
+// the rider models around it. Needs no GL.
+inline constexpr float RIDER_BONE_PIVOTS[rider_bone_count][3] = {
+    {-1.456f, 0.875f, 0.01f},  // left elbow
+    {1.456f, 0.875f, 0.01f},   // right elbow
+    {-0.556f, 0.875f, 0.01f},  // left shoulder
+    {0.556f, 0.875f, 0.01f},   // right shoulder
+    {-0.269f, -2.208f, 0.01f}, // left knee
+    {0.269f, -2.208f, 0.01f},  // right knee
+    {-0.269f, -0.88f, 0.01f},  // left hip
+    {0.269f, -0.88f, 0.01f},   // right hip
+    {0.0f, -0.88f, 0.01f},     // hip centre
+};
 
 // In the layout the skinning takes: three floats per pivot and per
 // translation, nine per rotation (its columns x, y, z one after another).

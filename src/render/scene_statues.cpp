@@ -10,6 +10,7 @@
 #include "render/gl_caps.h"
 #include "render/model.h"
 #include "render/scene.h"
+#include "render/scene_internal.h"
 #include "render/shaders.h"
 #include "track/objects.h"
 
@@ -23,23 +24,6 @@ struct bound_units {
     unsigned specular = ~0u;
 };
 
-void bind_counted(unsigned texture)
-{
-    glBindTexture(GL_TEXTURE_2D, texture);
-    g_scene_statistics.texture_changes++;
-}
-
-// A map unit (1 or 2): enabled with the texture, or switched off.
-void set_map_unit(GLenum unit, unsigned texture)
-{
-    g_gl.ActiveTextureARB(unit);
-    if (texture) {
-        glEnable(GL_TEXTURE_2D);
-        bind_counted(texture);
-    } else {
-        glDisable(GL_TEXTURE_2D);
-    }
-}
 
 const model* statue_model(const statue& s)
 {
@@ -119,18 +103,18 @@ void draw_statues(track_objects* objects, vec3 eye, unsigned sky_env)
             const unsigned normal = s.normal_texture;
             const unsigned specular = both ? s.spec_texture : 0;
             if (specular != bound.specular) {
-                set_map_unit(GL_TEXTURE2_ARB, specular);
+                scene_set_unit(GL_TEXTURE2_ARB, specular);
                 bound.specular = specular;
             }
             if (normal != bound.normal) {
-                set_map_unit(GL_TEXTURE1_ARB, normal);
+                scene_set_unit(GL_TEXTURE1_ARB, normal);
                 bound.normal = normal;
             }
             g_gl.ActiveTextureARB(GL_TEXTURE0_ARB);
             use_program(both ? program_norm_spec_lit : (normal ? program_norm_lit : program_lit));
         }
         if (s.texture != bound.colour) {
-            bind_counted(s.texture);
+            scene_bind_texture(s.texture);
             bound.colour = s.texture;
         }
         draw_statue(&s, eye, statue_pass_lit);
@@ -140,13 +124,13 @@ void draw_statues(track_objects* objects, vec3 eye, unsigned sky_env)
     if (any_env) {
         if (programs) {
             use_program(program_env);
-            set_map_unit(GL_TEXTURE2_ARB, 0);
+            scene_set_unit(GL_TEXTURE2_ARB, 0);
             bound.specular = 0;
             g_gl.ActiveTextureARB(GL_TEXTURE0_ARB);
         }
         glDisable(GL_LIGHTING);
         glBlendFunc(GL_ONE, GL_ONE);
-        bind_counted(sky_env);
+        scene_bind_texture(sky_env);
         for (int i = 0; i < list.count; i++) {
             statue& s = list.items[i];
             const model* m = statue_model(s);
@@ -156,7 +140,7 @@ void draw_statues(track_objects* objects, vec3 eye, unsigned sky_env)
                 continue;
             if (programs) {
                 if (s.normal_texture != bound.normal) {
-                    set_map_unit(GL_TEXTURE1_ARB, s.normal_texture);
+                    scene_set_unit(GL_TEXTURE1_ARB, s.normal_texture);
                     bound.normal = s.normal_texture;
                     g_gl.ActiveTextureARB(GL_TEXTURE0_ARB);
                 }
@@ -170,9 +154,9 @@ void draw_statues(track_objects* objects, vec3 eye, unsigned sky_env)
     // Leave the map units off for what follows.
     if (programs) {
         if (bound.specular != 0 && bound.specular != ~0u)
-            set_map_unit(GL_TEXTURE2_ARB, 0);
+            scene_set_unit(GL_TEXTURE2_ARB, 0);
         if (bound.normal != 0 && bound.normal != ~0u)
-            set_map_unit(GL_TEXTURE1_ARB, 0);
+            scene_set_unit(GL_TEXTURE1_ARB, 0);
         g_gl.ActiveTextureARB(GL_TEXTURE0_ARB);
         use_program(program_none);
     }

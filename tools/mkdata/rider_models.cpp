@@ -12,9 +12,10 @@ namespace mkdata {
 using namespace vecmath;
 
 const vec3 rider_bone_pivots[rider_bone_count] = {
-    {-1.456f, 0.875f, 0.01f}, {1.456f, 0.875f, 0.01f}, {-0.556f, 0.875f, 0.01f}, {0.556f, 0.875f, 0.01f},
-    {-0.269f, -2.208f, 0.01f}, {0.269f, -2.208f, 0.01f}, {-0.269f, -0.88f, 0.01f}, {0.269f, -0.88f, 0.01f},
-    {0.0f, -0.88f, 0.01f},
+#define KESSRIG_PIVOT(i) {RIDER_BONE_PIVOTS[i][0], RIDER_BONE_PIVOTS[i][1], RIDER_BONE_PIVOTS[i][2]}
+    KESSRIG_PIVOT(0), KESSRIG_PIVOT(1), KESSRIG_PIVOT(2), KESSRIG_PIVOT(3), KESSRIG_PIVOT(4),
+    KESSRIG_PIVOT(5), KESSRIG_PIVOT(6), KESSRIG_PIVOT(7), KESSRIG_PIVOT(8),
+#undef KESSRIG_PIVOT
 };
 
 namespace {

@@ -9,25 +9,14 @@
 #pragma once
 
 #include "core/vec3.h"
+#include "render/rider_bones.h"
 #include "mkdata.h"
 #include "qm_writer.h"
 
 namespace mkdata {
 
-enum {
-    bone_left_forearm,
-    bone_right_forearm,
-    bone_left_upper_arm,
-    bone_right_upper_arm,
-    bone_left_shin,
-    bone_right_shin,
-    bone_left_thigh,
-    bone_right_thigh,
-    bone_pelvis,
-    rider_bone_count,
-};
 // Each bone's pivot in the rest pose (feet): elbows, shoulders, knees,
-// hips and the hip centre.
+// hips and the hip centre, as the game skins the rider with them.
 extern const vec3 rider_bone_pivots[rider_bone_count];
 
 // The body (jersey, pants, arms, gloves, boots); first_person leaves out
