@@ -120,21 +120,26 @@ int fewest_lines(const line_table* t)
 // it, and a finished rider passes no more gates, so a race's last section
 // is never stored. The riders ride a race one lap longer than needed until
 // each has passed the first section gate after the lap's end: every row,
-// the first lap's and the lap's, then has their lines. Returns the ticks
-// run; -1 when a bike's state stopped being finite.
+// the first lap's and the lap's, then has their lines (a rider far behind
+// is given up on). Returns the ticks run; -1 when a bike's state stopped
+// being finite.
 long ride_every_row(world* w, const line_table* t, int first_slot, int count, long max_ticks)
 {
     const track_timing* timing = &w->track.timing_gates;
     const int wanted = t->first_sections + t->lap_sections;
     long ticks = 0;
     for (; ticks < max_ticks; ticks++) {
-        bool all = true;
-        for (int i = 0; i < count && all; i++) {
+        int done = 0;
+        for (int i = 0; i < count; i++) {
             const bike* b = w->race.slots[first_slot + i].b;
-            all = !b || line_section_at(timing, b->gate_progress) > wanted;
+            done += !b || line_section_at(timing, b->gate_progress) > wanted ? 1 : 0;
         }
-        if (all)
+        if (done == count)
             break;
+        // A rider stuck somewhere must not hold up the others for long: the
+        // rest get half as long again as the first one needed.
+        if (done > 0 && max_ticks > ticks + ticks / 2)
+            max_ticks = ticks + ticks / 2;
         world_tick(w);
         if ((ticks & 127) == 0)
             for (int i = 0; i < count; i++)
