@@ -58,7 +58,7 @@ const float k_cruise_spread_mph[3] = {0.0f, -3.0f, 3.0f};
 const float k_lanes_ft[5] = {0.0f, -5.0f, 5.0f, -10.0f, 10.0f};
 // Robot races that rate the lines, and their field.
 const int k_rating_races = 1;
-const int k_rating_robots = 16;
+const int k_rating_robots = 10;
 
 struct learn_options {
     std::string track;
@@ -116,17 +116,17 @@ int fewest_lines(const line_table* t)
     return t->row_count > 0 ? fewest : 0;
 }
 
-// A section's line is stored when the rider passes the section gate after
-// it, and a finished rider passes no more gates, so a race's last section
-// is never stored. The riders ride a race one lap longer than needed until
-// each has passed the first section gate after the lap's end: every row,
-// the first lap's and the lap's, then has their lines (a rider far behind
-// is given up on). Returns the ticks run; -1 when a bike's state stopped
-// being finite.
-long ride_every_row(world* w, const line_table* t, int first_slot, int count, long max_ticks)
+// A section's line is stored, and a robot's line rated, when the rider
+// passes the section gate after it, and a finished rider passes no more
+// gates, so a race's last section would never count. The riders ride a race
+// one lap longer than `laps` until each has passed the first section gate
+// after those laps: every row, the first lap's and the lap's, then has its
+// lines stored or rated (a rider far behind is given up on). Returns the
+// ticks run; -1 when a bike's state stopped being finite.
+long ride_every_row(world* w, const line_table* t, int laps, int first_slot, int count, long max_ticks)
 {
     const track_timing* timing = &w->track.timing_gates;
-    const int wanted = t->first_sections + t->lap_sections;
+    const int wanted = t->first_sections + (laps - 1) * t->lap_sections;
     long ticks = 0;
     for (; ticks < max_ticks; ticks++) {
         int done = 0;
@@ -137,9 +137,9 @@ long ride_every_row(world* w, const line_table* t, int first_slot, int count, lo
         if (done == count)
             break;
         // A rider stuck somewhere must not hold up the others for long: the
-        // rest get half as long again as the first one needed.
-        if (done > 0 && max_ticks > ticks + ticks / 2)
-            max_ticks = ticks + ticks / 2;
+        // rest get a quarter as long again as the first one needed.
+        if (done > 0 && max_ticks > ticks + ticks / 4)
+            max_ticks = ticks + ticks / 4;
         world_tick(w);
         if ((ticks & 127) == 0)
             for (int i = 0; i < count; i++)
@@ -192,7 +192,7 @@ int learn(world* w, robot_state* rs, test_riders* riders, const learn_options& o
             r.settings.lane_offset = k_lanes_ft[(slot / 3 + slot) % 5];
             rider_plan_speeds(*r.path, r.settings, &r.target_speed);
         }
-        const long ridden = ride_every_row(w, &rs->lines, ro.first_slot, ro.scripted,
+        const long ridden = ride_every_row(w, &rs->lines, ro.laps - 1, ro.first_slot, ro.scripted,
                                            (long)(15 + 600 * ro.laps) * RACE_TICKS_PER_SECOND);
         if (ridden < 0)
             return sim_fail("a test rider's bike has a non-finite state");
@@ -207,22 +207,26 @@ int learn(world* w, robot_state* rs, test_riders* riders, const learn_options& o
     for (int race = 0; race < k_rating_races; race++) {
         robot_race_options ro;
         ro.robots = spots < k_rating_robots ? spots : k_rating_robots;
-        ro.laps = (int)o.laps;
+        ro.first_slot = (spots - ro.robots) / 2;
+        ro.laps = (int)o.laps + 1;
         ro.skill = o.skill;
         ro.seed = 101 + race;
-        robot_race_result result;
-        if (!robot_race_run(w, rs, riders, ro, 0, &result, &why))
+        if (!robot_race_start(w, riders, ro, &why))
             return sim_fail(why);
-        ticks += result.ticks;
-        int finished = 0, robot_crashes = 0;
+        const long ridden = ride_every_row(w, &rs->lines, (int)o.laps, ro.first_slot, ro.robots,
+                                           (long)(15 + 600 * ro.laps) * RACE_TICKS_PER_SECOND);
+        if (ridden < 0)
+            return sim_fail("a robot's bike has a non-finite state");
+        ticks += ridden;
+        robot_race_result result;
+        robot_race_report(w, rs, &result);
+        int robot_crashes = 0, restarts = 0;
         for (const robot_race_rider& r : result.riders) {
-            finished += r.finished ? 1 : 0;
             robot_crashes += r.crashes;
+            restarts += r.restarts;
         }
-        if (result.broken_slot >= 0)
-            return sim_fail("the bike in slot " + std::to_string(result.broken_slot) + " has a non-finite state");
-        printf("rating race=%d robots=%d finished=%d crashes=%d sim_seconds=%.1f\n", race + 1, ro.robots, finished,
-               robot_crashes, result.ticks / (double)RACE_TICKS_PER_SECOND);
+        printf("rating race=%d robots=%d crashes=%d restarts=%d sim_seconds=%.1f\n", race + 1, ro.robots,
+               robot_crashes, restarts, ridden / (double)RACE_TICKS_PER_SECOND);
     }
 
     // The table as the next race would find it: what the robots' last race
