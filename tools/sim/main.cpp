@@ -8,6 +8,9 @@
 //                                 "ticks_per_second=F bikes=N ticks=T"
 //   kessrig-sim race  [options]   one race to its final results through the
 //                                 game's world reset and world tick
+//   kessrig-sim learn --track NAME --skill S
+//                                 teaches the track's racing lines for a
+//                                 skill and writes its lines file
 //   kessrig-sim demo  FILE        plays a demo to its end; the last line is
 //                                 "ticks=T riders=N"
 //
@@ -30,6 +33,7 @@
 #include "demo_mode.h"
 #include "files/datafs.h"
 #include "race/demo.h"
+#include "learn_mode.h"
 #include "race_mode.h"
 #include "robot/scripted_rider.h"
 #include "race/world.h"
@@ -121,11 +125,12 @@ int parse_options(int argc, char** argv, options* o)
     if (o->mode == "--help" || o->mode == "-h") {
         fputs(kUsage, stdout);
         fputs(race_usage, stdout);
+        fputs(learn_usage, stdout);
         fputs(demo_usage, stdout);
         return 2;
     }
     if (o->mode != "ride" && o->mode != "bench")
-        return sim_fail("unknown mode '" + o->mode + "' (ride, bench, race or demo)\n" + kUsage + race_usage + demo_usage);
+        return sim_fail("unknown mode '" + o->mode + "' (ride, bench, race, learn or demo)\n" + kUsage + race_usage + learn_usage + demo_usage);
     for (int i = 2; i < argc; i++) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -317,6 +322,11 @@ int run(const options& o)
 
 int main(int argc, char** argv)
 {
+    if (argc >= 2 && strcmp(argv[1], "learn") == 0) {
+        const int status = run_learn_command(argc, argv);
+        physics_library_shutdown();
+        return status;
+    }
     if (argc >= 2 && (strcmp(argv[1], "race") == 0 || strcmp(argv[1], "demo") == 0)) {
         const int status = strcmp(argv[1], "race") == 0 ? run_race_command(argc, argv) : run_demo_command(argc, argv);
         physics_library_shutdown();
