@@ -236,6 +236,17 @@ void mark_path(const bike* b)
 
 }  // namespace
 
+void scene_begin_lit_pass()
+{
+    const GLfloat white[4] = {1, 1, 1, g_scene_settings.draw_alpha};
+    glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, white);
+    glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, white);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glEnable(GL_TEXTURE_2D);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+}
+
 void scene_bind_texture(unsigned texture)
 {
     glBindTexture(GL_TEXTURE_2D, texture);
@@ -339,14 +350,7 @@ void draw_bike(const bike* b, int view_flag, vec3 eye, const heightfield* hf, un
     // Lit pass.
     d.pass = pass_lit;
     glEnable(GL_LIGHTING);
-    const float a = g_scene_settings.draw_alpha;
-    const GLfloat white[4] = {1, 1, 1, a};
-    glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, white);
-    glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, white);
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    glEnable(GL_TEXTURE_2D);
-    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    scene_begin_lit_pass();
     d.run(hf);
 
     // Environment pass: the sky reflected in the shiny parts, added on top.

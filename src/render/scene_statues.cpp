@@ -78,14 +78,7 @@ void draw_statues(track_objects* objects, vec3 eye, unsigned sky_env)
         use_program(program_lit);
     glEnable(GL_LIGHTING);
     glEnable(GL_LIGHT0);
-    const float a = g_scene_settings.draw_alpha;
-    const GLfloat white[4] = {1, 1, 1, a};
-    glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, white);
-    glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, white);
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    glEnable(GL_TEXTURE_2D);
-    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    scene_begin_lit_pass();
     bound_units bound;
     bool any_env = false;
     for (int i = 0; i < list.count; i++) {

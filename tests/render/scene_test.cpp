@@ -802,14 +802,14 @@ TEST_F(scene_gl, statues_bind_shared_textures_once_and_reflect_the_sky)
 {
     const std::string home = data_dir(0);
     test::write_file(home + "shiny.qm", shiny_square_qm);
-    std::vector<unsigned char> normal(4 * 4 * 3), spec(4 * 4 * 3, 255);
+    std::vector<unsigned char> normal(4 * 4 * 3), specular_map(4 * 4 * 3, 255);
     for (size_t i = 0; i < normal.size(); i += 3) {
         normal[i] = 128;
         normal[i + 1] = 128;
         normal[i + 2] = 255;
     }
     ASSERT_TRUE(write_png_rgb((home + "shiny_norm.png").c_str(), normal.data(), 4, 4));
-    ASSERT_TRUE(write_png_rgb((home + "shiny_spec.png").c_str(), spec.data(), 4, 4));
+    ASSERT_TRUE(write_png_rgb((home + "shiny_spec.png").c_str(), specular_map.data(), 4, 4));
     free_file_index();
     build_file_index();
 

@@ -489,7 +489,7 @@ TEST_F(terrain_gl, ADynamicallyLitTrackDrawsWithTheTerrainProgram)
     for (const tile_ref& ref : {grid_under(200.0f, 200.0f), decal_tile}) {
         const tile* t = tile_of(st(), ref);
         const std::vector<unsigned char> normal = read_texture(t->normal, 0, &w, &h);
-        const std::vector<unsigned char> spec = read_texture(t->specular, 0, &w, &h);
+        const std::vector<unsigned char> specular_map = read_texture(t->specular, 0, &w, &h);
         ASSERT_EQ(w, T);
         int off_map = 0, shiny = 0;
         for (int v = 0; v < T; v++)
@@ -499,7 +499,7 @@ TEST_F(terrain_gl, ADynamicallyLitTrackDrawsWithTheTerrainProgram)
                 const uint8_t* m = hf()->terrain_normal_map + 3 * ((size_t)row * hf()->sample_count + col);
                 const unsigned char* n = &normal[4 * ((size_t)v * T + u)];
                 off_map += abs((int)n[0] - (int)m[0]) > 12 || abs((int)n[2] - (int)m[2]) > 12;
-                const unsigned char* s = &spec[4 * ((size_t)v * T + u)];
+                const unsigned char* s = &specular_map[4 * ((size_t)v * T + u)];
                 shiny += s[0] != 0 || s[1] != 255 || s[2] != 255;
             }
         if (ref.level == GRID_LEVEL) {
