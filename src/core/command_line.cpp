@@ -227,18 +227,19 @@ render_params derive_render_params(const game_settings& s, const command_options
 {
     render_params r;
     // A ground detail of 0 would make the error scale infinite.
-    const int ground_detail = clamp_value(s.ground_detail, 1, 100);
+    const double ground_detail = clamp_value(s.ground_detail, 1.0, 100.0);
     r.terrain_error_scale = o.terrain_detail > 0 ? o.terrain_detail : 0.125 / ground_detail;
     r.ground_texture_level = o.ground_texture_level >= 0 ? o.ground_texture_level
-                                                         : clamp_value(10 - s.ground_texture_detail, 0, 10);
+                                                         : (int)clamp_value(10 - s.ground_texture_detail, 0.0, 10.0);
     r.ground_texture_size = 32 << clamp_value(s.ground_texture_dim, 0, 5);
-    double scale = clamp_value(100 - s.model_detail, 0, 100) * 0.02;
+    double scale = clamp_value(100 - s.model_detail, 0.0, 100.0) * 0.02;
     if (scale > 1)
         scale = scale * scale * scale;
     r.lod_scale = o.lod_scale > 0 ? o.lod_scale : scale;
     r.lod_bias = o.lod_bias_set ? o.lod_bias
                                 : 50.0 - 50.0 * clamp_value((s.model_detail - 10) * 0.05, 0.0, 1.0);
-    r.texture_level = o.texture_level >= 0 ? o.texture_level : clamp_value(10 - s.model_texture_detail, 0, 10);
+    r.texture_level = o.texture_level >= 0 ? o.texture_level : (int)clamp_value(10 - s.model_texture_detail, 0.0, 10.0);
+    r.roost_frequency = o.roost_frequency >= 0 ? o.roost_frequency : (int)clamp_value(s.roost_density, 0.0, 1000.0);
     r.texture_compress = clamp_value(s.texture_compress, 0, 2);
     r.reflections = s.reflections ? 1 : 0;
     r.max_detail_distance = o.max_detail_distance;
