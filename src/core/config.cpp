@@ -460,28 +460,22 @@ void sync_folder_of(const std::string& path)
     }
 }
 
+struct line_range {
+    int begin, end;
+};
+
+bool write_range(data_stream* s, void* context)
+{
+    const line_range* r = (const line_range*)context;
+    return write_lines(s, r->begin, r->end);
+}
+
 // Writes lines [begin, end) of the table into a new file beside name and
 // renames it over name.
 bool write_settings_file(const char* name, int begin, int end)
 {
-    const std::string temp = std::string(name) + ".new";
-    data_stream* s = open_data_file(temp.c_str(), "wb");
-    if (!s)
-        return false;
-    bool ok = write_lines(s, begin, end);
-    ok = stream_flush(s) == 0 && ok;
-    ok = ok && !ferror(s->file) && fsync(fileno(s->file)) == 0;
-    close_data_file(s);
-    if (!ok || !rename_data_file(temp.c_str(), name)) {
-        std::string path = temp;
-        if (temp[0] == '@' && data_dir(0))
-            path = std::string(data_dir(0)) + (temp.c_str() + 1);
-        remove(path.c_str());
-        return false;
-    }
-    if (name[0] == '@' && data_dir(0))
-        sync_folder_of(std::string(data_dir(0)) + (name + 1));
-    return true;
+    line_range r = {begin, end};
+    return replace_data_file(name, write_range, &r);
 }
 
 // The name of a setup file with blanks around it removed.
@@ -514,6 +508,27 @@ const graphics_preset k_presets[GRAPHICS_PRESETS] = {
 };
 
 }  // namespace
+
+bool replace_data_file(const char* name, bool (*write)(data_stream* s, void* context), void* context)
+{
+    if (!name || !name[0])
+        return false;
+    const std::string temp = std::string(name) + ".new";
+    data_stream* s = open_data_file(temp.c_str(), "wb");
+    if (!s)
+        return false;
+    bool ok = write(s, context);
+    ok = stream_flush(s) == 0 && ok;
+    ok = ok && !ferror(s->file) && fsync(fileno(s->file)) == 0;
+    close_data_file(s);
+    const bool in_home = name[0] == '@' && data_dir(0);
+    if (!ok || !rename_data_file(temp.c_str(), name)) {
+        remove(in_home ? (std::string(data_dir(0)) + temp.substr(1)).c_str() : temp.c_str());
+        return false;
+    }
+    sync_folder_of(in_home ? std::string(data_dir(0)) + (name + 1) : std::string(name));
+    return true;
+}
 
 // ---- the table ----
 
