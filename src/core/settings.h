@@ -42,6 +42,13 @@ struct game_settings {
     int model_detail = 50;             // 0..100
     int model_texture_detail = 9;      // 0..10
     int roost_density = 1000;          // 0..1000
+    int draw_fps = 0;                  // heads-up read-outs on/off
+    int draw_time = 0;
+    int draw_ping = 1;
+    int draw_speed = 0;
+    double map_scale = 1.0;            // track map size, 0.125..8
+    bool render_stats = false;         // console "renderstats"
+    bool suspension_graph = false;     // console "togglegraph"
 };
 
 // What drawing uses, derived once at start-up from the settings, with the
