@@ -41,6 +41,7 @@
 #include "render/texture.h"
 #include "robot/robots.h"
 #include "track/track.h"
+#include "ui/font.h"
 
 namespace {
 
@@ -219,9 +220,11 @@ void query_gl()
     g_gl_caps.terrain_shader_on = g_gl_caps.shaders_on && g_settings.render_texture >= 3;
 }
 
-// Loads the pictures the heads-up display and the title screen use.
+// Loads the fonts and the pictures the heads-up display and the title
+// screen use.
 void load_images()
 {
+    fonts_load();
     const char* const images[] = {"!@tach.png", "!@shifter.png", "!@pitboard.png", "!@title.png"};
     for (const char* name : images)
         texture_get(name);
@@ -452,6 +455,7 @@ void shutdown()
     shaders_free();
     status("Deleting models");
     model_purge(true);
+    fonts_free();
     close_window(g_main.window);
     g_main.window = nullptr;
     log_close();
