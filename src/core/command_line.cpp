@@ -92,6 +92,52 @@ void copy_text(char* dst, size_t size, const char* src)
     snprintf(dst, size, "%s", src ? src : "");
 }
 
+void print_help()
+{
+    static const char* const lines[] = {
+        "Usage: kessrig [options] [--] [demo file]",
+        "  --fugly                      flat shading and the simplest drawing",
+        "  --nosound                    no sound",
+        "  --novertexarrays             draw without vertex arrays",
+        "  --learn, --nolearn           robots keep (or forget) the racing lines of a ride",
+        "  --nommx                      do not use MMX code",
+        "  --debug, --super-debug       more log lines",
+        "  --practice                   every robot rides the tester personality",
+        "  --warp                       100 ticks a frame, races back to back",
+        "  --texture-detail N           texture level 0..4",
+        "  --ground-texture-detail N    ground texture level 0..4",
+        "  --roostfrequency N           roost particles 0..1000",
+        "  --threads N                  threads of the world tick",
+        "  --erode F                    rut depth 0..100",
+        "  --detail F                   terrain detail (positive)",
+        "  --max-detail-distance F      full terrain detail within F feet",
+        "  --lod-scale F, --lod-bias F  model level of detail",
+        "  --lock-fps F                 every frame advances exactly 1/F s",
+        "  --fake-lag MS, --fake-loss N simulated network lag and loss",
+        "  --record-audio FILE          write the sound to FILE",
+        "  --record-video               write every frame to standard output as PPM",
+        "  --rotate-lineup N            rotate the lineup by N after each race",
+        "  --editor                     the view cycle includes the track editor",
+        "  --hidden-pause, --hidden-hud do not draw \"Paused\" / the heads-up display",
+        "  --width N, --height N        window size",
+        "  --depth N, --zdepth N        colour and depth-buffer bits",
+        "  --draw-fps N, --draw-time N, --draw-ping N, --draw-speed N, --draw-render-stats N",
+        "                               heads-up read-outs on (1) or off (0)",
+        "  --accurate-skip              skipping in a demo runs every tick",
+        "  --track NAME                 track to load",
+        "  --connect [kessrig:]SERVER   join a race server",
+        "  --password TEXT              password for the server",
+        "  --chase-center X,Y,Z         the point the orbit view circles",
+        "  --open-home                  open the home folder and exit",
+        "  --glfinish                   wait for GL every frame",
+        "  --print-orientation          print the rider view's camera every frame",
+        "  --help                       this text",
+        "Options with a value also take the form --option=value.",
+    };
+    for (const char* line : lines)
+        printf("%s\n", line);
+}
+
 }  // namespace
 
 bool parse_command_line(int argc, const char* const* argv, command_options* o)
@@ -171,13 +217,13 @@ bool parse_command_line(int argc, const char* const* argv, command_options* o)
         } else if (next_option(&c, "--zdepth", &v)) {
             if (v) o->zdepth_bits = atoi(v);
         } else if (next_option(&c, "--draw-fps", &v)) {
-            if (v) o->draw_fps = atoi(v);
+            if (v) o->draw_fps = g_settings.draw_fps = atoi(v);
         } else if (next_option(&c, "--draw-time", &v)) {
-            if (v) o->draw_time = atoi(v);
+            if (v) o->draw_time = g_settings.draw_time = atoi(v);
         } else if (next_option(&c, "--draw-ping", &v)) {
-            if (v) o->draw_ping = atoi(v);
+            if (v) o->draw_ping = g_settings.draw_ping = atoi(v);
         } else if (next_option(&c, "--draw-speed", &v)) {
-            if (v) o->draw_speed = atoi(v);
+            if (v) o->draw_speed = g_settings.draw_speed = atoi(v);
         } else if (next_option(&c, "--draw-render-stats", &v)) {
             if (v) o->draw_render_stats = atoi(v);
         } else if (next_option(&c, "--accurate-skip", nullptr)) o->accurate_skip = true;
@@ -200,6 +246,11 @@ bool parse_command_line(int argc, const char* const* argv, command_options* o)
         } else if (next_option(&c, "--open-home", nullptr)) o->open_home = true;
         else if (next_option(&c, "--glfinish", nullptr)) o->glfinish = true;
         else if (next_option(&c, "--print-orientation", nullptr)) o->print_orientation = true;
+        else if (next_option(&c, "--help", nullptr)) {
+            print_help();
+            o->help = true;
+            return true;
+        }
         else if (c.remaining > 0) {
             // "--" on its own was consumed by the first option that takes a
             // value; anything else is a file argument.
@@ -227,18 +278,19 @@ render_params derive_render_params(const game_settings& s, const command_options
 {
     render_params r;
     // A ground detail of 0 would make the error scale infinite.
-    const int ground_detail = clamp_value(s.ground_detail, 1, 100);
+    const double ground_detail = clamp_value(s.ground_detail, 1.0, 100.0);
     r.terrain_error_scale = o.terrain_detail > 0 ? o.terrain_detail : 0.125 / ground_detail;
     r.ground_texture_level = o.ground_texture_level >= 0 ? o.ground_texture_level
-                                                         : clamp_value(10 - s.ground_texture_detail, 0, 10);
+                                                         : (int)clamp_value(10 - s.ground_texture_detail, 0.0, 10.0);
     r.ground_texture_size = 32 << clamp_value(s.ground_texture_dim, 0, 5);
-    double scale = clamp_value(100 - s.model_detail, 0, 100) * 0.02;
+    double scale = clamp_value(100 - s.model_detail, 0.0, 100.0) * 0.02;
     if (scale > 1)
         scale = scale * scale * scale;
     r.lod_scale = o.lod_scale > 0 ? o.lod_scale : scale;
     r.lod_bias = o.lod_bias_set ? o.lod_bias
                                 : 50.0 - 50.0 * clamp_value((s.model_detail - 10) * 0.05, 0.0, 1.0);
-    r.texture_level = o.texture_level >= 0 ? o.texture_level : clamp_value(10 - s.model_texture_detail, 0, 10);
+    r.texture_level = o.texture_level >= 0 ? o.texture_level : (int)clamp_value(10 - s.model_texture_detail, 0.0, 10.0);
+    r.roost_frequency = o.roost_frequency >= 0 ? o.roost_frequency : (int)clamp_value(s.roost_density, 0.0, 1000.0);
     r.texture_compress = clamp_value(s.texture_compress, 0, 2);
     r.reflections = s.reflections ? 1 : 0;
     r.max_detail_distance = o.max_detail_distance;

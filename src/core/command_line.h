@@ -22,6 +22,7 @@ struct command_options {
     bool glfinish = false;
     bool print_orientation = false;
     bool open_home = false;
+    bool help = false;              // "--help": the options were printed
     // numbers; -1 / NaN style "unset" values are replaced by the derived
     // rendering parameters at start-up
     int texture_level = -1;
@@ -54,7 +55,9 @@ extern command_options g_options;
 
 // Parses argv (argv[0] is the program name) into options and the settings
 // the command line overrides. Returns true, or false after printing the
-// error on standard error (the caller exits with code 1).
+// error on standard error (the caller exits with code 1). "--help" prints
+// the options on standard output, sets help and stops parsing (the caller
+// exits with code 0).
 bool parse_command_line(int argc, const char* const* argv, command_options* options);
 
 // The argument cursor, exposed for tests.

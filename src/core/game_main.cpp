@@ -15,6 +15,7 @@
 #include "bike/physics.h"
 #include "core/bindings.h"
 #include "core/command_line.h"
+#include "core/config.h"
 #include "core/frame_capture.h"
 #include "core/frame_timing.h"
 #include "core/game.h"
@@ -145,6 +146,15 @@ void build_video_mode_names()
         snprintf(name, sizeof name, "%dx%d", m->width, m->height);
         g_main.video_modes.push_back(name);
     }
+}
+
+// The video_mode setting chooses among these names.
+void install_video_mode_names()
+{
+    std::vector<const char*> names;
+    for (const std::string& m : g_main.video_modes)
+        names.push_back(m.c_str());
+    set_video_mode_names(names.data(), (int)names.size());
 }
 
 bool create_window()
@@ -307,8 +317,7 @@ void choose_race_settings(race_settings* r)
     const char* track = g_options.track[0] ? g_options.track : g_settings.track;
     snprintf(r->track, sizeof r->track, "%s", track);
     r->erode_amount = g_options.erode_amount;
-    if (g_options.roost_frequency >= 0)
-        r->roost_frequency = g_options.roost_frequency;
+    r->roost_frequency = derive_render_params(g_settings, g_options).roost_frequency;
     r->robots_tester = g_options.practice || g_options.debug >= 2;
 }
 
@@ -351,6 +360,7 @@ void first_world_reset(bool play_file)
     const char* demo = play_file ? g_options.file : nullptr;
     race_default_lineup(g_main.lineup, demo != nullptr);
     race_state& race = g_main.w->race;
+    race.player = player_rider_strings();
     if (race.settings.track[0]) {
         g_game.track_loaded = world_reset(g_main.w, g_main.lineup, demo, false, 0, 1000, 0);
         g_game.watched_slot = race.watched_slot;
@@ -443,10 +453,13 @@ void shutdown()
     close_input();
     status("Closing audio");
     status("Writing config files");
+    if (!write_config())
+        log_printf("Can't write the configuration file\n");
     status("Freeing memory (2)");
     track_list_free();
     status("Freeing memory (3)");
     g_main.video_modes.clear();
+    build_texture_lists(nullptr);
     status("Freeing file list");
     free_file_index();
     status("Freeing memory (4)");
@@ -483,19 +496,30 @@ int main(int argc, char** argv)
     log_printf("Kessrig version %s\n", KESSRIG_BUILD);
 
     build_video_mode_names();
+    install_video_mode_names();
     if (!cpu_has_mmx())
         log_printf("This CPU does not have MMX!\n");
-    bindings_set_defaults(&g_bindings);
+    // The compatibility graphics, the default bike with the stability
+    // presets for 100 and the default bindings, then the player's file,
+    // then the command line over both.
+    config_set_defaults();
+    read_config();
 
     if (!parse_command_line(argc, argv, &g_options))
         return 1;
+    if (g_options.help)
+        return 0;
+    if (g_options.open_home) {
+        open_home_folder();
+        return 0;
+    }
     g_messages.max_visible = g_settings.message_lines;
 
     if (!create_window())
         return 1;
     settle_window();
 
-    build_file_index();
+    build_texture_lists(build_file_index());
     const render_params params = derive_render_params(g_settings, g_options);
     render_install_services(params, g_options.no_vertex_arrays, g_options.debug);
     if (track_list_build(g_options.debug) == 0) {

@@ -4,44 +4,64 @@
 // loop read.
 #pragma once
 
-enum { SERVER_HISTORY = 16, SERVER_NAME_MAX = 127 };
+enum { SERVER_HISTORY = 16, SERVER_NAME_MAX = 127, LINEUP_SETTINGS = 40, TEXTURE_CHOICES = 4 };
 
+// Choices hold their index into their choice list, sliders a double.
 struct game_settings {
     int xres = 640;
     int yres = 480;
-    int video_mode = 0;  // 0 "Default Fullscreen", 1 "Windowed", 2.. display modes
-    char track[256] = "rabbithill";
-    int message_lines = 5;
-    double fov = 110.0;                // degrees, 10..170 ("Field Of View")
+    // Heads-up read-outs, on when not 0.
+    int draw_fps = 0;
+    int draw_time = 0;
+    int draw_ping = 1;
+    int draw_speed = 0;
     int spy = 0;                       // the player may watch others while riding
+    char track[256] = "rabbithill";
+    // The race menu.
+    int record = 0;                    // "No", "Yes" ("Record Demo")
+    int skill = 0;                     // "Novice", "Amateur", "Expert" ("Robot Skill")
+    double minutes = 0;                // 0..60 ("Minutes")
+    double laps = 5;                   // 0..50 ("Laps")
+    int slots[LINEUP_SETTINGS] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 2, 1, 2, 2, 2};
+    double ghost_fade_distance = 10.0; // feet, 0..40
+    int time_trial_abort = 1;          // "No", "Yes" ("Backing Up Aborts Attempt")
+    // The bike setup's choices that are not part of bike_setup.
+    int bike_model = 0;                // catalogue index ("Bike")
+    int texture_choice[TEXTURE_CHOICES] = {-1, -1, -1, -1};  // rider, helmet, bike, wheels; -1 none
+    int video_mode = 0;  // 0 "Default Fullscreen", 1 "Windowed", 2.. display modes
+    char server_name[SERVER_NAME_MAX + 1] = "";
+    char server_history[SERVER_HISTORY][SERVER_NAME_MAX] = {};
+    // Graphics, from the compatibility preset until the configuration is
+    // read.
+    double ground_detail = 70;         // 0..100 ("Ground Geometric Detail")
+    double ground_texture_detail = 9;  // 0..10 ("Ground Texture Levels")
+    int ground_texture_dim = 1;        // "32x32" .. "1024x1024"; 1 = "64x64"
+    int ground_mipmaps = 1;            // "No", "Yes"
+    int texture_compress = 0;          // "No", "Yes", "Always"
+    int render_texture = 0;            // "Software" .. "Shaders/Direct"
+    int use_shader = 1;
+    double roost_density = 1000;       // 0..1000 step 10
+    int lens_flare = 1;
+    int reflections = 1;
+    int hide_rider = 0;                // "Hide 1st Person Rider"
+    int rigid_camera = 0;              // "Rigid 3rd person camera"
+    double model_detail = 50;          // 0..100
+    double model_texture_detail = 9;   // 0..10
     // The cameras of the rider and orbit views.
+    double fov = 110.0;                // degrees, 10..170 ("Field Of View")
     double first_person_height = 0;    // 0..1 ("1st Person Height")
     double first_person_angle = 0;     // degrees, 0..40 ("1st Person Angle")
     double third_person_height = 5;    // feet, 0..20 ("3rd Person Height")
     double third_person_distance = 10; // feet, 5..40 ("3rd Person Distance")
-    bool rigid_camera = false;         // "Rigid 3rd person camera"
-    char server_name[SERVER_NAME_MAX + 1] = "";
-    char server_history[SERVER_HISTORY][SERVER_NAME_MAX] = {};
+    // Sound, 0..10.
+    double volume = 10;
+    double comp_volume = 8;
     // Demos and the time trial.
-    bool record = false;               // "record": "No" / "Yes" ("Record Demo")
-    int demo_backups = 0;              // used clamped to 0..100
     int playback_mode = 0;             // 0 "Playback Only", 1 "Race Against"
-    bool time_trial_abort = true;      // "Backing Up Aborts Attempt"
-    double ghost_fade_distance = 10.0; // feet, 0..40
-    // Graphics, from the compatibility preset until the configuration is
-    // read. Choices hold their index.
-    int ground_detail = 70;            // 0..100 ("Ground Geometric Detail")
-    int ground_texture_detail = 9;     // 0..10 ("Ground Texture Levels")
-    int ground_texture_dim = 1;        // "32x32" .. "1024x1024"; 1 = "64x64"
-    bool ground_mipmaps = true;
-    int texture_compress = 0;          // "No", "Yes", "Always"
-    int render_texture = 0;            // "Software" .. "Shaders/Direct"
-    bool use_shader = true;
-    bool lens_flare = true;
-    bool reflections = true;
-    int model_detail = 50;             // 0..100
-    int model_texture_detail = 9;      // 0..10
-    int roost_density = 1000;          // 0..1000
+    int billboard_optimize_lookahead = 8;
+    int message_lines = 5;
+    int demo_backups = 0;              // used clamped to 0..100
+    double map_scale = 1;              // 0.125..8
 };
 
 // What drawing uses, derived once at start-up from the settings, with the
@@ -53,6 +73,7 @@ struct render_params {
     double lod_scale = 1.0;                   // model level of detail
     double lod_bias = 0.0;
     int texture_level = 1;                    // levels dropped from loaded textures
+    int roost_frequency = 1000;               // roost particles (0..1000)
     int texture_compress = 0;
     int reflections = 1;
     double max_detail_distance = 70.0;

@@ -124,7 +124,7 @@ view_settings current_view_settings()
     s.first_person_angle = (float)g_settings.first_person_angle;
     s.third_person_height = (float)g_settings.third_person_height;
     s.third_person_distance = (float)g_settings.third_person_distance;
-    s.rigid_camera = g_settings.rigid_camera;
+    s.rigid_camera = g_settings.rigid_camera != 0;
     s.chase_center = g_options.chase_center;
     s.editor_enabled = g_options.editor;
     return s;

@@ -139,6 +139,7 @@ struct race_state {
     double best_lap_time = 0;
 
     int erosion_amount = -1;         // in 1/1024 units; dig only when > 0
+    bool force_reload = false;       // the next reset loads the track afresh ("forcereload")
 
     // ---- ranking and results ----
     ranking_entry ranking[RACE_SLOTS];

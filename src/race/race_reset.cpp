@@ -172,10 +172,11 @@ bool bring_track(world* w, const char* wanted, bool multiplayer, bool* loaded_ne
     const char* dir = resolve_track(wanted);
     const int erosion = w->race.erosion_amount;
     const bool same = w->track.loaded && strcmp(w->track.dir, dir) == 0;
-    const bool reload = multiplayer && w->race.net.reload_track;
+    const bool reload = (multiplayer && w->race.net.reload_track) || w->race.force_reload;
     if (same && !reload && erosion == w->race.track_erosion)
         return true;
     w->race.net.reload_track = false;
+    w->race.force_reload = false;
     if (w->track.loaded)
         track_unload(&w->track);
     erode_queue_clear(w->erosion);

@@ -127,8 +127,8 @@ void render_install_services(const render_params& params, bool no_vertex_arrays,
     g_scene_settings.reflections = params.reflections != 0;
     g_scene_settings.debug_level = debug;
     g_scene_settings.flat_shading = g_options.fugly;
-    g_scene_settings.model_detail = g_settings.model_detail;
-    g_scene_settings.lens_flares = g_settings.lens_flare;
+    g_scene_settings.model_detail = (int)g_settings.model_detail;
+    g_scene_settings.lens_flares = g_settings.lens_flare != 0;
     render_install_texture_service();
     model_install_service();
     g_track_hooks.new_generation = begin_generation;

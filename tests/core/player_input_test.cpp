@@ -243,7 +243,7 @@ TEST_F(PlayerInput, BackingUpRestartsATimeTrialOncePerPress)
     game.watched_slot = 0;
     views_new_ride(&input.views, w);
     ASSERT_TRUE(w->race.time_trial);
-    g_settings.time_trial_abort = true;
+    g_settings.time_trial_abort = 1;
     bike* b = w->race.slots[0].b;
     const vec3 restart = bike_frame_position(b);
     key("x", 1);
