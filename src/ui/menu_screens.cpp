@@ -6,7 +6,9 @@
 #include <cstring>
 
 #include "bike/catalogue.h"
+#include "core/bindings.h"
 #include "core/config.h"
+#include "core/settings.h"
 #include "core/game.h"
 #include "core/messages.h"
 #include "race/series.h"
@@ -501,6 +503,9 @@ void menu_item_value_text(const menu_item& item, char* out, size_t size)
     switch (item.kind) {
     case item_choice: {
         const char* name = setting_choice_name(s, *(const int*)s->value);
+        // A texture named by the setup that no list entry matches yet.
+        if (!name && (s->flags & setting_pending_text) && s->pending_text)
+            name = s->pending_text;
         snprintf(out, size, "%s", name ? name : "");
         break;
     }
