@@ -822,11 +822,8 @@ void write_setup(data_stream* s)
     write_lines(s, table().setup_begin, table().setup_end);
 }
 
-bool read_config(const char* name)
+void read_config_stream(data_stream* s)
 {
-    data_stream* s = open_data_file(name, "rb");
-    if (!s)
-        return false;
     char line[CONFIG_LINE_MAX];
     while (read_line(s, line, sizeof line)) {
         const char* key;
@@ -834,6 +831,14 @@ bool read_config(const char* name)
         if (split_line(line, &key, &value))
             read_config_line(key, value);
     }
+}
+
+bool read_config(const char* name)
+{
+    data_stream* s = open_data_file(name, "rb");
+    if (!s)
+        return false;
+    read_config_stream(s);
     close_data_file(s);
     return true;
 }

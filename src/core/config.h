@@ -103,6 +103,8 @@ void config_set_defaults();
 // Missing or unreadable file: defaults kept, false. Lines go first to the
 // setup reader, then to the configuration keys; unknown keys are ignored.
 bool read_config(const char* name = "@config");
+// The lines of an open configuration file (read_config's loop).
+void read_config_stream(data_stream* s);
 // Writes a new file next to the old one and renames it over it, so a crash
 // leaves either the old or the new file whole. False on failure (the old
 // file is left as it was).

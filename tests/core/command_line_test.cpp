@@ -137,3 +137,26 @@ TEST(CommandLine, RenderingParametersFollowSettingsUnlessOverridden)
         EXPECT_EQ(p.err, "Bad arg for --detail\n");
     }
 }
+
+TEST(CommandLine, HelpPrintsTheOptionsAndStops)
+{
+    g_settings = game_settings();
+    command_options o;
+    const char* args[] = {"kessrig", "--help", "--width", "800"};
+    testing::internal::CaptureStdout();
+    const bool ok = parse_command_line(4, args, &o);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(o.help);
+    EXPECT_NE(out.find("--connect"), std::string::npos);
+    EXPECT_NE(out.find("--print-orientation"), std::string::npos);
+    EXPECT_EQ(g_settings.xres, 640);  // parsing stopped there
+    // Other unknown words with a dash stay bad options.
+    parsed p = parse({"--helpme"});
+    EXPECT_FALSE(p.ok);
+    EXPECT_EQ(p.err, "bad option '--helpme'\n");
+    // The read-outs become settings the configuration keeps.
+    parse({"--draw-fps", "1", "--draw-ping=0"});
+    EXPECT_EQ(g_settings.draw_fps, 1);
+    EXPECT_EQ(g_settings.draw_ping, 0);
+}

@@ -78,6 +78,9 @@ TEST(GameProcess, StartsRunsFramesAndShutsDownOnSigterm)
         GTEST_SKIP() << "needs a display (run under xvfb-run)";
     test::temp_dir xdg;
     std::string log = xdg / "Kessrig/lastlog.txt";
+    // The player's configuration is read at start-up and written back
+    // whole at shutdown.
+    test::write_file(xdg / "Kessrig/config", "fov=95\nlaps=75\n");
     child c = start_game({{"XDG_DATA_HOME", xdg.path.c_str()}, {"KZ_HOME", nullptr}, {"VORN_LOGFILE", nullptr}},
                          xdg / "stderr.txt", {"--nosound"});
     ASSERT_GT(c.pid, 0);
@@ -112,6 +115,11 @@ TEST(GameProcess, StartsRunsFramesAndShutsDownOnSigterm)
         if (at != std::string::npos)
             last = at;
     }
+    const std::string config = test::read_file(xdg / "Kessrig/config");
+    EXPECT_EQ(config.compare(0, 9, "xres=640\n"), 0) << config;
+    EXPECT_NE(config.find("\nfov=95.000000\n"), std::string::npos);
+    EXPECT_NE(config.find("\nlaps=50.000000\n"), std::string::npos);
+    EXPECT_NE(config.find("\nscreenshot_key=(k)s\n"), std::string::npos);
 }
 
 TEST(GameProcess, MissingGameDataIsReportedAndExitsZero)
