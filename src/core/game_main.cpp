@@ -2,6 +2,7 @@
 // its fixed 1/128 s ticks, and shutdown in a fixed order.
 #include <GL/gl.h>
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +47,7 @@
 #include "track/track.h"
 #include "ui/menu.h"
 #include "ui/font.h"
+#include "ui/hud.h"
 
 namespace {
 
@@ -68,6 +70,8 @@ struct main_state {
     frame_capture capture;        // "--record-video" and screenshots
     input_script script;          // KZ_INPUT_SCRIPT, for tests of the game
     int cursor_axes[2] = {-1, -1};
+    hud_state hud;                // the heads-up display's frame-to-frame state
+    int width = 0, height = 0;    // the drawable size of the frame being drawn
 };
 main_state g_main;
 
@@ -81,14 +85,12 @@ void drain_input()
     bindings_release_all(&g_bindings);
 }
 
-void draw_status(const char*)
+void draw_status(const char* text)
 {
     int w, h;
     if (!g_main.window || !begin_frame(g_main.window, &w, &h))
         return;
-    glViewport(0, 0, w, h);
-    glClearColor(0, 0, 0, 0);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    draw_title_screen(w, h, text);
     end_frame(g_main.window);
 }
 
@@ -241,6 +243,67 @@ void load_images()
     const char* const images[] = {"!@tach.png", "!@shifter.png", "!@pitboard.png", "!@title.png"};
     for (const char* name : images)
         texture_get(name);
+    hud_load_images();
+}
+
+// --- Heads-up display -----------------------------------------------------------
+
+void hud_tv_overlay(void*, const world* w, int)
+{
+    draw_tv_overlay(w, g_main.width, g_main.height, sim_clock);
+}
+
+void hud_rider_name(void*, const char* name)
+{
+    draw_rider_name(name, g_main.width, g_main.height);
+}
+
+void hud_paused_text(void*)
+{
+    draw_paused_text(g_main.width, g_main.height);
+}
+
+void install_view_drawers()
+{
+    view_hooks& h = g_main.view_drawers;
+    h.tv_overlay = hud_tv_overlay;
+    h.rider_name = hud_rider_name;
+    h.paused_text = hud_paused_text;
+}
+
+// The switches the display reads: the configuration's, overridden by the
+// command line where it gave a value.
+bool readout_switch(int option, int setting)
+{
+    return (option >= 0 ? option : setting) != 0;
+}
+
+void draw_race_hud(int width, int height)
+{
+    const world* w = g_main.w;
+    hud_frame f;
+    f.width = width;
+    f.height = height;
+    f.watched_slot = g_game.watched_slot;
+    f.sim_clock = sim_clock;
+    f.dabbing = g_main.input.sticky_dab && riding_own_bike(&g_game, w);
+    f.lean_indicator = g_bike_setup.lean_indicator != 0;
+    f.draw_fps = readout_switch(g_options.draw_fps, g_settings.draw_fps);
+    f.draw_time = readout_switch(g_options.draw_time, g_settings.draw_time);
+    f.draw_speed = readout_switch(g_options.draw_speed, g_settings.draw_speed);
+    // The ping needs a connection with a slot of our own; the delay and the
+    // server's clock come from the network client (ping_ms, offset_ms).
+    f.draw_ping = readout_switch(g_options.draw_ping, g_settings.draw_ping) && w->race.net.connected &&
+                  w->race.net.race_slot < RACE_SLOTS;
+    f.render_stats = readout_switch(g_options.draw_render_stats, g_settings.render_stats ? 1 : 0);
+    f.suspension_graph = g_settings.suspension_graph;
+    f.map_scale = g_settings.map_scale;
+    if (w->series && w->series->racing_series >= 0 && w->series->racing_event >= 0) {
+        const points_series& ps = w->series->items[w->series->racing_series];
+        if (w->series->racing_event < ps.event_count)
+            f.event_name = ps.events[w->series->racing_event].name;
+    }
+    draw_hud(&g_main.hud, w, f);
 }
 
 // Track loads from now on set up the terrain's drawing with the configured
@@ -422,6 +485,8 @@ void run_tick(void*, double instant)
         // The rules' visibility in a warm-up follows what the camera shows.
         g_main.w->race.watched_slot = g_game.watched_slot;
         world_tick(g_main.w);
+        if (g_settings.suspension_graph)
+            hud_sample_suspension(&g_main.hud, g_main.w, g_game.watched_slot);
     }
 }
 
@@ -492,12 +557,20 @@ bool draw_frame()
     if (!begin_frame(g_main.window, &w, &h))
         return true;
     set_view(w, h);
+    g_main.width = w;
+    g_main.height = h;
     // Building terrain tiles clears with colours of its own.
     glClearColor(0.196078f, 0.6f, 0.8f, 0.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    place_camera(&g_main.input.views, &g_game, g_main.w, current_view_settings(), g_main.view_drawers, w, h,
-                 (float)g_settings.ghost_fade_distance, g_options.print_orientation ? stdout : nullptr,
-                 g_options.show_hud);
+    if (g_game.view_mode == view_no_track) {
+        draw_title_screen(w, h, "");
+    } else {
+        const bool scene = place_camera(&g_main.input.views, &g_game, g_main.w, current_view_settings(),
+                                        g_main.view_drawers, w, h, (float)g_settings.ghost_fade_distance,
+                                        g_options.print_orientation ? stdout : nullptr, g_options.show_hud);
+        if (scene && g_options.show_hud && g_game.track_loaded)
+            draw_race_hud(w, h);
+    }
     capture_frame(&g_main.capture, w, h, !g_game.paused && g_game.track_loaded, &g_main.input.screenshot_requested,
                   &g_main.input.screenshots);
     if (g_game.paused && g_options.show_pause && g_main.view_drawers.paused_text)
@@ -610,6 +683,8 @@ int main(int argc, char** argv)
     g_status_service.draw_status = draw_status;
     g_status_service.drain_input = drain_input;
     g_status_service.close_for_fatal = close_for_fatal;
+    g_status_service.pump = pump_window_events;
+    install_view_drawers();
 
     if (!check_game_data())
         return 0;

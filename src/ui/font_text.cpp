@@ -104,9 +104,18 @@ void font_prepare(bitmap_font* f, unsigned char* pixels, int width, int height, 
     for (int k = 0; k < 4; k++)
         marker[k] = pixels[k];
 
+    // A row's first cell and the first row end at the first marker; without
+    // one they are a single pixel wide or tall. Later cells of a row end at
+    // the picture's edge when no marker follows (a full row has none there).
+    auto first_right = [&](int row) {
+        const int x = scan_right(pixels, width, row, 1, marker);
+        return x < width ? x : 1;
+    };
     int top = 0;
     int bottom = scan_down(pixels, width, height, 1, marker);
-    int right = scan_right(pixels, width, 0, 1, marker);
+    if (bottom >= height)
+        bottom = 1;
+    int right = first_right(0);
     int left = 0;
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(charset); *p; p++) {
         if (left > 0) {
@@ -114,7 +123,7 @@ void font_prepare(bitmap_font* f, unsigned char* pixels, int width, int height, 
                 // A new row of cells under the last one.
                 top = bottom >= height ? 0 : bottom;
                 left = 0;
-                right = scan_right(pixels, width, top, 1, marker);
+                right = first_right(top);
                 bottom = scan_down(pixels, width, height, top + 1, marker);
             } else {
                 right = scan_right(pixels, width, top, left + 1, marker);
