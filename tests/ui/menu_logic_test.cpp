@@ -6,6 +6,11 @@
 #include <cmath>
 #include <cstring>
 
+#include <string>
+
+#include "core/config.h"
+#include "core/game.h"
+#include "platform/input.h"
 #include "ui/menu.h"
 
 TEST(menu_logic, focus_stays_on_the_first_and_last_item)
@@ -124,4 +129,41 @@ TEST(menu_logic, text_fields_keep_their_length_and_cursor)
     EXPECT_EQ(cursor, 3);
     EXPECT_TRUE(text_backspace(e));
     EXPECT_STREQ(number, "19");
+}
+
+// The graphics screen names the preset all twelve settings match; one
+// change through the menu's keys makes it "Custom".
+TEST(menu_screens, preset_line_follows_the_settings)
+{
+    config_set_defaults();
+    g_game = game_state();
+    menu_state m;
+    auto current = [&]() {
+        menu_screen s;
+        menu_build(&m, menu_graphics, &s);
+        for (int i = 0; i < s.line_count; i++)
+            if (strncmp(s.lines[i].text, "Current Settings: ", 18) == 0)
+                return std::string(s.lines[i].text);
+        return std::string();
+    };
+    EXPECT_EQ(current(), "Current Settings: Compatibility");
+    menu_screen s;
+    menu_build(&m, menu_graphics, &s);
+    int high_fps = -1;
+    for (int i = 0; i < s.count; i++)
+        if (strcmp(s.items[i].label, "Use High FPS Settings") == 0)
+            high_fps = i;
+    ASSERT_GE(high_fps, 0);
+    g_game.menu = menu_graphics;
+    menu_activate(&m, high_fps);
+    EXPECT_EQ(current(), "Current Settings: High FPS");
+    // Roost Density one step up on the advanced screen.
+    g_game.menu = menu_advanced_graphics;
+    menu_build(&m, menu_advanced_graphics, &s);
+    for (int i = 0; i < s.count; i++)
+        if (s.items[i].s && strcmp(s.items[i].s->key, "roost_density") == 0)
+            m.focus = i;
+    menu_key(&m, key_code_by_name("right"), 1);
+    EXPECT_EQ(current(), "Current Settings: Custom");
+    g_game = game_state();
 }
