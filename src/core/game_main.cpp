@@ -17,6 +17,7 @@
 #include "core/bindings.h"
 #include "core/command_line.h"
 #include "core/config.h"
+#include "core/console.h"
 #include "core/frame_capture.h"
 #include "core/frame_timing.h"
 #include "core/game.h"
@@ -44,6 +45,7 @@
 #include "render/texture.h"
 #include "robot/robots.h"
 #include "track/track.h"
+#include "ui/menu.h"
 #include "ui/font.h"
 #include "ui/hud.h"
 
@@ -324,6 +326,118 @@ void set_gl_state()
         glShadeModel(GL_FLAT);
 }
 
+// --- Menus and the chat line ------------------------------------------------------
+
+// The demo list (the data files "demos/*.kzdemo", shown by the part of the
+// name after the last '/' and before the last '.') and the points series.
+struct menu_lists {
+    std::vector<std::string> demo_names, demo_files;
+    std::vector<const char*> demo_name_ptrs, demo_file_ptrs;
+    series_set series;
+};
+menu_lists g_menu_lists;
+
+void build_menu_lists()
+{
+    menu_lists& l = g_menu_lists;
+    const char* const* files = build_file_index();
+    for (const char* const* f = files; f && *f; f++) {
+        const size_t n = strlen(*f);
+        if (strncmp(*f, "demos/", 6) != 0 || n < 13 || strcmp(*f + n - 7, ".kzdemo") != 0)
+            continue;
+        const char* slash = strrchr(*f, '/');
+        std::string name(slash + 1);
+        name = name.substr(0, name.rfind('.'));
+        if (g_options.debug)
+            log_printf("%s -> %s\n", *f, name.c_str());
+        l.demo_names.push_back(name);
+        l.demo_files.push_back(std::string("@") + *f);
+    }
+    for (size_t i = 0; i < l.demo_names.size(); i++) {
+        l.demo_name_ptrs.push_back(l.demo_names[i].c_str());
+        l.demo_file_ptrs.push_back(l.demo_files[i].c_str());
+    }
+    load_series(&l.series, files, g_track_list.dirs, g_track_list.count, g_options.debug);
+}
+
+void menu_ride_started(void*, bool ok)
+{
+    g_game.track_loaded = ok;
+    g_game.watched_slot = g_main.w->race.watched_slot;
+    views_new_ride(&g_main.input.views, g_main.w);
+    update_view_mode(&g_game, &g_main.input.views, g_main.w);
+}
+
+bool menu_console_line(void*, const char* line)
+{
+    console_context c;
+    c.w = g_main.w;
+    const int slot = g_game.watched_slot;
+    if (g_game.track_loaded && slot >= 0 && slot < RACE_SLOTS) {
+        c.watched_bike = g_main.w->race.slots[slot].b;
+        c.watched_is_own = c.watched_bike && g_main.w->race.slots[slot].driver == slot_driver_local;
+    }
+    c.free_camera = &g_main.input.views.free_camera;
+    c.key_frames = &g_main.input.views.key_frames;
+    c.timer = &g_main.timer;
+    return run_console_line(line, c);
+}
+
+void menu_switch_video_mode(void*)
+{
+    const int mode = g_settings.video_mode;
+    if (mode == 1) {
+        request_mode(g_main.window, g_settings.xres, g_settings.yres, false);
+        return;
+    }
+    int index = mode - 2, width = 0, height = 0;
+    const display_mode* modes = display_modes();
+    for (const display_mode* m = modes; m->width && index >= 0; m++) {
+        if (m->depth != modes[0].depth)
+            continue;
+        if (index-- == 0) {
+            width = m->width;
+            height = m->height;
+        }
+    }
+    request_mode(g_main.window, width, height, true);
+}
+
+// The menus take Esc, the keys while one is open, the pointer and the chat
+// key; they start rides through the game's world and lineup.
+void install_menus()
+{
+    build_menu_lists();
+    g_main.w->series = &g_menu_lists.series;
+    menu_host& host = g_menu.host;
+    host.w = g_main.w;
+    host.lineup = g_main.lineup;
+    host.ride_started = menu_ride_started;
+    host.console_line = menu_console_line;
+    host.switch_video_mode = menu_switch_video_mode;
+    host.rotate_lineup = g_options.rotate_lineup;
+    host.editor = g_options.editor;
+    host.demo_names = g_menu_lists.demo_name_ptrs.data();
+    host.demo_files = g_menu_lists.demo_file_ptrs.data();
+    host.demo_count = (int)g_menu_lists.demo_names.size();
+    player_hooks& h = g_main.input.hooks;
+    h.context = &g_menu;
+    h.open_main_menu = [](void* m) { menu_open((menu_state*)m, menu_main); };
+    h.close_menu = [](void* m) { return menu_escape((menu_state*)m); };
+    h.menu_key = [](void* m, int code, int pressed) { menu_key((menu_state*)m, code, pressed); };
+    h.pointer_button = [](void* m, int pressed) { menu_pointer_button((menu_state*)m, pressed); };
+    h.pointer_moved = [](void* m, int x, int y) { menu_pointer_moved((menu_state*)m, x, y); };
+    h.open_chat = [](void* m) { menu_open_chat((menu_state*)m); };
+}
+
+void free_menu_lists()
+{
+    if (g_main.w)
+        g_main.w->series = nullptr;
+    series_set_free(&g_menu_lists.series);
+    g_menu_lists = menu_lists();
+}
+
 // --- Frame loop ---------------------------------------------------------------
 
 void resolve_fixed_keys()
@@ -461,6 +575,10 @@ bool draw_frame()
                   &g_main.input.screenshots);
     if (g_game.paused && g_options.show_pause && g_main.view_drawers.paused_text)
         g_main.view_drawers.paused_text(g_main.view_drawers.context);
+    // The menus come over the scene and the heads-up display, and after the
+    // video frame was read: a recording shows the ride, not the menus.
+    menu_capture_poll(&g_menu);
+    draw_screen(&g_menu, g_game.menu, w, h);
     if (g_options.glfinish)
         glFinish();
     return end_frame(g_main.window);
@@ -530,6 +648,7 @@ void shutdown()
     if (!write_config())
         log_printf("Can't write the configuration file\n");
     status("Freeing memory (2)");
+    free_menu_lists();
     track_list_free();
     status("Freeing memory (3)");
     g_main.video_modes.clear();
@@ -619,6 +738,7 @@ int main(int argc, char** argv)
         set_up_terrain_drawing();
         resolve_fixed_keys();
         open_input();
+        install_menus();
         first_world_reset(open_command_line_demo());
         // The main menu greets the player, unless he came to join a race.
         if (!g_options.connect[0] && g_main.input.hooks.open_main_menu)
