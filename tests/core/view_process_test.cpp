@@ -44,7 +44,8 @@ const int quit_frame = 330;
 
 std::string script_text()
 {
-    std::string s = "# skip 18 s: past the starting gate, riding\n";
+    // The main menu greets every start; Esc puts it away before anything else.
+    std::string s = "1 esc 1\n1 esc 0\n# skip 18 s: past the starting gate, riding\n";
     for (int f = 2; f < skip_frames_end; f++)
         s += std::to_string(f) + " / 1\n" + std::to_string(f) + " / 0\n";
     s += std::to_string(screenshot_frame) + " s 1\n" + std::to_string(screenshot_frame) + " s 0\n";
