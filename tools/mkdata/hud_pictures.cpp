@@ -200,7 +200,9 @@ canvas title_picture()
     // Rider and bike as a silhouette: wheels (the sky through their
     // spokes), frame, the rider leaning over the bars.
     const uint32_t ink = rgba(16, 16, 20);
-    const double wheels[2][3] = {{690, 210, 34}, {820, 180, 36}};
+    // A 4:3 window shows only the middle two thirds of the picture (x 171
+    // to 853), so the rider and the name stay inside that band.
+    const double wheels[2][3] = {{670, 210, 34}, {800, 180, 36}};
     for (const auto& wh : wheels)
         c.ellipse(wh[0], wh[1], wh[2], wh[2], ink);
     for (int y = 0; y < h; y++)
@@ -210,23 +212,23 @@ canvas title_picture()
                 if (d < wh[2] - 9 && d > 6)
                     set_pixel(&c, x, y, mix(rgba(36, 62, 120), rgba(236, 150, 70), std::pow(y / (double)h, 1.6)));
             }
-    c.line(690, 210, 745, 175, 10, ink);
-    c.line(745, 175, 820, 180, 10, ink);
-    c.polygon({705, 160, 800, 140, 812, 158, 760, 178, 712, 180}, ink);
-    c.line(735, 150, 730, 95, 22, ink);
-    c.ellipse(740, 82, 20, 18, ink);
-    c.line(730, 110, 790, 130, 9, ink);
-    c.line(735, 150, 765, 178, 12, ink);
+    c.line(670, 210, 725, 175, 10, ink);
+    c.line(725, 175, 800, 180, 10, ink);
+    c.polygon({685, 160, 780, 140, 792, 158, 740, 178, 692, 180}, ink);
+    c.line(715, 150, 710, 95, 22, ink);
+    c.ellipse(720, 82, 20, 18, ink);
+    c.line(710, 110, 770, 130, 9, ink);
+    c.line(715, 150, 745, 178, 12, ink);
     // The name, with a dark edge so that it stands on the sky.
     stroke_style s;
-    s.unit = 16;
+    s.unit = 8;
     s.weight = 1.6;
     s.slant = 0.18;
     s.spacing = 1.0;
     const double tw = stroke_text_width("KESSRIG", s);
     stroke_style edge = s;
     edge.weight = 2.4;
-    const double x0 = (w - tw) / 2 - 120;
+    const double x0 = 190 + (440 - tw) / 2;
     const std::string name = "KESSRIG";
     for (int pass = 0; pass < 2; pass++) {
         double x = x0;
@@ -239,10 +241,10 @@ canvas title_picture()
         }
     }
     stroke_style sub;
-    sub.unit = 4;
+    sub.unit = 3;
     sub.weight = 1.2;
     sub.spacing = 1.6;
-    stroke_draw_text(&c, x0 + 10, 250, "MOTOCROSS", sub, rgba(250, 246, 236));
+    stroke_draw_text(&c, x0 + 10, 232, "MOTOCROSS", sub, rgba(250, 246, 236));
     return c;
 }
 
