@@ -361,7 +361,14 @@ void match_texture(int k)
     const config_table& t = table();
     const setting& s = t.entries[t.textures[k]];
     int* index = (int*)s.value;
-    *index = g_textures.built ? find_choice(&s, s.pending_text) : -1;
+    // With no name kept the bike wears its model's own graphics, which is
+    // the first entry of every list.
+    if (!g_textures.built)
+        *index = -1;
+    else if (!s.pending_text[0])
+        *index = setting_choice_count(&s) > 0 ? 0 : -1;
+    else
+        *index = find_choice(&s, s.pending_text);
 }
 
 void sync_bike_model()

@@ -209,6 +209,7 @@ TEST_F(Config, GraphicsNamesWaitForTheirLists)
     ASSERT_GE(g_settings.texture_choice[0], 0);
     EXPECT_STREQ(setting_choice_name(rider, g_settings.texture_choice[0]), "@rider_body-blue.png");
     EXPECT_EQ(setting_choice_count(find_setting("head_texture")), 1);  // the model's own only
+    EXPECT_EQ(g_settings.texture_choice[1], 0);  // no name kept: the model's own is shown chosen
     EXPECT_EQ(g_settings.texture_choice[2], -1);
     EXPECT_STREQ(player_rider_strings().bike_texture, "@nothing-here.png");
 
