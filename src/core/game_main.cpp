@@ -380,6 +380,9 @@ bool menu_console_line(void*, const char* line)
     c.free_camera = &g_main.input.views.free_camera;
     c.key_frames = &g_main.input.views.key_frames;
     c.timer = &g_main.timer;
+    c.suspension_graph = &g_settings.suspension_graph;
+    c.render_stats = &g_settings.render_stats;
+    c.reset_render_stats = [](void*) { hud_reset_render_stats(&g_main.hud); };
     return run_console_line(line, c);
 }
 

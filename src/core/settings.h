@@ -62,7 +62,7 @@ struct game_settings {
     int message_lines = 5;
     int demo_backups = 0;              // used clamped to 0..100
     double map_scale = 1;              // 0.125..8
-    bool render_stats = false;         // console "renderstats"
+    int render_stats = 0;              // console "renderstats"
     bool suspension_graph = false;     // console "togglegraph"
 };
 
