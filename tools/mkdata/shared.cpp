@@ -29,6 +29,7 @@
 #include "bike_art.h"
 #include "bike_models.h"
 #include "bike_shapes.h"
+#include "engine_sounds.h"
 #include "hud_pictures.h"
 #include "rider_models.h"
 #include "sky.h"
@@ -51,6 +52,7 @@ bool generate_shared(output& out)
     add_rider_models(out);
     add_bike_textures(out);
     add_hud_pictures(out);
+    add_engine_sounds(out);
     const track_light& light = generated_tracks()[0].light;
     double sun[3];
     light_sun(light, sun);
