@@ -2,6 +2,7 @@
 // its fixed 1/128 s ticks, and shutdown in a fixed order.
 #include <GL/gl.h>
 
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "audio/audio_device.h"
 #include "bike/bike.h"
 #include "bike/catalogue.h"
 #include "bike/physics.h"
@@ -30,6 +32,7 @@
 #include "files/memory.h"
 #include "platform/input.h"
 #include "platform/log.h"
+#include "platform/sdl_audio.h"
 #include "platform/window.h"
 #include "race/demo.h"
 #include "race/race.h"
@@ -72,6 +75,7 @@ struct main_state {
     int cursor_axes[2] = {-1, -1};
     hud_state hud;                // the heads-up display's frame-to-frame state
     int width = 0, height = 0;    // the drawable size of the frame being drawn
+    FILE* audio_record = nullptr; // "--record-audio": one tick of sound per world tick
 };
 main_state g_main;
 
@@ -94,8 +98,11 @@ void draw_status(const char* text)
     end_frame(g_main.window);
 }
 
+void close_game_audio();
+
 void close_for_fatal()
 {
+    close_game_audio();
     if (g_main.window) {
         close_window(g_main.window);
         g_main.window = nullptr;
@@ -441,6 +448,78 @@ void free_menu_lists()
     g_menu_lists = menu_lists();
 }
 
+// --- Sound ------------------------------------------------------------------------
+
+// The game's sound is recorded at this rate, one tick of samples at a time,
+// so that it stays in step with the recorded video frames.
+constexpr int RECORD_AUDIO_RATE = 88320;
+constexpr int RECORD_AUDIO_TICK = 690;  // samples per tick: 1380 bytes
+
+// A recording asks for the readback device even with "--nosound": the
+// recording is the point of the run. Otherwise the sound card, unless the
+// player wants silence. A missing device leaves the game silent.
+void open_game_audio()
+{
+    if (g_options.record_audio[0]) {
+        g_main.audio_record = fopen(g_options.record_audio, "wb");
+        if (!g_main.audio_record)
+            log_printf("Can't open %s for the audio recording (%s)\n", g_options.record_audio, strerror(errno));
+    }
+    if (g_main.audio_record) {
+        g_audio = open_readback_audio(RECORD_AUDIO_RATE, RECORD_AUDIO_TICK);
+        if (!g_audio) {
+            fclose(g_main.audio_record);
+            g_main.audio_record = nullptr;
+        }
+    } else if (!g_options.no_sound) {
+        g_audio = open_audio();
+    }
+    if (!g_audio)
+        log_printf("No sound\n");
+}
+
+// Appends one tick of the recorded sound. A failed write ends the
+// recording with a message; the game goes on.
+void record_audio_tick()
+{
+    if (!g_main.audio_record)
+        return;
+    const int16_t* block = render_block(g_audio);
+    if (!block)
+        return;
+    const size_t bytes = sizeof(int16_t) * RECORD_AUDIO_TICK;
+    if (fwrite(block, 1, bytes, g_main.audio_record) != bytes) {
+        add_message("Audio recording stopped (%s)", strerror(errno));
+        fclose(g_main.audio_record);
+        g_main.audio_record = nullptr;
+    }
+}
+
+// The sound of one frame. The engine sound of every bike is updated here
+// for the frame (volumes from the view, the menus and the settings) before
+// the device takes it.
+void feed_sound()
+{
+    if (!g_audio)
+        return;
+    // ENGINE SOUNDS: update each bike's engine sound for one frame here.
+    audio_commit(g_audio);
+}
+
+// Every voice must be gone before the device closes.
+void close_game_audio()
+{
+    if (g_audio) {
+        close_audio(g_audio);
+        g_audio = nullptr;
+    }
+    if (g_main.audio_record) {
+        if (fclose(g_main.audio_record) != 0)
+            log_printf("Can't finish the audio recording (%s)\n", strerror(errno));
+        g_main.audio_record = nullptr;
+    }
+}
+
 // --- Frame loop ---------------------------------------------------------------
 
 void resolve_fixed_keys()
@@ -488,6 +567,7 @@ void run_tick(void*, double instant)
         // The rules' visibility in a warm-up follows what the camera shows.
         g_main.w->race.watched_slot = g_game.watched_slot;
         world_tick(g_main.w);
+        record_audio_tick();
         if (g_settings.suspension_graph)
             hud_sample_suspension(&g_main.hud, g_main.w, g_game.watched_slot);
     }
@@ -608,6 +688,7 @@ void frame_loop()
         if (!draw_frame())
             break;
         frames++;
+        feed_sound();
 
         frame_timing_input timing;
         timing.lock_fps = g_options.lock_fps;
@@ -647,6 +728,7 @@ void shutdown()
     status("Closing input devices");
     close_input();
     status("Closing audio");
+    close_game_audio();
     status("Writing config files");
     if (!write_config())
         log_printf("Can't write the configuration file\n");
@@ -733,6 +815,7 @@ int main(int argc, char** argv)
     robots.learn = g_options.learn == 1;
     robots.debug = g_options.debug;
     robots_install(g_main.w, robots);
+    open_game_audio();
 
     if (wait_for_window()) {
         query_gl();
