@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "audio/engine_sound.h"
 #include "bike/bike.h"
 #include "bike/catalogue.h"
 #include "core/config.h"
@@ -138,19 +139,25 @@ bool billboard_lookahead(const char* arg)
     return true;
 }
 
-// The exhaust of the watched bike's engine sound. The numbers are read
-// (missing ones take the defaults of the bike's class) so that a line that
-// will work once engine sound exists is taken now.
+// The exhaust of the watched bike's engine sound. Numbers left out take
+// the defaults of the bike's class.
 bool pipe(const char* arg, const console_context& c)
 {
     if (!c.watched_bike)
         return false;
-    const char* cls = c.watched_bike->params.class_name ? c.watched_bike->params.class_name : "";
-    const bool four_stroke = strcmp(cls, "250f") == 0 || strcmp(cls, "450f") == 0;
-    float a = four_stroke ? 5.0f : 1.75f, b = four_stroke ? 0.9182072f : 0.3f, d = four_stroke ? -0.85f : -0.75f;
-    int e = 0, f = 15;
+    float a, b, d;
+    int e, f;
+    default_pipe(c.watched_bike->params.class_name, &a, &b, &d, &e, &f);
     sscanf(arg, "%f %f %f %d %d", &a, &b, &d, &e, &f);
-    add_message("Engine sound is not available yet");
+    if (!c.watched_sound) {
+        add_message("Engine sound is off");
+        return true;
+    }
+    if (!pipe_setup(c.watched_sound, a, b, d, e, f)) {
+        add_message("Bad pipe values");
+        return true;
+    }
+    add_message("Pipe updated");
     return true;
 }
 

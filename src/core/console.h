@@ -8,6 +8,7 @@
 
 struct world;
 struct bike;
+struct engine_sound;
 struct track_camera;
 struct key_frame_list;
 struct frame_timer;
@@ -20,6 +21,7 @@ struct console_context {
     world* w = nullptr;                    // the world (track, tick, recording, race)
     bike* watched_bike = nullptr;          // the bike the camera follows, null: none
     bool watched_is_own = false;           // ... and it is the player's own
+    engine_sound* watched_sound = nullptr; // its engine sound, null: none (no audio)
     bool no_arcade = false;                // the server forbids arcade physics
     track_camera* free_camera = nullptr;   // aimed by "camangle", source of "addkey"
     key_frame_list* key_frames = nullptr;  // the camera key frames and keycam mode

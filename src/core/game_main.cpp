@@ -20,6 +20,7 @@
 #include "core/command_line.h"
 #include "core/config.h"
 #include "core/console.h"
+#include "core/game_sound.h"
 #include "core/frame_capture.h"
 #include "core/frame_timing.h"
 #include "core/game.h"
@@ -383,6 +384,7 @@ bool menu_console_line(void*, const char* line)
     if (g_game.track_loaded && slot >= 0 && slot < RACE_SLOTS) {
         c.watched_bike = g_main.w->race.slots[slot].b;
         c.watched_is_own = c.watched_bike && g_main.w->race.slots[slot].driver == slot_driver_local;
+        c.watched_sound = c.watched_bike ? slot_engine_sound(slot) : nullptr;  // engine sounds: "pipe"
     }
     c.free_camera = &g_main.input.views.free_camera;
     c.key_frames = &g_main.input.views.key_frames;
@@ -502,13 +504,28 @@ void feed_sound()
 {
     if (!g_audio)
         return;
-    // ENGINE SOUNDS: update each bike's engine sound for one frame here.
+    // --- Engine sounds: one frame for every bike, heard from the camera the
+    // frame was drawn with.
+    sound_frame f;
+    f.volume = g_settings.volume;
+    f.comp_volume = g_settings.comp_volume;
+    f.paused = g_game.paused;
+    f.editor_view = g_game.view_mode == view_editor;
+    f.menu_open = g_game.menu >= 0;
+    f.watched_slot = g_game.watched_slot;
+    f.have_camera = g_game.track_loaded && view_camera_for(&g_main.input.views, &g_game, g_main.w,
+                                                           current_view_settings(), &f.camera);
+    f.now = sim_clock;
+    if (g_game.track_loaded)
+        engine_sounds_frame(g_main.w, g_audio, f);
+    // --- end of engine sounds
     audio_commit(g_audio);
 }
 
 // Every voice must be gone before the device closes.
 void close_game_audio()
 {
+    engine_sounds_free();  // engine sounds: their voices go before the device
     if (g_audio) {
         close_audio(g_audio);
         g_audio = nullptr;
@@ -809,6 +826,7 @@ int main(int argc, char** argv)
         return 1;
     }
     g_main.w = world_create(game_world_settings());
+    engine_sounds_attach(g_main.w);  // engine sounds follow the world's bikes
     choose_race_settings(&g_main.w->race.settings);
     // The robots ride the racing lines; "--learn" keeps what a ride taught them.
     robot_options robots;
