@@ -274,6 +274,10 @@ void engine_sound_init(engine_sound* s, const bike* b, const char* graphics_name
     *s = engine_sound();
     s->voice = voice;
     s->write_pos = 11025;
+    s->bias[0] = 0;
+    s->bias_count = 1;
+    s->scale[0] = 1;
+    s->scale_count = 1;
 
     const char* class_name = b ? bike_class(b) : nullptr;
     const class_defaults& d = defaults_for(class_name);
