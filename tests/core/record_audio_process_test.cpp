@@ -1,6 +1,7 @@
 // The game records its sound beside its video: one tick of 16-bit mono
 // samples at 88320 Hz (1380 bytes) after every world tick, so the audio
 // file stays in step with the frames on standard output.
+#include <cmath>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -110,4 +111,24 @@ TEST(RecordAudioProcess, SoundFileHoldsOneTickOfSamplesPerWorldTick)
         ASSERT_EQ(s % 256, 0) << "byte " << i;
         ASSERT_LE(std::abs((int)s), 127 * 256) << "byte " << i;
     }
+    // The robot idling at the gate is heard through the greeting menu (at a
+    // quarter of the volume): the last second holds an engine, not silence -
+    // a loud enough signal that crosses zero at an engine's firing rates.
+    const size_t rate = 88320, n = sound.size() / 2;
+    ASSERT_GT(n, rate);
+    double sum = 0;
+    long crossings = 0;
+    int16_t last = 0;
+    for (size_t i = n - rate; i < n; i++) {
+        int16_t s;
+        memcpy(&s, sound.data() + 2 * i, 2);
+        sum += (double)s * s;
+        if (i > n - rate && (s < 0) != (last < 0))
+            crossings++;
+        last = s;
+    }
+    const double rms = std::sqrt(sum / rate);
+    EXPECT_GT(rms, 256.0) << "the engine is not heard";
+    EXPECT_GT(crossings / 2, 20) << "no engine note";
+    EXPECT_LT(crossings / 2, 5000) << "noise, not an engine note";
 }
