@@ -188,10 +188,11 @@ TEST(EngineSoundListen, FourStrokeFiresAtHalfTheEngineSpeedAndOpenThrottleIsLoud
     device mono(false);
     {
         // The default data's sound for the class, not the built-in one.
-        engine_sound probe;
-        engine_sound_init(&probe, env.b, nullptr);
-        ASSERT_STREQ(probe.table->name, "@engine/four_stroke.table");
-        ASSERT_EQ(probe.cycles_per_rev, 0.5f);
+        auto probe = std::make_unique<engine_sound>();
+        engine_sound_init(probe.get(), env.b, nullptr);
+        ASSERT_STREQ(probe->table->name, "@engine/four_stroke.table");
+        ASSERT_EQ(probe->cycles_per_rev, 0.5f);
+        ASSERT_EQ(probe->min_rpm, 1200.0f);
     }
     for (float rpm : {3000.0f, 9000.0f}) {
         const double firing = rpm * 0.5 / 60;
