@@ -12,7 +12,6 @@
 namespace {
 
 constexpr int LEFT = 0, RIGHT = 1;
-constexpr uint64_t ONE = 1ull << 32;  // one byte in 32.32 fixed point
 
 // Row L-1 holds level L's contribution of every sample byte.
 struct level_rows {
