@@ -186,17 +186,23 @@ protected:
     }
 };
 
-// Presses Esc (the greeting menu would quieten the ride) and skips through
-// the wait at the starting gate, then watches the ride in the rider view.
-const int SKIP_SECONDS = 12;
-const int RIDE_FRAMES = 420;
+// Esc puts the greeting menu away (it would quieten the ride); skips pass
+// the wait at the starting gate, and later a stretch of steady cruising
+// for the turns and jumps, where the engine speed rises and falls.
+const int FIRST_SKIP_FRAME = 2, FIRST_SKIP = 12;     // to the gate, before it drops
+const int SECOND_SKIP_FRAME = 240, SECOND_SKIP = 8;  // past the first straight
+const int CLOSE_FRAME = 660;
 
 std::string ride_script()
 {
     std::string s = "1 esc 1\n1 esc 0\n";
-    for (int f = 2; f < 2 + SKIP_SECONDS; f++)
-        s += std::to_string(f) + " / 1\n" + std::to_string(f) + " / 0\n";
-    s += std::to_string(2 + SKIP_SECONDS + RIDE_FRAMES) + " Close 1\n";
+    auto skips = [&s](int from, int seconds) {
+        for (int f = from; f < from + seconds; f++)
+            s += std::to_string(f) + " / 1\n" + std::to_string(f) + " / 0\n";
+    };
+    skips(FIRST_SKIP_FRAME, FIRST_SKIP);
+    skips(SECOND_SKIP_FRAME, SECOND_SKIP);
+    s += std::to_string(CLOSE_FRAME) + " Close 1\n";
     return s;
 }
 
@@ -235,12 +241,12 @@ TEST_F(EngineSoundProcess, RecordedPitchFollowsTheWatchedEngine)
 
     std::map<long, double> rpm;
     std::string cls;
-    engine_speeds(demo, 40, &rpm, &cls);
+    engine_speeds(demo, 50, &rpm, &cls);
     ASSERT_FALSE(HasFailure());
     const double firings_per_rev = !cls.empty() && cls.back() == 'f' ? 0.5 : 1.0;
 
     const std::vector<long> ticks = frame_ticks(test::read_file(video));
-    ASSERT_GT((long)ticks.size(), RIDE_FRAMES) << "the video is not whole frames";
+    ASSERT_GE((long)ticks.size(), CLOSE_FRAME) << "the video is not whole frames";
     const std::string raw = test::read_file(audio);
     ASSERT_EQ(raw.size() % (2 * TICK_SAMPLES), 0u);
     const long blocks = (long)raw.size() / (2 * TICK_SAMPLES);
@@ -275,31 +281,38 @@ TEST_F(EngineSoundProcess, RecordedPitchFollowsTheWatchedEngine)
         low[i] = sum / decimate;
     }
     const double lo_hz = 8, hi_hz = 400;
-    const int window_ticks = 48;  // 0.375 s
+    const int window_ticks = 32;  // a quarter of a second
     const int window = window_ticks * TICK_SAMPLES / decimate;
     const int max_lag = (int)std::ceil(rate / lo_hz) + 2;
     const long lead = std::lround(SOUND_LEAD_SECONDS * TICKS_PER_SECOND);
-    const long first_block = (long)(2 + SKIP_SECONDS) * 5 + 3 * TICKS_PER_SECOND / 2;
+    // A window counts when the ticks it was synthesised from ran without a
+    // skip (a frame's sound is made at once, so one frame more) and the
+    // menu was already away.
+    const long settle = lead + 6;
+    auto unbroken = [&](long from, long to) {
+        for (long b = from + 1; b < to; b++)
+            if (block_tick[(size_t)b] != block_tick[(size_t)b - 1] + 1)
+                return false;
+        return true;
+    };
 
     int counted = 0, within = 0;
     std::vector<double> measured, expected;
-    for (long b0 = first_block; b0 + window_ticks <= (long)block_tick.size() &&
-                                (size_t)((b0 + window_ticks) * TICK_SAMPLES / decimate + max_lag) <= low.size();
+    std::string report;
+    for (long b0 = settle + 2 * 5; b0 + window_ticks <= (long)block_tick.size() &&
+                                   (size_t)((b0 + window_ticks) * TICK_SAMPLES / decimate + max_lag) <= low.size();
          b0 += window_ticks) {
+        if (!unbroken(b0 - settle, b0 + window_ticks))
+            continue;
         // The engine speed the window was synthesised from.
         double sum = 0, lo = 1e9, hi = 0;
-        bool known = true;
         for (long b = b0; b < b0 + window_ticks; b++) {
             const auto it = rpm.find(block_tick[(size_t)b] - lead);
-            if (it == rpm.end()) {
-                known = false;
-                break;
-            }
+            ASSERT_NE(it, rpm.end()) << "block " << b;
             sum += it->second;
             lo = std::min(lo, it->second);
             hi = std::max(hi, it->second);
         }
-        ASSERT_TRUE(known) << "block " << b0;
         const double want = sum / window_ticks * firings_per_rev / 60;
         double strength = 0;
         const double got = dominant_frequency(&low[(size_t)(b0 * TICK_SAMPLES / decimate)], window, rate, lo_hz,
@@ -308,10 +321,34 @@ TEST_F(EngineSoundProcess, RecordedPitchFollowsTheWatchedEngine)
         within += std::fabs(got / want - 1) <= 0.03;
         measured.push_back(got);
         expected.push_back(want);
-        printf("tick %ld rpm %.0f..%.0f want %.2f got %.2f (r %.2f)%s\n", block_tick[(size_t)b0], lo, hi, want, got,
-               strength, std::fabs(got / want - 1) <= 0.03 ? "" : "  <--");
+        char line[160];
+        snprintf(line, sizeof line, "tick %ld: rpm %.0f..%.0f, want %.2f Hz, got %.2f Hz (r %.2f)%s\n",
+                 block_tick[(size_t)b0], lo, hi, want, got, strength,
+                 std::fabs(got / want - 1) <= 0.03 ? "" : "  <- off");
+        report += line;
     }
-    printf("%d of %d windows within 3%%\n", within, counted);
+    // Most windows carry the engine's firing rate within a few percent; the
+    // others fall where the speed sweeps within the window (the gate drop,
+    // a shift, a landing), where no single pitch is heard.
+    ASSERT_GE(counted, 60) << report;
+    EXPECT_GE(within, 0.8 * counted) << within << " of " << counted << " windows within 3 %\n" << report;
+    // While riding, the pitch rises and falls with the engine speed.
+    double n = 0, sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
+    for (size_t i = 0; i < measured.size(); i++) {
+        if (expected[i] < 3000 * firings_per_rev / 60)
+            continue;
+        n++;
+        sx += expected[i];
+        sy += measured[i];
+        sxx += expected[i] * expected[i];
+        syy += measured[i] * measured[i];
+        sxy += expected[i] * measured[i];
+    }
+    ASSERT_GE(n, 40) << report;
+    const double correlation = (sxy - sx * sy / n) / std::sqrt((sxx - sx * sx / n) * (syy - sy * sy / n));
+    EXPECT_GT(correlation, 0.8) << report;
+    printf("%d of %d windows within 3 %%; correlation while riding %.3f over %.0f windows\n", within, counted,
+           correlation, n);
 }
 
 }  // namespace
