@@ -352,3 +352,112 @@ TEST_F(EngineSoundProcess, RecordedPitchFollowsTheWatchedEngine)
 }
 
 }  // namespace
+
+// Through the sound card: SDL's disk driver takes the real-time device's
+// fragments (unsigned 8-bit stereo) into a file at the card's pace. The
+// watched engine idles at the starting gate; the file holds its note at
+// the firing rate of that idle speed, not silence.
+TEST_F(EngineSoundProcess, RealTimeDevicePlaysTheEngineToTheCard)
+{
+    if (!getenv("DISPLAY"))
+        GTEST_SKIP() << "needs a display (run under xvfb-run)";
+    if (system("command -v xvfb-run >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "needs xvfb-run for a small screen of its own";
+    const std::string demo = record_demo();
+    ASSERT_FALSE(HasFailure());
+    // The engine idles steadily from the skip to past the close.
+    std::map<long, double> rpm;
+    std::string cls;
+    engine_speeds(demo, 16, &rpm, &cls);
+    ASSERT_FALSE(HasFailure());
+    const double idle = rpm.at(12 * TICKS_PER_SECOND);
+    for (long t = 12 * TICKS_PER_SECOND; t <= 14 * TICKS_PER_SECOND; t++)
+        ASSERT_NEAR(rpm.at(t), idle, 1.0) << "tick " << t;
+    const double firing = idle * (!cls.empty() && cls.back() == 'f' ? 0.5 : 1.0) / 60;
+
+    const std::string home = dirs.root / "game";
+    const std::string card = dirs.root / "card.raw";
+    // Esc, a skip to the gate, two seconds of listening.
+    std::string script = "1 esc 1\n1 esc 0\n";
+    for (int f = 2; f < 14; f++)
+        script += std::to_string(f) + " / 1\n" + std::to_string(f) + " / 0\n";
+    script += "75 Close 1\n";
+    test::write_file(dirs.root / "script.txt", script);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const int out = open((dirs.root / "stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(out, 1);
+        dup2(out, 2);
+        setenv("XDG_DATA_HOME", home.c_str(), 1);
+        setenv("KZ_INPUT_SCRIPT", (dirs.root / "script.txt").c_str(), 1);
+        setenv("SDL_AUDIODRIVER", "disk", 1);
+        setenv("SDL_DISKAUDIOFILE", card.c_str(), 1);
+        unsetenv("KZ_HOME");
+        unsetenv("VORN_LOGFILE");
+        unsetenv("VORN_OPTIONS");
+        const std::string exe = test::build_data_dir() + "/kessrig";
+        execlp("xvfb-run", "xvfb-run", "-a", "-s", "-screen 0 320x240x24", exe.c_str(), "--lock-fps", "30", "--width",
+               "320", "--height", "240", demo.c_str(), (char*)nullptr);
+        _exit(127);
+    }
+    const std::string log = home + "/Kessrig/lastlog.txt";
+    ASSERT_EQ(wait_exit(pid, 60), 0) << test::read_file(log) << test::read_file(dirs.root / "stdout.txt");
+
+    const std::string text = test::read_file(log);
+    const size_t opening = text.find("Opening waveOut audio...\n");
+    if (opening == std::string::npos || text.find("No audio device\n") != std::string::npos)
+        GTEST_SKIP() << "SDL has no disk audio driver here\n" << text;
+    const size_t opened = text.find("Audio opened!\n", opening);
+    ASSERT_NE(opened, std::string::npos) << text;
+    int card_rate = 0;
+    const size_t rate_line = text.find("Waveout rate: ", opening);
+    ASSERT_NE(rate_line, std::string::npos) << text;
+    ASSERT_EQ(sscanf(text.c_str() + rate_line, "Waveout rate: %d", &card_rate), 1);
+    EXPECT_EQ(card_rate, 22050);
+    EXPECT_EQ(text.find("Opening readback audio"), std::string::npos);
+    EXPECT_NE(text.find("Audio thread begin\n", opened), std::string::npos) << text;
+    const size_t closing = text.find("Closing audio\n", opened);
+    ASSERT_NE(closing, std::string::npos) << text;
+    EXPECT_NE(text.find("Audio thread end\n", closing), std::string::npos) << text;
+
+    // The left channel, centred on silence.
+    const std::string raw = test::read_file(card);
+    std::vector<double> left(raw.size() / 2);
+    for (size_t i = 0; i < left.size(); i++)
+        left[i] = (double)(unsigned char)raw[2 * i] - 128;
+    const double rate = card_rate;
+    ASSERT_GT(left.size(), (size_t)(2 * rate)) << "less than two seconds written";
+
+    // Quarter-second windows: the loud ones hold the engine.
+    const int window = (int)(rate / 4), max_lag = (int)std::ceil(rate / 8) + 2;
+    std::string report;
+    int loud = 0;
+    double loudest = 0;
+    std::vector<double> pitches;
+    for (size_t at = 0; at + (size_t)(window + max_lag) <= left.size(); at += (size_t)window) {
+        double sum = 0;
+        for (int i = 0; i < window; i++)
+            sum += left[at + (size_t)i] * left[at + (size_t)i];
+        const double rms = std::sqrt(sum / window);
+        loudest = std::max(loudest, rms);
+        if (rms < 2)
+            continue;
+        double strength = 0;
+        const double got = dominant_frequency(&left[at], window, rate, 8, 400, &strength);
+        loud++;
+        pitches.push_back(got);
+        char line[120];
+        snprintf(line, sizeof line, "%.2f s: rms %.1f, %.2f Hz (r %.2f)\n", at / rate, rms, got, strength);
+        report += line;
+    }
+    // Heard, not silence: most of the ride's quarter seconds are loud, and
+    // carry the idle's firing rate (stale or torn sound would not). The
+    // first loud window holds the skips to the gate, the last the close.
+    ASSERT_GE(loud, 6) << "loudest rms " << loudest << "\n" << report;
+    int on_pitch = 0;
+    for (size_t i = 1; i + 1 < pitches.size(); i++)
+        on_pitch += std::fabs(pitches[i] / firing - 1) <= 0.03;
+    EXPECT_GE(on_pitch, 0.8 * (loud - 2)) << "idle firing " << firing << " Hz\n" << report;
+    printf("idle firing %.2f Hz; %d loud windows, %d on pitch, loudest rms %.1f\n", firing, loud, on_pitch, loudest);
+}
