@@ -5,9 +5,11 @@
 //
 // The mix-ahead: SDL reports no finished fragments, so instead of waiting
 // for them the device's buffer is sized to the mix-ahead (mixahead
-// fragments of rate / 64 samples). SDL calls back only when that buffer
-// needs refilling, so at most that much sound is mixed ahead of what is
-// heard and the voice changes of a frame reach the ears no later.
+// fragments of rate / 64 samples), but never more than two fragments: a
+// callback mixes its whole buffer at once, and voices that are streamed
+// (the engine sounds write a tenth of a second ahead of the play
+// position) must not be read past what the game has written by then. A
+// 125 ms burst read stale ring data for a good part of every buffer.
 #include "platform/sdl_audio.h"
 
 #include <SDL.h>
@@ -29,6 +31,9 @@ struct realtime_output {
 };
 
 bool g_open = false;  // only one real-time output at a time
+
+// Most fragments one callback mixes at once (see above).
+const int MAX_BURST_FRAGMENTS = 2;
 
 void mix_callback(void* user, Uint8* stream, int len)
 {
@@ -143,7 +148,8 @@ audio_device* open_waveout()
     d->kind = audio_realtime;
     d->platform = out;
     SDL_AudioSpec got;
-    out->id = open_card(rate, clamp_int((long long)fragment * mixahead, 1, 65535), d, &got);
+    const int burst = mixahead < MAX_BURST_FRAGMENTS ? mixahead : MAX_BURST_FRAGMENTS;
+    out->id = open_card(rate, clamp_int((long long)fragment * burst, 1, 65535), d, &got);
     if (out->id == 0) {
         log_printf("Can't open waveOut\n");
         log_printf("%s\n", SDL_GetError());
