@@ -170,6 +170,24 @@ void install_video_mode_names()
     set_video_mode_names(names.data(), (int)names.size());
 }
 
+// The size of a full-screen video mode choice: "Default Fullscreen" (0 x 0)
+// takes the desktop size; later entries are the display modes of the first
+// mode's depth, in list order.
+void full_screen_size(int video_mode, int* width, int* height)
+{
+    *width = *height = 0;
+    int index = video_mode - 2;
+    const display_mode* modes = display_modes();
+    for (const display_mode* m = modes; m->width && index >= 0; m++) {
+        if (m->depth != modes[0].depth)
+            continue;
+        if (index-- == 0) {
+            *width = m->width;
+            *height = m->height;
+        }
+    }
+}
+
 bool create_window()
 {
     int width, height, flags;
@@ -178,19 +196,7 @@ bool create_window()
         height = g_settings.yres;
         flags = g_options.depth_bits & window_depth_mask;
     } else {
-        // "Default Fullscreen" takes the desktop size; later entries are the
-        // display modes of the first mode's depth, in list order.
-        width = height = 0;
-        int index = g_settings.video_mode - 2;
-        const display_mode* modes = display_modes();
-        for (const display_mode* m = modes; m->width && index >= 0; m++) {
-            if (m->depth != modes[0].depth)
-                continue;
-            if (index-- == 0) {
-                width = m->width;
-                height = m->height;
-            }
-        }
+        full_screen_size(g_settings.video_mode, &width, &height);
         flags = (g_options.depth_bits & window_depth_mask) | window_fullscreen;
     }
     g_main.window = create_gl_window("Kessrig", width, height, flags, 0, g_options.zdepth_bits, 0, 0);
@@ -402,16 +408,8 @@ void menu_switch_video_mode(void*)
         request_mode(g_main.window, g_settings.xres, g_settings.yres, false);
         return;
     }
-    int index = mode - 2, width = 0, height = 0;
-    const display_mode* modes = display_modes();
-    for (const display_mode* m = modes; m->width && index >= 0; m++) {
-        if (m->depth != modes[0].depth)
-            continue;
-        if (index-- == 0) {
-            width = m->width;
-            height = m->height;
-        }
-    }
+    int width, height;
+    full_screen_size(mode, &width, &height);
     request_mode(g_main.window, width, height, true);
 }
 

@@ -31,6 +31,7 @@
 #include "bike/bike.h"
 #include "bike/drivetrain.h"
 #include "game_world_util.h"
+#include "test_support.h"
 #include "race/demo.h"
 
 namespace {
@@ -42,20 +43,6 @@ const int TICK_SAMPLES = RECORD_RATE / TICKS_PER_SECOND;  // 690: 1380 bytes
 // engine's 44100 a second): the sound of a tick was made from the engine
 // speed a tenth of a second earlier.
 const double SOUND_LEAD_SECONDS = 0.1;
-
-// The exit code, or -1 when it had to be killed after the wait.
-int wait_exit(pid_t pid, double seconds)
-{
-    for (int i = 0; i < seconds * 20; i++) {
-        int status;
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        usleep(50000);
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    return -1;
-}
 
 std::vector<double> read_samples(const std::string& raw)
 {
@@ -237,7 +224,7 @@ TEST_F(EngineSoundProcess, RecordedPitchFollowsTheWatchedEngine)
         _exit(127);
     }
     const std::string log = home + "/Kessrig/lastlog.txt";
-    ASSERT_EQ(wait_exit(pid, 120), 0) << test::read_file(log) << test::read_file(dirs.root / "stderr.txt");
+    ASSERT_EQ(test::wait_exit(pid, 120), 0) << test::read_file(log) << test::read_file(dirs.root / "stderr.txt");
 
     std::map<long, double> rpm;
     std::string cls;
@@ -402,7 +389,7 @@ TEST_F(EngineSoundProcess, RealTimeDevicePlaysTheEngineToTheCard)
         _exit(127);
     }
     const std::string log = home + "/Kessrig/lastlog.txt";
-    ASSERT_EQ(wait_exit(pid, 60), 0) << test::read_file(log) << test::read_file(dirs.root / "stdout.txt");
+    ASSERT_EQ(test::wait_exit(pid, 60), 0) << test::read_file(log) << test::read_file(dirs.root / "stdout.txt");
 
     const std::string text = test::read_file(log);
     const size_t opening = text.find("Opening waveOut audio...\n");

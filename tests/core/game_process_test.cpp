@@ -46,30 +46,6 @@ child start_game(const std::vector<std::pair<std::string, const char*>>& env, co
     return c;
 }
 
-// Waits up to seconds for the child; returns its exit code or -1.
-int wait_exit(pid_t pid, double seconds)
-{
-    for (int i = 0; i < seconds * 20; i++) {
-        int status;
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        usleep(50000);
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    return -1;
-}
-
-bool wait_for_text(const std::string& path, const std::string& text, double seconds)
-{
-    for (int i = 0; i < seconds * 20; i++) {
-        if (test::read_file(path).find(text) != std::string::npos)
-            return true;
-        usleep(50000);
-    }
-    return false;
-}
-
 }  // namespace
 
 TEST(GameProcess, StartsRunsFramesAndShutsDownOnSigterm)
@@ -84,13 +60,13 @@ TEST(GameProcess, StartsRunsFramesAndShutsDownOnSigterm)
     child c = start_game({{"XDG_DATA_HOME", xdg.path.c_str()}, {"KZ_HOME", nullptr}, {"VORN_LOGFILE", nullptr}},
                          xdg / "stderr.txt", {"--nosound"});
     ASSERT_GT(c.pid, 0);
-    ASSERT_TRUE(wait_for_text(log, "GL_EXTENSIONS: ", 30)) << test::read_file(log);
+    ASSERT_TRUE(test::wait_for_text(log, "GL_EXTENSIONS: ", 30)) << test::read_file(log);
     // The first ride is set up after the GL strings; then let it run.
-    ASSERT_TRUE(wait_for_text(log, "Max loading delay was", 30)) << test::read_file(log);
+    ASSERT_TRUE(test::wait_for_text(log, "Max loading delay was", 30)) << test::read_file(log);
     // The first frames build the terrain's textures, slowly in a sanitizer build.
     usleep(4000000);
     kill(c.pid, SIGTERM);
-    EXPECT_EQ(wait_exit(c.pid, 30), 0);
+    EXPECT_EQ(test::wait_exit(c.pid, 30), 0);
 
     std::string text = test::read_file(log);
     EXPECT_NE(text.find("Kessrig version 2018-01-26-1387 snapshot\n"), std::string::npos);
@@ -130,7 +106,7 @@ TEST(GameProcess, MissingGameDataIsReportedAndExitsZero)
                           {"DISPLAY", nullptr}, {"WAYLAND_DISPLAY", nullptr}},
                          xdg / "stderr.txt");
     ASSERT_GT(c.pid, 0);
-    EXPECT_EQ(wait_exit(c.pid, 30), 0);
+    EXPECT_EQ(test::wait_exit(c.pid, 30), 0);
     std::string err = test::read_file(c.stderr_path);
     EXPECT_NE(err.find("Problem starting Kessrig"), std::string::npos) << err;
     EXPECT_NE(err.find("Can't find game data"), std::string::npos) << err;
@@ -141,7 +117,7 @@ TEST(GameProcess, BadOptionExitsWithOne)
     test::temp_dir xdg;
     child c = start_game({{"XDG_DATA_HOME", xdg.path.c_str()}, {"KZ_HOME", nullptr}, {"DISPLAY", nullptr}},
                          xdg / "stderr.txt", {"--lock-fps", "fast"});
-    EXPECT_EQ(wait_exit(c.pid, 30), 1);
+    EXPECT_EQ(test::wait_exit(c.pid, 30), 1);
     // The display library may add its own complaints; ours is the last line.
     std::string err = test::read_file(c.stderr_path);
     EXPECT_GE(err.size(), 23u);

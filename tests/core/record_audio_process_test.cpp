@@ -17,29 +17,6 @@
 
 namespace {
 
-bool wait_for_text(const std::string& path, const std::string& text, double seconds)
-{
-    for (int i = 0; i < seconds * 20; i++) {
-        if (test::file_exists(path) && test::read_file(path).find(text) != std::string::npos)
-            return true;
-        usleep(50000);
-    }
-    return false;
-}
-
-int wait_exit(pid_t pid, double seconds)
-{
-    for (int i = 0; i < seconds * 20; i++) {
-        int status;
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        usleep(50000);
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    return -1;
-}
-
 // Counts the binary PPM frames of a "--record-video" stream; -1 when the
 // stream is not a whole number of frames.
 long count_frames(const std::string& video)
@@ -82,10 +59,10 @@ TEST(RecordAudioProcess, SoundFileHoldsOneTickOfSamplesPerWorldTick)
               audio.c_str(), "--width", "160", "--height", "120", (char*)nullptr);
         _exit(127);
     }
-    ASSERT_TRUE(wait_for_text(log, "Max loading delay was", 60)) << test::read_file(log);
+    ASSERT_TRUE(test::wait_for_text(log, "Max loading delay was", 60)) << test::read_file(log);
     usleep(3000000);
     kill(pid, SIGTERM);
-    ASSERT_EQ(wait_exit(pid, 30), 0) << test::read_file(log);
+    ASSERT_EQ(test::wait_exit(pid, 30), 0) << test::read_file(log);
 
     const std::string text = test::read_file(log);
     // "--nosound" keeps the sound card closed, the recording still mixes.

@@ -242,16 +242,6 @@ std::string pictures_dir()
     return dir;
 }
 
-bool wait_for_text(const std::string& path, const std::string& text, double seconds)
-{
-    for (int i = 0; i < seconds * 20; i++) {
-        if (test::file_exists(path) && test::read_file(path).find(text) != std::string::npos)
-            return true;
-        usleep(50000);
-    }
-    return false;
-}
-
 TEST(ViewProcess, ADemoPlaysInEveryViewAsThePlayerWouldSeeIt)
 {
     if (!getenv("DISPLAY"))
@@ -328,7 +318,7 @@ TEST(ViewProcess, ADemoPlaysInEveryViewAsThePlayerWouldSeeIt)
     // The reader goes away in the middle of the ride.
     close(out[0]);
     const std::string log = home / "Kessrig/lastlog.txt";
-    EXPECT_TRUE(wait_for_text(log, "Video recording stopped", 30)) << test::read_file(log);
+    EXPECT_TRUE(test::wait_for_text(log, "Video recording stopped", 30)) << test::read_file(log);
     int status = 0;
     for (int i = 0; i < 600 && waitpid(pid, &status, WNOHANG) == 0; i++)
         usleep(100000);

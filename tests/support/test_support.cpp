@@ -1,3 +1,6 @@
+#include <sys/wait.h>
+#include <csignal>
+#include <unistd.h>
 #include "test_support.h"
 
 #include <cstdio>
@@ -113,6 +116,29 @@ void physics_reset()
 {
     physics_destroy(&g_test_physics);
     g_test_physics = physics_space();
+}
+
+int wait_exit(int pid, double seconds)
+{
+    for (int i = 0; i < seconds * 20; i++) {
+        int status;
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        usleep(50000);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}
+
+bool wait_for_text(const std::string& path, const std::string& text, double seconds)
+{
+    for (int i = 0; i < seconds * 20; i++) {
+        if (file_exists(path) && read_file(path).find(text) != std::string::npos)
+            return true;
+        usleep(50000);
+    }
+    return false;
 }
 
 }  // namespace test

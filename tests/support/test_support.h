@@ -49,6 +49,12 @@ struct data_dirs_fixture {
 // The default game data written by kessrig-mkdata in this build.
 std::string build_data_dir();
 
+// For tests that run the game as a child process: waits up to seconds for
+// the child and returns its exit code (128 + signal when a signal ended
+// it), or kills it and returns -1; waits until a file holds the text.
+int wait_exit(int pid, double seconds);
+bool wait_for_text(const std::string& path, const std::string& text, double seconds);
+
 }  // namespace test
 
 struct physics_space;
