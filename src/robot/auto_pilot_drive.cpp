@@ -27,6 +27,9 @@ namespace {
 const int k_second = RACE_TICKS_PER_SECOND;
 const float k_gravity = 32.0f;
 const float k_no_jump = 1000000.0f;
+// Below this speed (ft/s) the lean is no longer chased: steering alone
+// cannot hold the bike up any more.
+const float k_crawl_speed = 7.5f;
 
 // A frame axis in world coordinates (0 x, 1 y, 2 z) from the 3 x 4 rotation.
 vec3 frame_axis(const bike* b, int axis)
@@ -377,7 +380,11 @@ void follow_path(robot_state* rs, const world* w, int slot, bike* b, float u, co
         robots_slot(rs, slot, b)->recoveries++;
         return;
     }
-    bike_set_sit_dab(b, 0.0f);
+    // Crawling through a hairpin or behind a bike that stopped, the lean is
+    // not chased and the steering cannot catch a fall: the rider puts a
+    // foot down, as he does while recovering, so the dab holds the bike up
+    // and a bike that goes over anyway is realigned instead of lying there.
+    bike_set_sit_dab(b, view.speed < k_crawl_speed ? 1.0f : 0.0f);
     const line_point_list& path = b->path;
     const vec3 p = view.position;
     const float v = view.speed;
@@ -439,11 +446,11 @@ void follow_path(robot_state* rs, const world* w, int slot, bike* b, float u, co
         slide = length(b->front_contact.point_velocity);
         k = clampf((16.0f - slide) / 16.0f, 0.0f, 1.0f);
     }
-    if (v < 7.5f) {
+    if (v < k_crawl_speed) {
         roll = 0.0f;
         k = 1.0f;
     } else if (v < 10.0f) {
-        const float q = (v - 7.5f) * 0.4f;
+        const float q = (v - k_crawl_speed) * 0.4f;
         roll *= q;
         k = 1.0f - (1.0f - k) * q;
     }

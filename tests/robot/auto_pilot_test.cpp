@@ -2,8 +2,8 @@
 // riders recorded there first: standing still without lines, the start at
 // the gate, a lap ridden and the lines rated, the coast-down after the
 // finish, recency keeping two robots off the same line, the recovery
-// stages, the same race from the same seed; and the yield rule behind a
-// slower bike.
+// stages, a hairpin at a walking pace, the same race from the same seed;
+// and the yield rule behind a slower bike.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -236,6 +236,60 @@ TEST(Robots, ALostRobotRecoversAt3sIsPushedAt19sAndRestartsAt40s)
     EXPECT_EQ(b->target, restarted % b->path.count);
     EXPECT_EQ(b->last_advance, restarted);
     EXPECT_EQ(b->recovery, 3);
+}
+
+TEST(Robots, CrawlingThroughAHairpinTheyPutAFootDownAndStayUp)
+{
+    track_world tw(false);
+    ASSERT_TRUE(tw.start(0, 1, 1, 3));
+    bike* b = tw.at(18);
+    tw.run((double)tw.w->race.start_tick / k_second + 6.0);
+    // A path ridden at a walking pace: 40 ft on, a half circle of 12 ft to
+    // the right, 40 ft back.
+    const vec3 at = bike_frame_position(b);
+    const dReal* r = bike_frame_rotation(b);
+    float fx = (float)-r[2], fz = (float)-r[10];
+    const float len = std::sqrt(fx * fx + fz * fz);
+    fx /= len;
+    fz /= len;
+    const float rx = -fz, rz = fx;  // to the right of forward
+    const float pace = 5.0f, step = pace * 0.25f, radius = 12.0f;
+    auto push = [&](float ahead, float right) {
+        line_points_push(&b->path,
+                         line_point{at.x + fx * ahead + rx * right, at.y, at.z + fz * ahead + rz * right, pace, 1.5f});
+    };
+    for (float d = 0.0f; d < 40.0f; d += step)
+        push(d, 0.0f);
+    const int arc = (int)(3.14159265f * radius / step);
+    for (int i = 0; i <= arc; i++) {
+        const float a = 3.14159265f * (float)i / (float)arc;
+        push(40.0f + radius * std::sin(a), radius - radius * std::cos(a));
+    }
+    for (float d = 40.0f - step; d > 0.0f; d -= step)
+        push(d, 2.0f * radius);
+    b->target = 1;
+    b->last_advance = tw.w->race.tick;
+    const int crashes = b->crash_count;
+    int crawling = 0, footdown = 0;
+    bool back = false;  // round the bend and on the far leg
+    tw.run_until(
+        [&] {
+            const float v = speed_of(b);
+            if (b->recovery == 0 && b->crash_timer == 0 && v > 1.0f && v < 7.0f) {
+                crawling++;
+                footdown += b->sit_dab == 1.0f;
+            }
+            const vec3 p = bike_frame_position(b);
+            const float ahead = (p.x - at.x) * fx + (p.z - at.z) * fz;
+            const float right = (p.x - at.x) * rx + (p.z - at.z) * rz;
+            back = back || (right > 18.0f && ahead < 36.0f);
+            return back;
+        },
+        40.0);
+    EXPECT_TRUE(back);
+    EXPECT_EQ(b->crash_count, crashes);
+    EXPECT_GT(crawling, 0);
+    EXPECT_EQ(footdown, crawling);
 }
 
 TEST(Robots, TheSameSeedGivesTheSameRace)
