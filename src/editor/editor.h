@@ -1,0 +1,161 @@
+// The track editor: a top-down map of the loaded track with a panel of
+// tools down the left side. Terrain brushes (raise, lower, smooth, smudge,
+// snap, gradient paint and add), gradient profiles, timing gates and their
+// robot section marks, billboards, statues, decals and the tile map are
+// edited in place on the loaded track's records; height edits can be
+// undone (a ring of eight snapshots); saving writes every file of the track
+// into the home directory, and the scene export writes "track.pov".
+//
+// The editor exists only with "--editor": it is set up when a track loads
+// and torn down when it unloads. Its tools act only while the editor view
+// is shown, on the main thread. Everything but editor_draw works without a
+// window, so the tools, the undo ring and the saving are tested headless.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+struct track;
+struct heightfield;
+
+enum {
+    EDITOR_MODES = 16,
+    EDITOR_WIDGETS = 40,
+    EDITOR_UNDO_SLOTS = 8,
+};
+
+// The tools, in the order of their buttons.
+enum editor_mode {
+    editor_raise = 0,
+    editor_lower = 1,
+    editor_smooth = 2,
+    editor_smudge = 3,
+    editor_snap = 4,
+    editor_gradient_linear_paint = 5,
+    editor_gradient_linear_add = 6,
+    editor_gradient_radial_paint = 7,
+    editor_gradient_radial_add = 8,
+    editor_gradient_placement = 9,
+    editor_gradient_edit = 10,
+    editor_timing_gate = 11,
+    editor_billboards = 12,
+    editor_statues = 13,
+    editor_tilemap = 14,
+    editor_decals = 15,
+};
+
+struct profile_point {
+    float distance = 0;  // feet along the axis from the start
+    float height = 0;    // feet
+};
+
+// One height profile laid along a line on the ground.
+struct gradient {
+    float x0 = 0, z0 = 0;  // start
+    float x1 = 0, z1 = 0;  // end
+    std::vector<profile_point> points;     // increasing distance
+    std::vector<uint8_t> segment_types;    // per point: 1 curve to the next, else straight
+};
+
+// One undo snapshot: heights and the lighting that goes with them.
+struct editor_undo_slot {
+    std::vector<float> heights;
+    std::vector<uint8_t> shading;  // n * n * 3
+    std::vector<uint8_t> normals;  // n * n * 3, only when the terrain has a normal map
+};
+
+// The pointer and buttons as the editor sees them each tick and event:
+// pixels from the window's top left, and the window size.
+struct editor_pointer {
+    int x = 0, y = 0;
+    int width = 1, height = 1;
+    bool left = false, right = false;  // held
+};
+
+enum editor_press { editor_press_none = -2, editor_press_map = -1 };  // >= 0: a panel widget
+
+struct editor_state {
+    track* t = nullptr;
+    heightfield* hf = nullptr;
+    int n = 0;              // samples per side
+    float spacing = 1;      // feet between samples
+    float extent = 0;       // feet
+
+    std::vector<float> working_heights;  // the heights at the last snapshot; brushes read these
+    bool snapshot_pending = false;
+
+    float view_centre_x = 0, view_centre_z = 0;
+    int mode = editor_raise;
+    int press = editor_press_none;
+    bool pan_active = false;
+    int pan_x = 0, pan_y = 0;
+    int hold_ticks = 0;
+    float anchor_x = -1, anchor_z = -1;  // (-1, -1): none
+    int drag = 0;                        // 0 none, 1 moving, 2 turning or resizing
+    float smudge_x = 0, smudge_z = 0;
+
+    std::vector<gradient> gradients;
+    int current_gradient = -1;
+    int selected_point = -1;
+
+    // The object tools' selections.
+    int selected_gate = -1;
+    int selected_billboard = 0;
+    int last_copy = -1;
+    int selected_statue = 0;
+    int current_decal = 0;
+    std::vector<int> decal_group;
+
+    editor_undo_slot undo_ring[EDITOR_UNDO_SLOTS];
+    int undo_pos = 0;
+    int undo_count = 0;
+
+    // The panel's values (sliders and choices), by widget index.
+    float widget_value[EDITOR_WIDGETS] = {};
+    float tile_max = 0;  // the "Tile" slider's maximum for this track
+
+    const char* status = "OK";
+    char status_buffer[64] = {};  // for the formatted status texts
+    editor_pointer pointer;       // as of the last event or tick
+    int hover_widget = -1;        // the widget under the pointer, -1 none
+};
+
+// Set up for a loaded track (the track load's hook, only with "--editor"):
+// undo ring, working heights, the first snapshot, "edinfo". Null when the
+// track has no ground.
+editor_state* editor_begin(track* t);
+// Frees what editor_begin made (the track unload's hook). Null is ignored.
+void editor_end(editor_state* e);
+
+// An input event offered in the editor view before the normal handling:
+// code is the game's input code (a typed character below 256, or a key or
+// button code as the bindings name them), pressed its direction. Returns
+// true when the editor used it.
+bool editor_key(editor_state* e, int code, bool pressed, const editor_pointer& p);
+// Once per simulation tick while the editor view is shown.
+void editor_tick(editor_state* e, const editor_pointer& p);
+// The map and the panel of one frame (GL; the window's size in p).
+void editor_draw(editor_state* e, const editor_pointer& p);
+
+// Undo snapshot, and one step back ("No more undo levels!" when none).
+void editor_snapshot(editor_state* e);
+void editor_undo(editor_state* e);
+
+// The ground point under a window pixel.
+void editor_ground_point(const editor_state* e, int px, int py, int width, int height, float* x, float* z);
+
+// The current gradient's profile value at distance s along its axis, and
+// the linear and radial gradient values at a ground point (0 without a
+// current gradient or points).
+float gradient_profile(const gradient& g, float s);
+float gradient_linear(const gradient& g, float x, float z);
+float gradient_radial(const gradient& g, float x, float z);
+
+// Saving: every file of the track into the home directory, written to new
+// names and renamed over the old ones only when all succeeded. "Saved!" on
+// success; otherwise the failure's message and false, the old files whole.
+bool editor_save(editor_state* e);
+// Reads "edinfo" (at editor_begin).
+void editor_read_info(editor_state* e);
+// Writes "track.pov" ("Pov!").
+bool export_scene(editor_state* e);
