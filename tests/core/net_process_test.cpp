@@ -11,6 +11,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -67,7 +68,27 @@ struct video_reader {
     std::mutex lock;
     std::vector<unsigned char> latest;
     std::atomic<long> frames{0};
+    std::atomic<bool> stop{false};
     std::thread thread;
+
+    // Reads n bytes, waiting for them a tenth of a second at a time so that
+    // stop is seen even when the writer hangs.
+    bool read_all(void* out, size_t n)
+    {
+        size_t got = 0;
+        while (got < n) {
+            pollfd p = {fd, POLLIN, 0};
+            if (stop)
+                return false;
+            if (poll(&p, 1, 100) <= 0)
+                continue;
+            const ssize_t r = read(fd, (char*)out + got, n - got);
+            if (r <= 0)
+                return false;
+            got += (size_t)r;
+        }
+        return true;
+    }
 
     void run()
     {
@@ -79,7 +100,7 @@ struct video_reader {
             int newlines = 0;
             char c;
             while (newlines < 3) {
-                if (read(fd, &c, 1) != 1)
+                if (!read_all(&c, 1))
                     return;
                 header.push_back(c);
                 newlines += c == '\n';
@@ -87,13 +108,8 @@ struct video_reader {
             int w = 0, h = 0;
             if (sscanf(header.c_str(), "P6\n%d %d\n255\n", &w, &h) != 2 || w != W || h != H)
                 return;
-            size_t got = 0;
-            while (got < rgb.size()) {
-                const ssize_t n = read(fd, rgb.data() + got, rgb.size() - got);
-                if (n <= 0)
-                    return;
-                got += (size_t)n;
-            }
+            if (!read_all(rgb.data(), rgb.size()))
+                return;
             std::lock_guard<std::mutex> g(lock);
             latest = rgb;
             frames++;
@@ -375,16 +391,32 @@ TEST_F(net_process, the_game_joins_rides_the_warmup_and_the_race_chats_and_leave
     video_reader video;
     video.fd = out[0];
     video.thread = std::thread([&video] { video.run(); });
-    auto finish = [&]() {
-        const pid_t game = game_process(pid);
-        EXPECT_GT(game, 0) << "the game is not running";
-        kill(game > 0 ? game : pid, SIGTERM);
-        const int code = test::wait_exit(pid, 60);
-        close(video.fd);
-        if (video.thread.joinable())
-            video.thread.join();
-        return code;
-    };
+    // Ends the game the way a player's window manager would, on every way
+    // out of the test.
+    struct game_run {
+        pid_t wrapper;
+        video_reader* video;
+        int code = -1;
+        bool done = false;
+        int finish()
+        {
+            if (done)
+                return code;
+            done = true;
+            const pid_t game = game_process(wrapper);
+            EXPECT_GT(game, 0) << "the game is not running";
+            kill(game > 0 ? game : wrapper, SIGTERM);
+            code = test::wait_exit(wrapper, 60);
+            if (code < 0 && game > 0)
+                kill(game, SIGKILL);
+            video->stop = true;
+            video->thread.join();
+            close(video->fd);
+            return code;
+        }
+        ~game_run() { finish(); }
+    } run{pid, &video};
+    auto finish = [&]() { return run.finish(); };
 
     // The warm-up: the race is running on the server's clock, and the
     // player rides without a place in it.
