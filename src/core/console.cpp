@@ -16,6 +16,7 @@
 #include "core/settings.h"
 #include "files/datafs.h"
 #include "files/stream.h"
+#include "net/client.h"
 #include "race/demo.h"
 #include "race/world.h"
 #include "track/timing_gates.h"
@@ -77,15 +78,17 @@ bool refuse_name(const std::string& name, const char* what)
 
 // ---- chat ----
 
-bool chat(const char*)
+bool chat(const char* text, const console_context& c)
 {
     if (sim_clock <= g_console.last_chat + CHAT_INTERVAL) {
         add_message("No one likes a spammer");
         return false;
     }
     g_console.last_chat = sim_clock;
-    // There is no race server connection in this build: chat goes nowhere.
-    add_message("Not connected to server");
+    if (c.net && net_connected(c.net))
+        net_chat(c.net, text);
+    else
+        add_message("Not connected to server");
     return true;
 }
 
@@ -496,7 +499,10 @@ bool command(const char* rest, const console_context& c)
         return true;
     }
     if (word(rest, "sendfile", &a)) {
-        add_message("File transfer is not available yet");
+        if (c.net)
+            net_sendfile_command(c.net, a);
+        else
+            add_message("Not connected to server");
         return true;
     }
     if (word(rest, "listfiles", &a)) return list_files(a);
@@ -513,7 +519,7 @@ bool run_console_line(const char* line, const console_context& c)
 {
     if (!line)
         return false;
-    const bool accepted = (line[0] == '/' || line[0] == '\\') ? command(line + 1, c) : chat(line);
+    const bool accepted = (line[0] == '/' || line[0] == '\\') ? command(line + 1, c) : chat(line, c);
     if (accepted)
         remember_line(line);
     return accepted;

@@ -12,6 +12,7 @@ struct engine_sound;
 struct track_camera;
 struct key_frame_list;
 struct frame_timer;
+struct net_session;
 
 enum { CONSOLE_HISTORY = 100, CONSOLE_LINE_MAX = 119 };
 
@@ -31,6 +32,7 @@ struct console_context {
     void (*reset_render_stats)(void* context) = nullptr;  // their maxima cleared
     void* hook_context = nullptr;
     bool* setup_changed = nullptr;         // set after "readsetup" (the client resends it)
+    net_session* net = nullptr;            // the race client: chat and "sendfile"; null: none
 };
 
 // Runs one entered line. True when the line is accepted (it joins the

@@ -31,6 +31,8 @@
 #include "core/settings.h"
 #include "files/datafs.h"
 #include "files/memory.h"
+#include "net/client.h"
+#include "net/net.h"
 #include "platform/input.h"
 #include "platform/log.h"
 #include "platform/sdl_audio.h"
@@ -77,6 +79,7 @@ struct main_state {
     hud_state hud;                // the heads-up display's frame-to-frame state
     int width = 0, height = 0;    // the drawable size of the frame being drawn
     FILE* audio_record = nullptr; // "--record-audio": one tick of sound per world tick
+    net_session* net = nullptr;   // the race client; idle until a server is joined
 };
 main_state g_main;
 
@@ -305,10 +308,9 @@ void draw_race_hud(int width, int height)
     f.draw_fps = readout_switch(g_options.draw_fps, g_settings.draw_fps);
     f.draw_time = readout_switch(g_options.draw_time, g_settings.draw_time);
     f.draw_speed = readout_switch(g_options.draw_speed, g_settings.draw_speed);
-    // The ping needs a connection with a slot of our own; the delay and the
-    // server's clock come from the network client (ping_ms, offset_ms).
-    f.draw_ping = readout_switch(g_options.draw_ping, g_settings.draw_ping) && w->race.net.connected &&
-                  w->race.net.race_slot < RACE_SLOTS;
+    // The ping needs a connection with a slot of our own.
+    f.draw_ping = readout_switch(g_options.draw_ping, g_settings.draw_ping) &&
+                  net_ping(g_main.net, w->race.tick, &f.ping_ms, &f.offset_ms);
     f.render_stats = readout_switch(g_options.draw_render_stats, g_settings.render_stats ? 1 : 0);
     f.suspension_graph = g_settings.suspension_graph;
     f.map_scale = g_settings.map_scale;
@@ -398,6 +400,10 @@ bool menu_console_line(void*, const char* line)
     c.suspension_graph = &g_settings.suspension_graph;
     c.render_stats = &g_settings.render_stats;
     c.reset_render_stats = [](void*) { hud_reset_render_stats(&g_main.hud); };
+    c.net = g_main.net;
+    c.no_arcade = g_main.net->no_arcade;
+    // A setup read from a file may carry another bike or graphics.
+    c.setup_changed = &g_main.net->info_changed;
     return run_console_line(line, c);
 }
 
@@ -411,6 +417,47 @@ void menu_switch_video_mode(void*)
     int width, height;
     full_screen_size(mode, &width, &height);
     request_mode(g_main.window, width, height, true);
+}
+
+// The riders the server told us about, in slot order: the bike and name
+// on the track where the slot has one, else what the server sent.
+int menu_rider_rows(void*, menu_rider_row* rows, int max)
+{
+    const net_session* net = g_main.net;
+    const world* w = g_main.w;
+    int total = 0;
+    for (int slot = 0; slot < NET_SLOTS && slot < RACE_SLOTS; slot++) {
+        const net_slot_info& info = net->slots[slot];
+        if (!info.known)
+            continue;
+        if (total < max) {
+            const rider_strings& r = w->race.slots[slot].b ? w->race.slots[slot].rider : info.rider;
+            menu_rider_row& row = rows[total];
+            row = menu_rider_row();
+            row.slot = slot;
+            row.ping_ms = (int)((int64_t)info.ping_ticks * 1000 / RACE_TICKS_PER_SECOND);
+            snprintf(row.number, sizeof row.number, "%s", r.number);
+            snprintf(row.bike, sizeof row.bike, "%s", r.model);
+            snprintf(row.name, sizeof row.name, "%s", r.name);
+        }
+        total++;
+    }
+    return total;
+}
+
+void install_server_menu(menu_host& host)
+{
+    host.connected = [](void*) { return net_connected(g_main.net); };
+    host.connect = [](void*, const char* name) { net_connect(g_main.net, name); };
+    host.leave = [](void*) { net_leave(g_main.net, g_main.w); };
+    host.leave_now = [](void*) {
+        if (net_connected(g_main.net))
+            net_disconnect_now(g_main.net, g_main.w);
+    };
+    host.request_restart = [](void*) { net_request_restart(g_main.net); };
+    host.rider_rows = menu_rider_rows;
+    host.rider_changed = [](void*) { g_main.net->info_changed = true; };
+    host.no_arcade = [](void*) { return g_main.net->no_arcade; };
 }
 
 // The menus take Esc, the keys while one is open, the pointer and the chat
@@ -430,6 +477,7 @@ void install_menus()
     host.demo_names = g_menu_lists.demo_name_ptrs.data();
     host.demo_files = g_menu_lists.demo_file_ptrs.data();
     host.demo_count = (int)g_menu_lists.demo_names.size();
+    install_server_menu(host);
     player_hooks& h = g_main.input.hooks;
     h.context = &g_menu;
     h.open_main_menu = [](void* m) { menu_open((menu_state*)m, menu_main); };
@@ -573,12 +621,49 @@ void handle_event(void*, const input_event& e)
     handle_input_event(&g_main.input, g_main.w, e.code, e.pressed);
 }
 
+// What the race client needs of the game on every tick.
+net_environment network_environment(double instant)
+{
+    net_environment env;
+    env.w = g_main.w;
+    env.now = instant;
+    env.player = player_rider_strings();
+    env.password = g_options.password;
+    env.record_demo = g_settings.record != 0;
+    // The rider's information waits while the player is still choosing.
+    env.info_menu_open = g_game.menu == menu_bike_setup || g_game.menu == menu_choice_list;
+    env.arcade_setup = g_bike_setup.arcade != 0;
+    return env;
+}
+
+// The server's start datagram resets the world inside the client's tick:
+// it is the only way out of the acknowledging states that leads on to the
+// race (or, with a track that does not match, straight to disconnecting).
+bool server_started_ride(net_state before, net_state after)
+{
+    const bool acknowledging = before == net_acknowledging_track || before == net_acknowledging_riders;
+    return acknowledging && (after == net_waiting_start || after == net_running || after == net_disconnecting);
+}
+
 void run_tick(void*, double instant)
 {
     take_tick_events(instant, g_main.now, handle_event, nullptr);
-    if (!apply_controls(&g_main.input, g_main.w))
+    const bool advance = apply_controls(&g_main.input, g_main.w);
+    // The client runs even while a menu holds an offline ride still: a
+    // server joined from the Multiplayer screen is contacted at once.
+    const net_state before = g_main.net->state;
+    net_tick(g_main.net, network_environment(instant));
+    if (server_started_ride(before, g_main.net->state))
+        menu_ride_started(nullptr, g_main.w->track.loaded);
+    // Nobody pauses a race that runs on the server's clock.
+    if (net_connected(g_main.net))
+        g_game.paused = false;
+    if (!advance)
         return;
-    if (!g_game.paused && g_game.track_loaded) {
+    // Connected, the world follows the server's clock: it waits until the
+    // server has told us the time.
+    const bool clock_known = !net_connected(g_main.net) || g_main.net->server_tick >= 1;
+    if (!g_game.paused && g_game.track_loaded && clock_known) {
         // The rules' visibility in a warm-up follows what the camera shows.
         g_main.w->race.watched_slot = g_game.watched_slot;
         world_tick(g_main.w);
@@ -647,6 +732,15 @@ void first_world_reset(bool play_file)
     update_view_mode(&g_game, &g_main.input.views, g_main.w);
 }
 
+// On a server without a place in its race the player rides alone among
+// the others: nobody collides with him.
+bool riding_in_warmup()
+{
+    const race_state& race = g_main.w->race;
+    return net_connected(g_main.net) && race.net.race_slot >= RACE_SLOTS && race.player_slot >= 0 &&
+           race.player_slot < RACE_SLOTS && race.slots[race.player_slot].b;
+}
+
 // Draws one frame; false when the window has gone.
 bool draw_frame()
 {
@@ -669,6 +763,9 @@ bool draw_frame()
         if (scene && g_options.show_hud && g_game.track_loaded)
             draw_race_hud(w, h);
     }
+    // The notice belongs to the picture of the ride, in recordings too.
+    if (g_game.track_loaded && riding_in_warmup())
+        draw_warmup_text(w, h);
     capture_frame(&g_main.capture, w, h, !g_game.paused && g_game.track_loaded, &g_main.input.screenshot_requested,
                   &g_main.input.screenshots);
     if (g_game.paused && g_options.show_pause && g_main.view_drawers.paused_text)
@@ -708,6 +805,10 @@ void frame_loop()
         frame_timing_input timing;
         timing.lock_fps = g_options.lock_fps;
         timing.warp = g_options.warp;
+        timing.connected = net_connected(g_main.net);
+        timing.race_started = net_race_started(g_main.net);
+        timing.server_tick = g_main.net->server_tick_estimate;
+        timing.tick = g_main.w->race.tick;
         double advance = frame_advance(&g_main.timer, timing, g_real_clock, &g_main.now);
         sim_clock += advance;
 
@@ -733,8 +834,20 @@ void close_input()
     bindings_close(&g_bindings);
 }
 
+// Leaves the server before anything goes away.
+void leave_server_at_exit()
+{
+    if (!g_main.net)
+        return;
+    if (net_connected(g_main.net) && g_main.w)
+        net_disconnect_now(g_main.net, g_main.w);
+    net_session_destroy(g_main.net);
+    g_main.net = nullptr;
+}
+
 void shutdown()
 {
+    leave_server_at_exit();
     world_destroy(g_main.w);
     g_main.w = nullptr;
     g_game.track_loaded = false;
@@ -747,6 +860,7 @@ void shutdown()
     status("Writing config files");
     if (!write_config())
         log_printf("Can't write the configuration file\n");
+    net_shutdown();
     status("Freeing memory (2)");
     free_menu_lists();
     track_list_free();
@@ -823,6 +937,14 @@ int main(int argc, char** argv)
         g_main.window = nullptr;
         return 1;
     }
+    // The shape files every player must share to race together.
+    char digest[41] = {};
+    g_net_fixed_files_ok = net_check_fixed_files(digest);
+    if (g_options.debug)
+        log_printf("Fixed files %s (%s)\n", digest, g_net_fixed_files_ok ? "accepted" : "not accepted");
+    g_main.net = net_session_create();
+    g_main.net->fake_lag = g_options.fake_lag;
+    g_main.net->fake_loss = g_options.fake_loss;
     g_main.w = world_create(game_world_settings());
     engine_sounds_attach(g_main.w);  // engine sounds follow the world's bikes
     choose_race_settings(&g_main.w->race.settings);
@@ -842,8 +964,11 @@ int main(int argc, char** argv)
         open_input();
         install_menus();
         first_world_reset(open_command_line_demo());
-        // The main menu greets the player, unless he came to join a race.
-        if (!g_options.connect[0] && g_main.input.hooks.open_main_menu)
+        // The main menu greets the player, unless he came to join a race
+        // (the server is contacted on the first tick).
+        if (g_options.connect[0])
+            net_connect(g_main.net, g_options.connect);
+        else if (g_main.input.hooks.open_main_menu)
             g_main.input.hooks.open_main_menu(g_main.input.hooks.context);
         frame_loop();
     }

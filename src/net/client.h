@@ -136,3 +136,12 @@ bool net_connected(const net_session* s);
 bool net_ping(const net_session* s, int tick, int* ping_ms, int* offset_ms);
 // Whether the race has started on the server's clock (for frame timing).
 bool net_race_started(const net_session* s);
+
+// One datagram as if it came from the joined server (the socket's receive
+// pass calls it for every datagram from that address; tests and the fuzz
+// target feed it directly).
+void net_handle_datagram(net_session* s, const net_environment& env, const uint8_t* data, int length);
+// Reliable messages waiting for the server's acknowledgment, and early
+// commands held for their turn.
+int net_outgoing_count(const net_session* s);
+int net_held_count(const net_session* s);

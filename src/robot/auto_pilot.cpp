@@ -332,7 +332,9 @@ void pick_line(robot_state* rs, const world* w, int slot, bike* b, const bike_vi
         while (target < b->path.count - 1 && horizontal_sq(b->path.items[target], first.x, first.z) <= 100.0f)
             target++;
         b->target = target;
-        b->last_advance = k_first_advance;
+        // Grace for the wait at the gate, counted from now: a multiplayer
+        // ride's clock starts at the server's tick, far from 0.
+        b->last_advance = now + k_first_advance;
     }
 }
 

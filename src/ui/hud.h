@@ -52,6 +52,9 @@ void draw_tv_overlay(const world* w, int width, int height, double sim_clock);
 void draw_rider_name(const char* name, int width, int height);
 // "Paused" at the top, 1/30 of the screen high.
 void draw_paused_text(int width, int height);
+// "Warmup mode - collisions disabled" near the top: the player rides on a
+// race server without a place in its race.
+void draw_warmup_text(int width, int height);
 
 // The title screen: black, the title picture centred 2:1, the text centred
 // in white (1/25 of the screen high), the build string at the bottom left.

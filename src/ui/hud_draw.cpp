@@ -140,6 +140,15 @@ void draw_paused_text(int width, int height)
     hud_2d_end();
 }
 
+void draw_warmup_text(int width, int height)
+{
+    hud_2d_begin(width, height);
+    // Below the read-outs and the message lines that the top left holds.
+    const float size = height / 30.0f;
+    hud_text_centred(width / 2.0f, height * 0.72f, size, 1, 1, 1, 1, "Warmup mode - collisions disabled", true);
+    hud_2d_end();
+}
+
 void draw_rider_name(const char* name, int width, int height)
 {
     if (!name || !name[0])

@@ -192,7 +192,9 @@ struct menu_line {
     float scale = 1;       // text height in line units
 };
 
-enum { MENU_MAX_ITEMS = 64, MENU_MAX_LINES = 48, MENU_CHAT_MAX = 119 };
+// The Multiplayer screen's rider table holds up to MENU_RIDER_ROWS rows of
+// five columns.
+enum { MENU_MAX_ITEMS = 64, MENU_RIDER_ROWS = 20, MENU_MAX_LINES = 48 + 5 * MENU_RIDER_ROWS, MENU_CHAT_MAX = 119 };
 
 // A screen as built for one draw or event.
 struct menu_screen {
@@ -202,6 +204,16 @@ struct menu_screen {
     int count = 0;
     menu_line lines[MENU_MAX_LINES];
     int line_count = 0;
+};
+
+// One rider of the race server's table (the Multiplayer screen): a slot
+// whose rider information has arrived.
+struct menu_rider_row {
+    int slot = 0;
+    int ping_ms = 0;
+    char number[8] = {};
+    char bike[64] = {};
+    char name[64] = {};
 };
 
 // What the menus ask of the game around them. Every entry may be null.
@@ -220,6 +232,22 @@ struct menu_host {
     const char* const* demo_names = nullptr;  // display names of the demo list
     const char* const* demo_files = nullptr;  // their data names
     int demo_count = 0;
+    // The race server. A connection exists (Connect reads "Disconnect").
+    bool (*connected)(void* context) = nullptr;
+    // Connect: join the server named; Disconnect: leave politely.
+    void (*connect)(void* context, const char* name) = nullptr;
+    void (*leave)(void* context) = nullptr;
+    // Leave at once: a ride started from the menus is an offline ride.
+    void (*leave_now)(void* context) = nullptr;
+    void (*request_restart)(void* context) = nullptr;
+    // Fills up to max rows of the rider table in slot order; returns how
+    // many riders there are in all (rows past max are not written).
+    int (*rider_rows)(void* context, menu_rider_row* rows, int max) = nullptr;
+    // The player changed the name, number, bike or graphics the server
+    // shows the others.
+    void (*rider_changed)(void* context) = nullptr;
+    // The server forbids arcade physics for the player's bike.
+    bool (*no_arcade)(void* context) = nullptr;
 };
 
 // The menus' own state: the focus shared by every screen, the pages of the

@@ -75,8 +75,39 @@ void give_setup_to_player(menu_state* m)
     if (slot < 0 || slot >= RACE_SLOTS)
         return;
     const race_slot& rs = w->race.slots[slot];
+    const bool no_arcade = m->host.no_arcade && m->host.no_arcade(m->host.context);
     if (rs.b && rs.driver == slot_driver_local)
-        apply_bike_setup(rs.b, &g_bike_setup, false);
+        apply_bike_setup(rs.b, &g_bike_setup, no_arcade);
+}
+
+// The settings the race server shows the other riders: a change has to be
+// sent again.
+bool describes_rider(const setting* s)
+{
+    static const char* const keys[] = {"bike",         "name",         "number",       "rider_texture",
+                                       "head_texture", "bike_texture", "wheel_texture"};
+    if (!s || !s->key)
+        return false;
+    for (const char* k : keys)
+        if (strcmp(s->key, k) == 0)
+            return true;
+    return false;
+}
+
+// Every change the menus make to a setting goes through here.
+void changed(menu_state* m, const setting* s)
+{
+    setting_changed(s);
+    if (describes_rider(s) && m->host.rider_changed)
+        m->host.rider_changed(m->host.context);
+}
+
+// A ride started from the menus is an offline ride: a server connection
+// ends first.
+void leave_server(menu_state* m)
+{
+    if (m->host.leave_now)
+        m->host.leave_now(m->host.context);
 }
 
 void clamp_focus(menu_state* m, const menu_screen& s)
@@ -97,16 +128,16 @@ std::vector<const char*> options_of(const setting* s)
     return names;
 }
 
-void set_choice(const setting* s, int index)
+void set_choice(menu_state* m, const setting* s, int index)
 {
     *(int*)s->value = index;
-    setting_changed(s);
+    changed(m, s);
 }
 
-void set_slider(const setting* s, double v)
+void set_slider(menu_state* m, const setting* s, double v)
 {
     *(double*)s->value = slider_clamp(v, s->minimum, s->maximum);
-    setting_changed(s);
+    changed(m, s);
 }
 
 // ---- starting rides ----
@@ -134,6 +165,7 @@ void start_race(menu_state* m)
     menu_open(m, menu_none);
     if (!w)
         return;
+    leave_server(m);
     int local[RACE_SLOTS];
     int* lineup = m->host.lineup ? m->host.lineup : local;
     for (int k = 0; k < RACE_SLOTS; k++)
@@ -160,6 +192,7 @@ void start_time_trial(menu_state* m)
     menu_open(m, menu_none);
     if (!w)
         return;
+    leave_server(m);
     use_selected_track(w);
     ride_started(m, world_reset(w, nullptr, nullptr, false, 0, 1000, g_settings.skill));
 }
@@ -170,6 +203,7 @@ void play_demo(menu_state* m, int index)
     if (!w || index < 0 || index >= m->host.demo_count)
         return;
     menu_open(m, menu_none);
+    leave_server(m);
     const bool ok = play_demo_race(w, m->host.demo_files[index], g_settings.playback_mode,
                                    g_settings.record != 0, g_settings.skill, g_settings.slots);
     ride_started(m, ok);
@@ -191,6 +225,7 @@ void series_event(menu_state* m, bool scored)
         return;
     }
     menu_open(m, menu_none);
+    leave_server(m);
     if (st.track >= 0 && st.track < g_track_list.count)
         snprintf(g_settings.track, sizeof g_settings.track, "%s", g_track_list.dirs[st.track]);
     use_selected_track(w);
@@ -209,7 +244,7 @@ void choose_list_entry(menu_state* m, int index)
             snprintf(g_settings.track, sizeof g_settings.track, "%s", g_track_list.dirs[index]);
     } else if (const setting* s = menu_list_setting(m->list_kind)) {
         if (index >= 0 && index < setting_choice_count(s))
-            set_choice(s, index);
+            set_choice(m, s, index);
     }
     menu_open(m, m->list_return);
 }
@@ -331,7 +366,7 @@ void activate_choice(menu_state* m, const menu_item& it)
         return;
     }
     typeahead_clear(&m->typeahead);
-    set_choice(it.s, choice_step(*(const int*)it.s->value, setting_choice_count(it.s), +1));
+    set_choice(m, it.s, choice_step(*(const int*)it.s->value, setting_choice_count(it.s), +1));
 }
 
 void run_action(menu_state* m, const menu_item& it)
@@ -359,8 +394,17 @@ void run_action(menu_state* m, const menu_item& it)
     case action_series_practice: series_event(m, false); break;
     case action_series_enter: series_event(m, true); break;
     case action_connect:
+        // The button reads "Disconnect" while a connection exists.
+        if (m->host.connected && m->host.connected(m->host.context)) {
+            if (m->host.leave)
+                m->host.leave(m->host.context);
+        } else if (m->host.connect) {
+            m->host.connect(m->host.context, g_settings.server_name);
+        }
+        break;
     case action_request_restart:
-        add_message("Multiplayer is not available in this version yet");
+        if (m->host.request_restart)
+            m->host.request_restart(m->host.context);
         break;
     case action_switch_mode:
         if (m->host.switch_video_mode)
@@ -408,7 +452,7 @@ bool item_key(menu_state* m, const menu_item& it, int code)
     case item_choice: {
         if (dir) {
             typeahead_clear(&m->typeahead);
-            set_choice(it.s, choice_step(*(const int*)it.s->value, setting_choice_count(it.s), dir));
+            set_choice(m, it.s, choice_step(*(const int*)it.s->value, setting_choice_count(it.s), dir));
             return true;
         }
         int current = *(const int*)it.s->value;
@@ -422,7 +466,7 @@ bool item_key(menu_state* m, const menu_item& it, int code)
                 ? choice_tab(&m->typeahead, it.s, names.data(), (int)names.size(), &current)
                 : choice_type_char(&m->typeahead, it.s, names.data(), (int)names.size(), &current, (char)code);
             if (moved)
-                set_choice(it.s, current);
+                set_choice(m, it.s, current);
             return true;
         }
         return false;
@@ -430,7 +474,7 @@ bool item_key(menu_state* m, const menu_item& it, int code)
     case item_slider:
         if (!dir)
             return false;
-        set_slider(it.s, slider_key(*(const double*)it.s->value, it.s->step, it.s->minimum, it.s->maximum, dir));
+        set_slider(m, it.s, slider_key(*(const double*)it.s->value, it.s->step, it.s->minimum, it.s->maximum, dir));
         return true;
     case item_text: {
         text_edit e{(char*)it.s->value, it.s->text_max, &m->chat_cursor};
@@ -442,17 +486,17 @@ bool item_key(menu_state* m, const menu_item& it, int code)
         }
         if (code == 8) {
             text_backspace(e);
-            setting_changed(it.s);
+            changed(m, it.s);
             return true;
         }
         if (is_key(code, k.del)) {
             text_delete(e);
-            setting_changed(it.s);
+            changed(m, it.s);
             return true;
         }
         if (code >= 32 && code < 127) {
             text_insert(e, (char)code);
-            setting_changed(it.s);
+            changed(m, it.s);
             return true;
         }
         return false;
@@ -593,7 +637,7 @@ void menu_pointer_button(menu_state* m, int pressed)
         m->focus = i;
         if (it.kind == item_slider) {
             if (slider_pointer_in_reach(x, m->bar_left[i], m->bar_right[i]))
-                set_slider(it.s, slider_pointer_value(*(const double*)it.s->value, it.s->step, it.s->minimum,
+                set_slider(m, it.s, slider_pointer_value(*(const double*)it.s->value, it.s->step, it.s->minimum,
                                                       it.s->maximum, x, m->bar_left[i], m->bar_right[i]));
         } else if (it.kind == item_text) {
             m->chat_cursor = (int)strlen((const char*)it.s->value);

@@ -252,13 +252,48 @@ void build_series(const menu_state* m, menu_screen* s)
     button(s, "Back to Points Series List", action_goto, menu_series_list, 12, 33.5f, 24);
 }
 
-void build_multiplayer(menu_screen* s)
+// The rider table: one row per slot the server told us about.
+void rider_table(const menu_state* m, menu_screen* s)
+{
+    static const float columns[5] = {4, 7, 10.5f, 14, 27};
+    static const char* const titles[5] = {"No.", "Slot", "Ping", "Bike", "Name"};
+    const float top = 9, pitch = 1.05f, scale = 0.75f;
+    for (int c = 0; c < 5; c++) {
+        menu_line& l = line(s, columns[c], top, titles[c]);
+        l.scale = scale;
+        l.r = l.g = l.b = 0.75f;
+    }
+    if (!m->host.rider_rows)
+        return;
+    menu_rider_row rows[MENU_RIDER_ROWS];
+    const int total = m->host.rider_rows(m->host.context, rows, MENU_RIDER_ROWS);
+    const int shown = total < MENU_RIDER_ROWS ? total : MENU_RIDER_ROWS;
+    for (int i = 0; i < shown; i++) {
+        const float y = top + pitch * (i + 1);
+        char slot[16], ping[16];
+        snprintf(slot, sizeof slot, "%d", rows[i].slot);
+        snprintf(ping, sizeof ping, "%d", rows[i].ping_ms);
+        const char* const cells[5] = {rows[i].number, slot, ping, rows[i].bike, rows[i].name};
+        for (int c = 0; c < 5; c++)
+            line(s, columns[c], y, cells[c]).scale = scale;
+    }
+    if (total > shown) {
+        char more[64];
+        snprintf(more, sizeof more, "%d more", total - shown);
+        menu_line& l = line(s, columns[0], top + pitch * (shown + 1), more);
+        l.scale = scale;
+        l.r = l.g = l.b = 0.75f;
+    }
+}
+
+void build_multiplayer(const menu_state* m, menu_screen* s)
 {
     title(s, "Multiplayer");
     setting_item(s, "server_name", 4, 4, 40);
-    button(s, "Connect", action_connect, 0, 4, 6, 19);
+    const bool connected = m->host.connected && m->host.connected(m->host.context);
+    button(s, connected ? "Disconnect" : "Connect", action_connect, 0, 4, 6, 19);
     button(s, "Request Restart", action_request_restart, 0, 25, 6, 19);
-    line(s, 4, 9, "No.   Slot   Ping   Bike                Name").scale = 0.75f;
+    rider_table(m, s);
     back_button(s, "Back to Main Menu", menu_main);
 }
 
@@ -487,7 +522,7 @@ void menu_build(const menu_state* m, int screen, menu_screen* out)
     case menu_controls: build_controls(out); break;
     case menu_graphics: build_graphics(out); break;
     case menu_advanced_graphics: build_advanced_graphics(out); break;
-    case menu_multiplayer: build_multiplayer(out); break;
+    case menu_multiplayer: build_multiplayer(m, out); break;
     case menu_quit: build_quit(m, out); break;
     case menu_chat: build_chat(m, out); break;
     default: break;

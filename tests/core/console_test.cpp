@@ -119,7 +119,7 @@ TEST_F(Console, TogglesAndTuningValues)
     EXPECT_FALSE(run_console_line("/camangle 10 20", c));
     EXPECT_FALSE(run_console_line("/pipe 1 2 3", c));
     EXPECT_TRUE(run_console_line("/sendfile x", c));
-    EXPECT_STREQ(reply(), "File transfer is not available yet");
+    EXPECT_STREQ(reply(), "Not connected to server");
 }
 
 TEST_F(Console, KeyFramesDeleteAroundTheCurrentTick)

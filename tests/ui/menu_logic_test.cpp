@@ -10,6 +10,7 @@
 
 #include "core/config.h"
 #include "core/game.h"
+#include "core/settings.h"
 #include "platform/input.h"
 #include "ui/menu.h"
 
@@ -165,5 +166,101 @@ TEST(menu_screens, preset_line_follows_the_settings)
             m.focus = i;
     menu_key(&m, key_code_by_name("right"), 1);
     EXPECT_EQ(current(), "Current Settings: Custom");
+    g_game = game_state();
+}
+
+// The Multiplayer screen follows the connection: Connect joins the server
+// typed into the Server field and reads "Disconnect" while connected, when
+// it leaves; the rider table shows one row per rider the server named. A
+// rider's name typed on the Bike Setup screen is news for the server, a
+// field of view is not.
+TEST(menu_screens, multiplayer_screen_follows_the_server)
+{
+    config_set_defaults();
+    g_game = game_state();
+    struct fake_server {
+        bool connected = false;
+        std::string joined;
+        int leaves = 0, leaves_now = 0, restarts = 0, changes = 0, riders = 0;
+    } server;
+    menu_state m;
+    menu_host& h = m.host;
+    h.context = &server;
+    h.connected = [](void* c) { return ((fake_server*)c)->connected; };
+    h.connect = [](void* c, const char* name) { ((fake_server*)c)->joined = name; };
+    h.leave = [](void* c) { ((fake_server*)c)->leaves++; };
+    h.leave_now = [](void* c) { ((fake_server*)c)->leaves_now++; };
+    h.request_restart = [](void* c) { ((fake_server*)c)->restarts++; };
+    h.rider_changed = [](void* c) { ((fake_server*)c)->changes++; };
+    h.rider_rows = [](void* c, menu_rider_row* rows, int max) {
+        const int total = ((fake_server*)c)->riders;
+        for (int i = 0; i < total && i < max; i++) {
+            rows[i].slot = 3 + i;
+            rows[i].ping_ms = 40 + i;
+            snprintf(rows[i].number, sizeof rows[i].number, "%d", (10 + i) % 100);
+            snprintf(rows[i].bike, sizeof rows[i].bike, "cr250");
+            snprintf(rows[i].name, sizeof rows[i].name, "Rider %d", i);
+        }
+        return total;
+    };
+    auto find = [](const menu_screen& s, const char* label) {
+        for (int i = 0; i < s.count; i++)
+            if (strcmp(s.items[i].label, label) == 0)
+                return i;
+        return -1;
+    };
+    auto has_line = [](const menu_screen& s, const char* text) {
+        for (int i = 0; i < s.line_count; i++)
+            if (strcmp(s.lines[i].text, text) == 0)
+                return true;
+        return false;
+    };
+
+    menu_open(&m, menu_multiplayer);
+    snprintf(g_settings.server_name, sizeof g_settings.server_name, "race.example:19801");
+    menu_screen s;
+    menu_build(&m, menu_multiplayer, &s);
+    ASSERT_GE(find(s, "Connect"), 0);
+    EXPECT_LT(find(s, "Disconnect"), 0);
+    for (const char* title : {"No.", "Slot", "Ping", "Bike", "Name"})
+        EXPECT_TRUE(has_line(s, title)) << title;
+    EXPECT_FALSE(has_line(s, "Rider 0"));
+    menu_activate(&m, find(s, "Connect"));
+    EXPECT_EQ(server.joined, "race.example:19801");
+    EXPECT_EQ(server.leaves, 0);
+
+    server.connected = true;
+    server.riders = 23;
+    menu_build(&m, menu_multiplayer, &s);
+    ASSERT_GE(find(s, "Disconnect"), 0);
+    EXPECT_TRUE(has_line(s, "Rider 0"));
+    EXPECT_TRUE(has_line(s, "Rider 19"));
+    EXPECT_FALSE(has_line(s, "Rider 20"));
+    EXPECT_TRUE(has_line(s, "3 more"));
+    EXPECT_TRUE(has_line(s, "22"));  // slot 3 + 19
+    EXPECT_TRUE(has_line(s, "59"));  // its ping
+    menu_activate(&m, find(s, "Request Restart"));
+    EXPECT_EQ(server.restarts, 1);
+    menu_activate(&m, find(s, "Disconnect"));
+    EXPECT_EQ(server.leaves, 1);
+    EXPECT_EQ(server.leaves_now, 0);
+
+    // The rider's name is sent again; the field of view is the player's own.
+    menu_open(&m, menu_bike_setup);
+    menu_build(&m, menu_bike_setup, &s);
+    for (int i = 0; i < s.count; i++)
+        if (s.items[i].s && strcmp(s.items[i].s->key, "name") == 0)
+            m.focus = i;
+    menu_key(&m, 'x', 1);
+    EXPECT_EQ(server.changes, 1);
+    menu_open(&m, menu_graphics);
+    menu_build(&m, menu_graphics, &s);
+    for (int i = 0; i < s.count; i++)
+        if (s.items[i].s && strcmp(s.items[i].s->key, "fov") == 0)
+            m.focus = i;
+    menu_key(&m, key_code_by_name("right"), 1);
+    EXPECT_EQ(server.changes, 1);
+
+    menu_open(&m, menu_none);
     g_game = game_state();
 }
