@@ -105,6 +105,9 @@ struct editor_state {
     int selected_statue = 0;
     int current_decal = 0;
     std::vector<int> decal_group;
+    // The object tools' own generator (alternative tiles, random decal
+    // angles): seeded at editor_begin, so a session of edits repeats.
+    uint64_t tool_random = 0;
 
     editor_undo_slot undo_ring[EDITOR_UNDO_SLOTS];
     int undo_pos = 0;
