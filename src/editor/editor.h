@@ -162,3 +162,32 @@ bool editor_save(editor_state* e);
 void editor_read_info(editor_state* e);
 // Writes "track.pov" ("Pov!").
 bool export_scene(editor_state* e);
+
+// ---------------------------------------------------------------------------
+// object and tile tools
+//
+// The tools of the modes 11 to 15 (timing gates, billboards, statues, tile
+// map, decals) live in their own files; the editor's key, tick and draw
+// dispatch hands them the pointer's ground point (x, z) for those modes.
+
+// Press and release of the left button on the map, and each tick while it
+// stays down after such a press (modes 11 to 15).
+void editor_tools_press(editor_state* e, float x, float z);
+void editor_tools_drag(editor_state* e, float x, float z);
+void editor_tools_release(editor_state* e);
+// The keys of the modes 12, 13 and 15 (no widget under the pointer, a press):
+// true when used.
+bool editor_tools_key(editor_state* e, int code, float x, float z);
+// A panel widget of the tools (22, 23, 30 to 38) was changed or pressed.
+void editor_tools_widget(editor_state* e, int widget);
+// Each tick in the modes 11 to 15; held: the left button is down after a
+// press on the map (the tile painting runs every 32 ticks of a hold).
+void editor_tools_tick(editor_state* e, float x, float z, bool held);
+// The tools' overlays on the map (GL, world coordinates of the map's
+// projection: x right, z down); pick_radius r in feet.
+void editor_tools_draw(const editor_state* e, float pick_radius);
+// The read-out lines of the modes 11 and 12 ("" when none), one text with
+// "\n" between lines.
+void editor_tools_readout(const editor_state* e, char* out, int size);
+// Set-up at editor_begin: the fixed object counts and the "Tile" maximum.
+void editor_tools_begin(editor_state* e);

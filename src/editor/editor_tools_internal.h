@@ -7,7 +7,6 @@
 #include <cstdint>
 
 #include "editor/editor.h"
-#include "editor/editor_tools.h"
 #include "track/track.h"
 
 namespace edtools {
