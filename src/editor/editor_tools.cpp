@@ -133,9 +133,9 @@ void editor_tools_tick(editor_state* e, float x, float z, bool held)
 {
     if (!has_track(e) || e->mode != editor_tilemap || !held || e->press != editor_press_map)
         return;
+    // The core counts hold_ticks after the tick.
     if (e->hold_ticks % 32 == 0)
         tiles_paint(e, x, z);
-    e->hold_ticks++;
 }
 
 void editor_tools_readout(const editor_state* e, char* out, int size)

@@ -64,22 +64,18 @@ TEST(EditedTrackRobots, DISABLED_AfterASwitchPointIsClearedAndSavedTwoRobotsRide
 
     // The editor takes checkpoint 5 out of the robots' sections; the gates
     // are saved into the home directory.
-    editor_state e;
-    e.t = &w->track;
-    e.hf = &w->track.heightfield;
-    e.extent = w->track.heightfield.extent;
-    e.spacing = w->track.heightfield.spacing;
-    e.n = w->track.heightfield.sample_count;
-    e.widget_value[18] = std::log2(e.extent / 24.0f);
-    e.pointer.height = 768;
-    editor_tools_begin(&e);
-    e.mode = editor_timing_gate;
+    editor_state* e = editor_begin(&w->track);
+    ASSERT_NE(e, nullptr);
+    e->widget_value[18] = std::log2(e->extent / 24.0f);
+    e->pointer.height = 768;
+    e->mode = editor_timing_gate;
     const timing_gate& gate = w->track.timing_gates.checkpoints[5];
-    editor_tools_press(&e, gate.position.x, gate.position.z);
-    editor_tools_release(&e);
-    editor_tools_widget(&e, 31);
+    editor_tools_press(e, gate.position.x, gate.position.z);
+    editor_tools_release(e);
+    editor_tools_widget(e, 31);
     char readout[64];
-    editor_tools_readout(&e, readout, sizeof readout);
+    editor_tools_readout(e, readout, sizeof readout);
+    editor_end(e);
     EXPECT_STREQ(readout, "Switch Point: No");
     ASSERT_TRUE(save_timing_gates(&w->track.timing_gates, "@rabbithill"));
     ASSERT_TRUE(test::file_exists(dirs.home + "/rabbithill/timing_gates"));

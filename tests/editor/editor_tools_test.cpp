@@ -21,13 +21,13 @@
 
 namespace {
 
-// The default track loaded from the build's data, and the editor's state
-// over it as editor_begin leaves it, with a view where the pick radius is
-// 1 ft (pointer within 0.5 ft) and the brush radius 0.5 ft.
+// The default track loaded from the build's data and the editor begun on
+// it, with a view where the pick radius is 1 ft (pointer within 0.5 ft) and
+// the brush radius 0.5 ft.
 struct edited_track : ::testing::Test {
     test::data_dirs_fixture dirs;
     std::unique_ptr<track> t{new track()};
-    editor_state e;
+    editor_state* ed = nullptr;
 
     void SetUp() override
     {
@@ -39,11 +39,9 @@ struct edited_track : ::testing::Test {
         track_list_build(0);
         ASSERT_TRUE(track_load(t.get(), "rabbithill", track_load_flags()));
         heightfield& hf = t->heightfield;
-        e.t = t.get();
-        e.hf = &hf;
-        e.n = hf.sample_count;
-        e.spacing = hf.spacing;
-        e.extent = hf.extent;
+        ed = editor_begin(t.get());
+        ASSERT_NE(ed, nullptr);
+        editor_state& e = *ed;
         e.widget_value[18] = std::log2(hf.extent / 24.0f);  // zoom: the window shows 24 ft
         e.widget_value[21] = 16;                           // Radius: 16 of 768 pixels, 0.5 ft
         e.widget_value[22] = 1;                            // billboard Spacing
@@ -52,12 +50,12 @@ struct edited_track : ::testing::Test {
         e.widget_value[38] = 2;                            // Level "Over Current"
         e.pointer.width = 1024;
         e.pointer.height = 768;
-        editor_tools_begin(&e);
         hf.changed_marker = 0;
     }
 
     void TearDown() override
     {
+        editor_end(ed);
         track_unload(t.get());
         track_list_free();
         free_file_index();
@@ -66,18 +64,18 @@ struct edited_track : ::testing::Test {
 
     void click(int mode, float x, float z)
     {
-        e.mode = mode;
-        e.press = editor_press_map;
-        e.hold_ticks = 0;
-        editor_tools_press(&e, x, z);
-        editor_tools_release(&e);
-        e.press = editor_press_none;
+        ed->mode = mode;
+        ed->press = editor_press_map;
+        ed->hold_ticks = 0;
+        editor_tools_press(ed, x, z);
+        editor_tools_release(ed);
+        ed->press = editor_press_none;
     }
 
     std::string readout()
     {
         char text[128];
-        editor_tools_readout(&e, text, sizeof text);
+        editor_tools_readout(ed, text, sizeof text);
         return text;
     }
 
@@ -131,14 +129,14 @@ TEST_F(edited_track, ABillboardCopyIsPlantedAtAnEmptyClickAndASecondClickThereSe
     // The second click at the same place picks the copy.
     click(editor_billboards, x + 0.2f, z);
     EXPECT_EQ(t->objects.billboards.count, before + 1);
-    EXPECT_EQ(e.selected_billboard, before);
+    EXPECT_EQ(ed->selected_billboard, before);
 
     // "Height" lifts the selected one; "x" removes it again, and the
     // billboards after it keep their own sprites.
-    e.widget_value[23] = 3.5f;
-    editor_tools_widget(&e, 23);
+    ed->widget_value[23] = 3.5f;
+    editor_tools_widget(ed, 23);
     EXPECT_FLOAT_EQ(billboard_sprite(before).y, heightfield_height_at(&t->heightfield, x, z) + 3.5f);
-    EXPECT_TRUE(editor_tools_key(&e, 'x', x, z));
+    EXPECT_TRUE(editor_tools_key(ed, 'x', x, z));
     EXPECT_EQ(t->objects.billboards.count, before);
     EXPECT_EQ(t->objects.sprites.count, sprites);
     for (int i = 0; i < before; i++)
@@ -153,19 +151,19 @@ TEST_F(edited_track, DraggingWithSpacingOnePlantsCopiesOneWidthApartNeverOnTopOf
     const float width = s0.size * s0.aspect;
     float x, z;
     empty_ground(3.0f * width, &x, &z);
-    e.mode = editor_billboards;
-    e.press = editor_press_map;
-    editor_tools_press(&e, s0.x, s0.z);  // select billboard 0
-    editor_tools_release(&e);
-    editor_tools_press(&e, x, z);
+    ed->mode = editor_billboards;
+    ed->press = editor_press_map;
+    editor_tools_press(ed, s0.x, s0.z);  // select billboard 0
+    editor_tools_release(ed);
+    editor_tools_press(ed, x, z);
     const float step = 0.05f;
     // Along +x, then back over the row and on past billboard 0: where
     // billboards stand nothing is planted.
     for (float d = step; d < 6.0f * width; d += step)
-        editor_tools_drag(&e, x + d, z);
+        editor_tools_drag(ed, x + d, z);
     for (float d = 6.0f * width; d > s0.x - x - 2.0f * width; d -= step)
-        editor_tools_drag(&e, x + d, z + 0.01f);
-    editor_tools_release(&e);
+        editor_tools_drag(ed, x + d, z + 0.01f);
+    editor_tools_release(ed);
 
     const int planted = t->objects.billboards.count - before;
     EXPECT_GE(planted, 6);
@@ -196,18 +194,18 @@ TEST_F(edited_track, ClearingThenSettingASwitchPointRestoresTheLapSequences)
     const int gate = 5;
     const timing_gate& c = g.checkpoints[gate];
     click(editor_timing_gate, c.position.x + 0.3f, c.position.z);
-    ASSERT_EQ(e.selected_gate, gate);
-    EXPECT_EQ(e.drag, 0);  // released
+    ASSERT_EQ(ed->selected_gate, gate);
+    EXPECT_EQ(ed->drag, 0);  // released
     EXPECT_EQ(readout(), "Switch Point: Yes");
 
-    editor_tools_widget(&e, 31);
+    editor_tools_widget(ed, 31);
     EXPECT_EQ(readout(), "Switch Point: No");
     EXPECT_EQ(g.first_real, saved.first_real - 1);
     EXPECT_EQ(g.normal_real, saved.normal_real - 1);
     EXPECT_EQ(timing_section_count(&g), timing_section_count(&saved) - 2);
     EXPECT_EQ(t->heightfield.changed_marker, 7);
 
-    editor_tools_widget(&e, 30);
+    editor_tools_widget(ed, 30);
     EXPECT_EQ(readout(), "Switch Point: Yes");
     EXPECT_EQ(memcmp(g.first_lap, saved.first_lap, sizeof g.first_lap), 0);
     EXPECT_EQ(memcmp(g.normal_lap, saved.normal_lap, sizeof g.normal_lap), 0);
@@ -217,22 +215,22 @@ TEST_F(edited_track, ClearingThenSettingASwitchPointRestoresTheLapSequences)
     // A lap keeps one section boundary: clearing every gate stops at the
     // last one of each lap.
     for (int k = 0; k < g.checkpoint_count; k++) {
-        e.selected_gate = k;
-        editor_tools_widget(&e, 31);
+        ed->selected_gate = k;
+        editor_tools_widget(ed, 31);
     }
     EXPECT_EQ(g.first_real, 1);
     EXPECT_EQ(g.normal_real, 1);
-    EXPECT_STREQ(e.status, "A lap needs a switch point!");
+    EXPECT_STREQ(ed->status, "A lap needs a switch point!");
 
     // The press picks by the arrow's tip (turning) and by the back half of
     // the circle; the front half picks nothing.
     const float len = std::hypot(c.direction.x, c.direction.z);
     const float ux = c.direction.x / len, uz = c.direction.z / len;
-    e.mode = editor_timing_gate;
-    editor_tools_press(&e, c.position.x + ux * c.radius, c.position.z + uz * c.radius);
-    EXPECT_EQ(e.selected_gate, gate);
-    EXPECT_EQ(e.drag, 2);
-    editor_tools_drag(&e, c.position.x + 20.0f, c.position.z);
+    ed->mode = editor_timing_gate;
+    editor_tools_press(ed, c.position.x + ux * c.radius, c.position.z + uz * c.radius);
+    EXPECT_EQ(ed->selected_gate, gate);
+    EXPECT_EQ(ed->drag, 2);
+    editor_tools_drag(ed, c.position.x + 20.0f, c.position.z);
     EXPECT_FLOAT_EQ(g.checkpoints[gate].radius, 20.0f);
     EXPECT_EQ(g.checkpoints[gate].direction.z, 0.0f);
 }
@@ -244,7 +242,7 @@ TEST_F(edited_track, PaintingGrassIntoDirtGivesTheNeighboursTransitionTilesPoint
     const int grass = 0, dirt = 1;
     ASSERT_EQ(tile_code_primary(hf.surfaces[grass].tile_code), grass);
     ASSERT_EQ(tile_code_primary(hf.surfaces[dirt].tile_code), dirt);
-    EXPECT_EQ(e.tile_max, 3.0f);  // grass, dirt, loam, sand before the alternatives
+    EXPECT_EQ(ed->tile_max, 3.0f);  // grass, dirt, loam, sand before the alternatives
     auto plain_dirt = [&](int cx, int cz) {
         const int code = hf.surfaces[hf.tilemap[cz * cells + cx]].tile_code;
         return tile_code_primary(code) == dirt && tile_code_secondary(code) == dirt;
@@ -264,15 +262,17 @@ TEST_F(edited_track, PaintingGrassIntoDirtGivesTheNeighboursTransitionTilesPoint
     ASSERT_GE(fx, 0) << "no dirt patch";
     const std::vector<uint8_t> before(hf.tilemap, hf.tilemap + cells * cells);
 
-    e.mode = editor_tilemap;
-    e.widget_value[32] = grass;
-    e.press = editor_press_map;
-    e.hold_ticks = 0;
-    e.anchor_x = e.anchor_z = -1;
+    ed->mode = editor_tilemap;
+    ed->widget_value[32] = grass;
+    ed->press = editor_press_map;
+    ed->hold_ticks = 0;
+    ed->anchor_x = ed->anchor_z = -1;
     const float x = (float)(2 * fx + 1) * hf.spacing, z = (float)(2 * fz + 1) * hf.spacing;
-    for (int tick = 0; tick < 40; tick++)
-        editor_tools_tick(&e, x, z, true);
-    editor_tools_release(&e);
+    for (int tick = 0; tick < 40; tick++) {
+        editor_tools_tick(ed, x, z, true);
+        ed->hold_ticks++;
+    }
+    editor_tools_release(ed);
 
     EXPECT_EQ(hf.surfaces[hf.tilemap[fz * cells + fx]].tile_code, hf.surfaces[grass].tile_code);
     EXPECT_EQ(hf.changed_marker, 7);
@@ -291,7 +291,7 @@ TEST_F(edited_track, PaintingGrassIntoDirtGivesTheNeighboursTransitionTilesPoint
     for (int k = 0; k < cells * cells; k++)
         changed += hf.tilemap[k] != before[(size_t)k];
     EXPECT_EQ(changed, 9);
-    EXPECT_EQ(e.anchor_x, -1.0f);
+    EXPECT_EQ(ed->anchor_x, -1.0f);
 }
 
 TEST_F(edited_track, StatuesInterpolateOntoTheLineAndRefuseADifferentModel)
@@ -301,15 +301,15 @@ TEST_F(edited_track, StatuesInterpolateOntoTheLineAndRefuseADifferentModel)
     ASSERT_GE(last, t->fixed_statues);
     const statue s = list.items[last];
     click(editor_statues, s.x, s.z);
-    ASSERT_EQ(e.selected_statue, last);
+    ASSERT_EQ(ed->selected_statue, last);
     // Three copies ("d") at the pointer, the last one 40 ft away.
     for (int k = 1; k <= 3; k++)
-        EXPECT_TRUE(editor_tools_key(&e, 'd', s.x + 5.0f * (float)k, s.z + (k == 3 ? 30.0f : 3.0f)));
+        EXPECT_TRUE(editor_tools_key(ed, 'd', s.x + 5.0f * (float)k, s.z + (k == 3 ? 30.0f : 3.0f)));
     ASSERT_EQ(list.count, last + 4);
     EXPECT_STREQ(list.items[last + 1].model_name, s.model_name);
     EXPECT_EQ(list.items[last + 1].angle, s.angle);
 
-    EXPECT_TRUE(editor_tools_key(&e, 'i', 0, 0));
+    EXPECT_TRUE(editor_tools_key(ed, 'i', 0, 0));
     const statue& end = list.items[last + 3];
     for (int k = 1; k <= 2; k++) {
         const statue& m = list.items[last + k];
@@ -324,21 +324,21 @@ TEST_F(edited_track, StatuesInterpolateOntoTheLineAndRefuseADifferentModel)
         if (!list.items[i].model_name || strcmp(list.items[i].model_name, s.model_name) != 0)
             other = i;
     ASSERT_GE(other, 0);
-    e.selected_statue = other;
-    editor_tools_key(&e, 'd', s.x + 50.0f, s.z);
+    ed->selected_statue = other;
+    editor_tools_key(ed, 'd', s.x + 50.0f, s.z);
     const float moved_x = list.items[last + 1].x;
     list.items[last + 1].x += 7.0f;
-    e.selected_statue = last;
-    editor_tools_key(&e, 'i', 0, 0);
-    EXPECT_STREQ(e.status, "Bad match for interpolate!");
+    ed->selected_statue = last;
+    editor_tools_key(ed, 'i', 0, 0);
+    EXPECT_STREQ(ed->status, "Bad match for interpolate!");
     EXPECT_EQ(list.items[last + 1].x, moved_x + 7.0f);
 
     // Deleting removes copies but never the track's own statues.
     const int count = list.count;
     const statue& fixed = list.items[0];
-    editor_tools_key(&e, 'x', fixed.x, fixed.z);
+    editor_tools_key(ed, 'x', fixed.x, fixed.z);
     EXPECT_EQ(list.count, count);
-    editor_tools_key(&e, 'x', list.items[last + 2].x, list.items[last + 2].z);
+    editor_tools_key(ed, 'x', list.items[last + 2].x, list.items[last + 2].z);
     EXPECT_EQ(list.count, count - 1);
 }
 
@@ -353,10 +353,10 @@ TEST_F(edited_track, SnappingAStatueOnTheGradientStartKeepsItThereAcrossTheAxis)
     g.z1 = g.z0;
     g.points = {{0, 0}, {30, 0}};
     g.segment_types = {0, 0};
-    e.gradients.push_back(g);
-    e.current_gradient = 0;
-    e.selected_statue = i;
-    editor_tools_widget(&e, 34);
+    ed->gradients.push_back(g);
+    ed->current_gradient = 0;
+    ed->selected_statue = i;
+    editor_tools_widget(ed, 34);
     EXPECT_EQ(list.items[i].x, g.x0);
     EXPECT_EQ(list.items[i].z, g.z0);
     EXPECT_FLOAT_EQ(list.items[i].angle, std::atan2(-0.0f, 1.0f));
@@ -365,7 +365,7 @@ TEST_F(edited_track, SnappingAStatueOnTheGradientStartKeepsItThereAcrossTheAxis)
     // axis, facing back toward the start.
     list.items[i].x = g.x0 + 12.0f;
     list.items[i].z = g.z0 + 2.0f;
-    editor_tools_widget(&e, 34);
+    editor_tools_widget(ed, 34);
     EXPECT_FLOAT_EQ(list.items[i].x, g.x0 + 12.0f);
     EXPECT_FLOAT_EQ(list.items[i].z, g.z0);
     EXPECT_FLOAT_EQ(list.items[i].angle, std::atan2(-12.0f, -0.0f));
@@ -402,33 +402,33 @@ TEST_F(decal_track, GroupedDecalsFollowCopiesAndScalingThereAndBack)
     add("a", x0, z0);
     add("a", x0 + 3, z0);
     add("b", x0, z0 + 3);
-    e.mode = editor_decals;
-    e.current_decal = 0;
-    EXPECT_TRUE(editor_tools_key(&e, 'm', x0 + 3, z0));
-    EXPECT_TRUE(editor_tools_key(&e, 'm', x0, z0 + 3));
-    ASSERT_EQ(e.decal_group, (std::vector<int>{1, 2}));
-    EXPECT_TRUE(editor_tools_key(&e, 'm', x0, z0 + 3));  // and out again
-    EXPECT_TRUE(editor_tools_key(&e, 'm', x0, z0 + 3));
+    ed->mode = editor_decals;
+    ed->current_decal = 0;
+    EXPECT_TRUE(editor_tools_key(ed, 'm', x0 + 3, z0));
+    EXPECT_TRUE(editor_tools_key(ed, 'm', x0, z0 + 3));
+    ASSERT_EQ(ed->decal_group, (std::vector<int>{1, 2}));
+    EXPECT_TRUE(editor_tools_key(ed, 'm', x0, z0 + 3));  // and out again
+    EXPECT_TRUE(editor_tools_key(ed, 'm', x0, z0 + 3));
 
-    EXPECT_TRUE(editor_tools_key(&e, '{', 0, 0));
+    EXPECT_TRUE(editor_tools_key(ed, '{', 0, 0));
     EXPECT_FLOAT_EQ(at(1).x, x0 + 3 * 0.9375f);
-    EXPECT_TRUE(editor_tools_key(&e, '}', 0, 0));
+    EXPECT_TRUE(editor_tools_key(ed, '}', 0, 0));
     EXPECT_NEAR(at(1).x, x0 + 3, 1e-4f);
     EXPECT_NEAR(at(2).z, z0 + 3, 1e-4f);
 
     // "d" with "Copy" orientation, "Over Current": the copy of the current
     // decal goes after the run of "a" that starts at it, each member's copy
     // after its own, indices shifting as they go in.
-    e.widget_value[36] = 0;
-    EXPECT_TRUE(editor_tools_key(&e, 'd', x0 - 10, z0));
+    ed->widget_value[36] = 0;
+    EXPECT_TRUE(editor_tools_key(ed, 'd', x0 - 10, z0));
     ASSERT_EQ(count(), 6);
-    const decal& cur = at(e.current_decal);
+    const decal& cur = at(ed->current_decal);
     EXPECT_NEAR(cur.x, x0 - 4 * 0.75f, 1e-4f);
     EXPECT_EQ(cur.z, z0);
     EXPECT_STREQ(cur.texture_name, "a");
-    ASSERT_EQ(e.decal_group.size(), 2u);
+    ASSERT_EQ(ed->decal_group.size(), 2u);
     for (int k = 0; k < 2; k++) {
-        const decal& copy = at(e.decal_group[(size_t)k]);
+        const decal& copy = at(ed->decal_group[(size_t)k]);
         const float dx = k == 0 ? 3.0f : 0.0f, dz = k == 0 ? 0.0f : 3.0f;
         EXPECT_NEAR(copy.x - cur.x, dx, 1e-4f) << k;
         EXPECT_NEAR(copy.z - cur.z, dz, 1e-4f) << k;
@@ -436,8 +436,8 @@ TEST_F(decal_track, GroupedDecalsFollowCopiesAndScalingThereAndBack)
     }
     // List: a a a' a'' b b' (each copy after the run of its picture that
     // starts at its original).
-    EXPECT_EQ(e.current_decal, 2);
-    EXPECT_EQ(e.decal_group, (std::vector<int>{3, 5}));
+    EXPECT_EQ(ed->current_decal, 2);
+    EXPECT_EQ(ed->decal_group, (std::vector<int>{3, 5}));
     EXPECT_EQ(t->heightfield.changed_marker, 7);
 }
 
@@ -448,28 +448,28 @@ TEST_F(decal_track, DeletingTheCurrentDecalMakesTheLastOfItsPictureCurrent)
     add("a", x0 + 20, z0);
     add("b", x0 + 30, z0);
     add("b", x0 + 40, z0);
-    e.mode = editor_decals;
-    e.current_decal = 2;
-    e.decal_group = {3, 4};
+    ed->mode = editor_decals;
+    ed->current_decal = 2;
+    ed->decal_group = {3, 4};
     // A decal below the current one: the current and the group move down.
-    EXPECT_TRUE(editor_tools_key(&e, 'x', x0 + 10, z0));
+    EXPECT_TRUE(editor_tools_key(ed, 'x', x0 + 10, z0));
     EXPECT_EQ(count(), 4);
-    EXPECT_EQ(e.current_decal, 1);
-    EXPECT_EQ(e.decal_group, (std::vector<int>{2, 3}));
+    EXPECT_EQ(ed->current_decal, 1);
+    EXPECT_EQ(ed->decal_group, (std::vector<int>{2, 3}));
     // The current one: the group empties and the last "a" left is current.
-    EXPECT_TRUE(editor_tools_key(&e, 127, x0 + 20, z0));
+    EXPECT_TRUE(editor_tools_key(ed, 127, x0 + 20, z0));
     EXPECT_EQ(count(), 3);
-    EXPECT_EQ(e.current_decal, 0);
-    EXPECT_TRUE(e.decal_group.empty());
+    EXPECT_EQ(ed->current_decal, 0);
+    EXPECT_TRUE(ed->decal_group.empty());
     // The last "a": none left.
-    EXPECT_TRUE(editor_tools_key(&e, 'x', x0, z0));
-    EXPECT_EQ(e.current_decal, -1);
+    EXPECT_TRUE(editor_tools_key(ed, 'x', x0, z0));
+    EXPECT_EQ(ed->current_decal, -1);
     // "Hide different" with a "b" current: an "a" cannot be picked.
     add("a", x0 + 50, z0);
-    e.current_decal = 0;
-    e.widget_value[37] = 1;
+    ed->current_decal = 0;
+    ed->widget_value[37] = 1;
     const int before = count();
-    editor_tools_key(&e, 'x', x0 + 50, z0);
+    editor_tools_key(ed, 'x', x0 + 50, z0);
     EXPECT_EQ(count(), before);
 }
 
@@ -484,25 +484,27 @@ TEST_F(edited_track, NothingMovesOrIsPaintedWhileTheGroundIsFrozen)
     const int statues = t->objects.statues.count;
 
     const timing_gate& c = gates.checkpoints[3];
-    e.mode = editor_timing_gate;
-    editor_tools_press(&e, c.position.x, c.position.z);
-    ASSERT_EQ(e.drag, 1);
-    editor_tools_drag(&e, c.position.x + 30, c.position.z);
-    e.mode = editor_statues;
-    editor_tools_press(&e, s.x, s.z);
-    ASSERT_EQ(e.drag, 1);
-    editor_tools_drag(&e, s.x + 30, s.z);
-    editor_tools_key(&e, 'd', s.x + 40, s.z);
-    editor_tools_key(&e, 'x', s.x, s.z);
-    editor_tools_key(&e, 'i', s.x, s.z);
-    editor_tools_widget(&e, 34);
-    e.mode = editor_tilemap;
-    e.press = editor_press_map;
-    e.hold_ticks = 0;
-    e.widget_value[32] = 3;
-    e.widget_value[21] = 768;  // a brush of 24 ft
-    for (int tick = 0; tick < 70; tick++)
-        editor_tools_tick(&e, s.x + (float)tick, s.z, true);
+    ed->mode = editor_timing_gate;
+    editor_tools_press(ed, c.position.x, c.position.z);
+    ASSERT_EQ(ed->drag, 1);
+    editor_tools_drag(ed, c.position.x + 30, c.position.z);
+    ed->mode = editor_statues;
+    editor_tools_press(ed, s.x, s.z);
+    ASSERT_EQ(ed->drag, 1);
+    editor_tools_drag(ed, s.x + 30, s.z);
+    editor_tools_key(ed, 'd', s.x + 40, s.z);
+    editor_tools_key(ed, 'x', s.x, s.z);
+    editor_tools_key(ed, 'i', s.x, s.z);
+    editor_tools_widget(ed, 34);
+    ed->mode = editor_tilemap;
+    ed->press = editor_press_map;
+    ed->hold_ticks = 0;
+    ed->widget_value[32] = 3;
+    ed->widget_value[21] = 768;  // a brush of 24 ft
+    for (int tick = 0; tick < 70; tick++) {
+        editor_tools_tick(ed, s.x + (float)tick, s.z, true);
+        ed->hold_ticks++;
+    }
 
     EXPECT_EQ(memcmp(t->timing_gates.checkpoints, gates.checkpoints, sizeof gates.checkpoints), 0);
     EXPECT_EQ(t->objects.statues.count, statues);
