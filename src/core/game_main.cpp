@@ -29,6 +29,7 @@
 #include "core/player_input.h"
 #include "core/services.h"
 #include "core/settings.h"
+#include "editor/editor_game.h"
 #include "files/datafs.h"
 #include "files/memory.h"
 #include "net/client.h"
@@ -850,6 +851,7 @@ void shutdown()
     leave_server_at_exit();
     world_destroy(g_main.w);
     g_main.w = nullptr;
+    editor_game_remove();
     g_game.track_loaded = false;
     physics_library_shutdown();
     status("Freeing memory (1)");
@@ -963,6 +965,10 @@ int main(int argc, char** argv)
         resolve_fixed_keys();
         open_input();
         install_menus();
+        // "--editor": the track editor comes with every track load.
+        if (g_options.editor)
+            editor_game_install(g_main.w, g_main.cursor_axes[0], g_main.cursor_axes[1], &g_main.input.hooks,
+                                &g_main.view_drawers);
         first_world_reset(open_command_line_demo());
         // The main menu greets the player, unless he came to join a race
         // (the server is contacted on the first tick).

@@ -22,6 +22,16 @@ bool parse_line(const char* line, scripted_event* e)
     long frame;
     int pressed;
     char extra;
+    int x, y;
+    if (sscanf(line, " %ld pointer %d %d %c", &frame, &x, &y, &extra) == 3) {
+        if (frame < 0 || x < 0 || y < 0)
+            return false;
+        e->frame = frame;
+        e->pointer = true;
+        e->x = x;
+        e->y = y;
+        return true;
+    }
     if (sscanf(line, " %ld %127s %d %c", &frame, key, &pressed, &extra) != 3 || frame < 0 ||
         (pressed != 0 && pressed != 1))
         return false;
@@ -89,6 +99,9 @@ void input_script_post(input_script* s, long frame)
 {
     while (s->next < s->events.size() && s->events[s->next].frame <= frame) {
         const scripted_event& e = s->events[s->next++];
-        post_event_now(e.code, e.pressed);
+        if (!e.pointer)
+            post_event_now(e.code, e.pressed);
+        else if (g_input_hooks.move_pointer)
+            g_input_hooks.move_pointer(e.x, e.y);
     }
 }

@@ -9,7 +9,8 @@
 // first frame of the frame loop), a key name as the configuration writes
 // them ("_" for a space: "Right_Ctrl") or "#N" for the event code N (typed
 // characters: "#9" is Tab, "#53" the digit 5), and 1 for a press or 0 for a
-// release. Blank lines and lines starting with "#" are skipped; a line
+// release. "FRAME pointer X Y" puts the pointer at window pixel (X, Y).
+// Blank lines and lines starting with "#" are skipped; a line
 // that does not read is logged and skipped.
 #pragma once
 
@@ -20,6 +21,8 @@ struct scripted_event {
     long frame = 0;
     int code = 0;
     int pressed = 0;
+    bool pointer = false;  // a pointer move to (x, y) rather than a key
+    int x = 0, y = 0;
 };
 
 struct input_script {

@@ -105,6 +105,9 @@ struct editor_state {
     int selected_statue = 0;
     int current_decal = 0;
     std::vector<int> decal_group;
+    // The object tools' own generator (alternative tiles, random decal
+    // angles): seeded at editor_begin, so a session of edits repeats.
+    uint64_t tool_random = 0;
 
     editor_undo_slot undo_ring[EDITOR_UNDO_SLOTS];
     int undo_pos = 0;
@@ -118,6 +121,11 @@ struct editor_state {
     char status_buffer[64] = {};  // for the formatted status texts
     editor_pointer pointer;       // as of the last event or tick
     int hover_widget = -1;        // the widget under the pointer, -1 none
+
+    // The sections the track's racing lines were made for: the lap
+    // sequences and the checkpoint count as loaded.
+    std::vector<int> lines_first_lap, lines_normal_lap;
+    int lines_checkpoints = 0;
 };
 
 // Set up for a loaded track (the track load's hook, only with "--editor"):
@@ -159,3 +167,142 @@ bool editor_save(editor_state* e);
 void editor_read_info(editor_state* e);
 // Writes "track.pov" ("Pov!").
 bool export_scene(editor_state* e);
+
+// ---- the panel ---------------------------------------------------------------
+
+enum editor_widget_kind { editor_widget_button = 0, editor_widget_choice = 1, editor_widget_slider = 2 };
+enum {
+    EDITOR_WIDGET_SHOWN_ALWAYS = -1,
+    EDITOR_WIDGET_NEVER_DRAWN = -2,  // the panel background ("dummy")
+    // Widgets by index.
+    EDITOR_SUBMODE = 16,
+    EDITOR_SAVE = 17,
+    EDITOR_ZOOM = 18,
+    EDITOR_STRENGTH = 19,
+    EDITOR_FOCUS = 20,
+    EDITOR_RADIUS = 21,
+    EDITOR_BILLBOARD_SPACING = 22,
+    EDITOR_HEIGHT = 23,
+    EDITOR_NEW_GRADIENT = 24,
+    EDITOR_COPY_GRADIENT = 25,
+    EDITOR_SEGMENT_TYPE = 26,
+    EDITOR_GRANULARITY = 27,
+    EDITOR_SET_FROM_TERRAIN = 28,
+    EDITOR_FLATTEN = 29,
+    EDITOR_TILE = 32,
+    EDITOR_DUMMY = 39,
+};
+enum editor_submode { editor_assign = 0, editor_raise_only = 1, editor_lower_only = 2 };
+
+// One widget of the panel as it is built in: its label, first value,
+// step and range (sliders), options (choices) and the mode that shows it.
+struct editor_widget {
+    int kind;
+    const char* label;
+    float initial;  // slider value or choice index
+    float step, minimum, maximum;
+    const char* const* options;
+    int option_count;
+    int shown;  // a mode, or EDITOR_WIDGET_SHOWN_ALWAYS / EDITOR_WIDGET_NEVER_DRAWN
+};
+const editor_widget& editor_widget_info(int index);
+// The slider's maximum for this editor ("Tile" follows the track).
+float editor_widget_maximum(const editor_state* e, int index);
+bool editor_widget_shown(const editor_state* e, int index);
+
+// Window pixels, y down.
+struct editor_rect {
+    float left = 0, top = 0, right = 0, bottom = 0;
+};
+// The panel for a window size: every widget's rectangle (empty when
+// hidden), the sliders' bars, and where the text lines go.
+struct editor_layout {
+    float panel_width = 0;
+    float line = 0;  // height of one row
+    editor_rect widgets[EDITOR_WIDGETS];
+    editor_rect bars[EDITOR_WIDGETS];
+    float radius_line = 0;    // top of "Actual Radius" (then "Actual Strength")
+    float readout_line = 0;   // top of the first read-out after the mode's widgets
+};
+void editor_layout_panel(const editor_state* e, int width, int height, editor_layout* out);
+// The first widget whose rectangle strictly contains the pixel, or -1.
+int editor_widget_at(const editor_state* e, int x, int y, int width, int height);
+// The text of a widget's value ("" for a button).
+void editor_widget_value_text(const editor_state* e, int index, char* out, int size);
+
+// ---- the view and the brush ------------------------------------------------------
+
+float editor_view_width(const editor_state* e);                 // V: feet the window height shows
+float editor_pixel_size(const editor_state* e, int height);     // S: feet per pixel
+float editor_pick_radius(const editor_state* e);                // r
+float editor_brush_radius(const editor_state* e, int height);   // R
+float editor_brush_inner_radius(const editor_state* e, int height);  // R_in
+float editor_brush_amount(const editor_state* e);               // A = 2^Strength
+// The panel's mode read-out lines ("Length", "Slope", "Height", the tools'
+// texts), "\n" between lines; "" when the mode has none.
+void editor_mode_readout(const editor_state* e, char* out, int size);
+
+// Applies the brush of the current mode (0, 1, 2, 3, 5 to 8) once along
+// the segment from the anchor (or the pointer) to the pointer's ground
+// point (x, z), with the brush radius for a window height; then snap
+// (mode 4) once at (x, z).
+void editor_brush(editor_state* e, float x, float z, int height);
+void editor_snap_block(editor_state* e, float x, float z);
+
+// ---- gradients -------------------------------------------------------------------
+
+// Slope of the profile at point j (the tangent the curves use).
+float gradient_point_slope(const gradient& g, int j);
+float gradient_length(const gradient& g);
+// The buttons: new (under the window centre, 50 pixels long), copy,
+// flatten, set from terrain. Each works on the current gradient.
+void editor_new_gradient(editor_state* e, int width, int height);
+void editor_copy_gradient(editor_state* e);
+void editor_flatten_gradient(editor_state* e);
+void editor_gradient_from_terrain(editor_state* e);
+// Presses and drags of the modes 9 and 10 at the ground point (x, z).
+void editor_gradient_press(editor_state* e, float x, float z);
+void editor_gradient_drag(editor_state* e, float x, float z);
+void editor_gradient_release(editor_state* e);
+
+// ---- what the game gives the editor ----------------------------------------------
+
+// The renderer's side: a changed rectangle of samples must be rebuilt
+// (lighting textures and tiles). Left empty headless.
+struct editor_hooks {
+    void (*mark_dirty)(heightfield* hf, int col0, int row0, int col1, int row1) = nullptr;
+};
+extern editor_hooks g_editor_hooks;
+
+// Whether the track's lap sequences or checkpoint count differ from those
+// its racing lines were made for.
+bool editor_sections_changed(const editor_state* e);
+
+// ---------------------------------------------------------------------------
+// object and tile tools
+//
+// The tools of the modes 11 to 15 (timing gates, billboards, statues, tile
+// map, decals) live in their own files; the editor's key, tick and draw
+// dispatch hands them the pointer's ground point (x, z) for those modes.
+
+// Press and release of the left button on the map, and each tick while it
+// stays down after such a press (modes 11 to 15).
+void editor_tools_press(editor_state* e, float x, float z);
+void editor_tools_drag(editor_state* e, float x, float z);
+void editor_tools_release(editor_state* e);
+// The keys of the modes 12, 13 and 15 (no widget under the pointer, a press):
+// true when used.
+bool editor_tools_key(editor_state* e, int code, float x, float z);
+// A panel widget of the tools (22, 23, 30 to 38) was changed or pressed.
+void editor_tools_widget(editor_state* e, int widget);
+// Each tick in the modes 11 to 15; held: the left button is down after a
+// press on the map (the tile painting runs every 32 ticks of a hold).
+void editor_tools_tick(editor_state* e, float x, float z, bool held);
+// The tools' overlays on the map (GL, world coordinates of the map's
+// projection: x right, z down); pick_radius r in feet.
+void editor_tools_draw(const editor_state* e, float pick_radius);
+// The read-out lines of the modes 11 and 12 ("" when none), one text with
+// "\n" between lines.
+void editor_tools_readout(const editor_state* e, char* out, int size);
+// Set-up at editor_begin: the fixed object counts and the "Tile" maximum.
+void editor_tools_begin(editor_state* e);

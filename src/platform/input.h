@@ -130,6 +130,9 @@ std::vector<const char*> axis_names();
 struct input_hooks {
     // Processes pending window messages (the window layer installs it).
     void (*pump_messages)() = nullptr;
+    // Puts the pointer at a window pixel (scripted input; the window layer
+    // installs it).
+    void (*move_pointer)(int x, int y) = nullptr;
 };
 extern input_hooks g_input_hooks;
 

@@ -35,6 +35,12 @@ int cursor_read_axis(input_device*, int axis)
     return axis == 0 ? g_sdl.cursor_x : g_sdl.cursor_y;
 }
 
+void move_cursor(int x, int y)
+{
+    g_sdl.cursor_x = x;
+    g_sdl.cursor_y = y;
+}
+
 void cursor_release(input_device*)
 {
     g_sdl.cursor = nullptr;
@@ -430,6 +436,7 @@ void open_sdl_input_devices()
     g_sdl.cursor = add_input_device("cursor", 2, 0, false, &cursor_ops, nullptr);
     g_sdl.cursor->pointer = true;
     SDL_GetMouseState(&g_sdl.cursor_x, &g_sdl.cursor_y);
+    g_input_hooks.move_pointer = move_cursor;
     add_layer_aliases(library);
 }
 

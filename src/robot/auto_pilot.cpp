@@ -14,6 +14,7 @@
 #include "race/race.h"
 #include "race/world.h"
 #include "robot/auto_pilot_internal.h"
+#include "robot/centre_line.h"
 #include "robot/robots.h"
 
 using namespace vecmath;
@@ -357,6 +358,67 @@ void coast_down(bike* b)
         path.items[i].speed *= span > 0 ? 0.25f + 0.75f * (float)(last - i) / (float)span : 1.0f;
 }
 
+// The loaded track's centre line, read once per reset; false when the
+// track has none.
+bool centre_line_ready(robot_state* rs, const world* w)
+{
+    if (rs->centre_line_state == 0) {
+        centre_line_options o;
+        o.lead_in = true;
+        o.ground = &w->track.heightfield;
+        std::string why;
+        const bool ok = w->track.loaded && centre_line_load(w->track.dir, o, &rs->centre_line, &why);
+        rs->centre_line_state = ok ? 1 : -1;
+        if (!ok && rs->options.debug)
+            log_printf("auto pilot: no centre line to ride: %s\n", why.c_str());
+    }
+    return rs->centre_line_state == 1;
+}
+
+// A robot with no racing line for its section (a track not learnt yet, or
+// one whose sections were edited so that its lines file no longer fits)
+// rides the track's centre line as the test rider does, in the lane it
+// stands in, after the same start at the gate as on a line; once finished
+// it rolls on at a walking pace. False when there is no centre line.
+bool ride_centre_line(robot_state* rs, world* w, robot_slot* s, bike* b, const bike_view& view, float now,
+                      float drop)
+{
+    if (!s->on_centre_line) {
+        if (b->finished)
+            return false;
+        if (!centre_line_ready(rs, w))
+            return false;
+        scripted_rider_settings settings;
+        if (!scripted_rider_start(&s->centre_rider, &rs->centre_line, settings, b))
+            return false;
+        const vec3 at = bike_frame_position(b);
+        s->centre_rider.settings.lane_offset =
+            rider_path_lateral(rs->centre_line, s->centre_rider.index, at.x, at.z);
+        s->on_centre_line = true;
+        b->path.count = 0;
+        b->target = 0;
+    }
+    // The robot's own start at the gate, then the test rider's commands.
+    if (now < drop + 5.0f && start_sequence(w, b, now, drop))
+        return true;
+    scripted_rider& r = s->centre_rider;
+    if (b->finished && r.settings.cruise_speed > r.settings.min_speed) {
+        r.settings.cruise_speed = r.settings.min_speed;
+        rider_plan_speeds(*r.path, r.settings, &r.target_speed);
+    }
+    ride_command_apply(scripted_rider_drive(&r, b), b);
+    // The test rider knows no traffic: behind a slower bike the robot's
+    // own speed control keeps it back, as on a line.
+    if (const bike* other = bike_to_yield_to(w, b, view)) {
+        const float planned = r.index >= 0 && r.index < (int)r.target_speed.size() ? r.target_speed[(size_t)r.index]
+                                                                                     : r.settings.cruise_speed;
+        const float wanted = yield_to(w, b, view, other, planned);
+        if (wanted < planned)
+            speed_controller(b, view, wanted);
+    }
+    return true;
+}
+
 }  // namespace
 
 const robot_personality* robot_personality_of(int index)
@@ -405,11 +467,21 @@ void auto_pilot_tick(robot_state* rs, world* w, int slot, bike* b)
     if (b->personality == 0)
         return;
     robot_slot* s = robots_slot(rs, slot, b);
-    // The aids a robot rides with whatever its setup says.
-    b->assist_flags |= assist_wheelie_limiter | assist_stoppie_release | assist_front_antilock |
-                       assist_rear_antilock | assist_auto_shift;
     const int now = w->race.tick;
     const bike_view view = look_at(b);
+    const float seconds = (float)now * tick_length;
+    const float drop = (float)w->race.start_tick * tick_length;
+    // The aids a robot rides with whatever its setup says; the wheelie
+    // limiter only on a line: the test rider climbs steep faces slowly with
+    // the front light, and cutting its drive there leaves it stuck.
+    b->assist_flags |= assist_stoppie_release | assist_front_antilock | assist_rear_antilock | assist_auto_shift;
+    if (s->on_centre_line) {
+        b->assist_flags &= ~assist_wheelie_limiter;
+        if (!ride_centre_line(rs, w, s, b, view, seconds, drop))
+            stand(b);
+        return;
+    }
+    b->assist_flags |= assist_wheelie_limiter;
 
     if (b->finished && !s->finish_seen) {
         coast_down(b);
@@ -419,11 +491,10 @@ void auto_pilot_tick(robot_state* rs, world* w, int slot, bike* b)
     if (may_pick(rs, b))
         pick_line(rs, w, slot, b, view);
     if (b->target >= b->path.count) {
-        stand(b);
+        if (!ride_centre_line(rs, w, s, b, view, seconds, drop))
+            stand(b);
         return;
     }
-    const float seconds = (float)now * tick_length;
-    const float drop = (float)w->race.start_tick * tick_length;
     if (seconds < drop + 5.0f && start_sequence(w, b, seconds, drop))
         return;
     const float u = auto_pilot_path_position(b);

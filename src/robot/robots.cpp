@@ -35,6 +35,10 @@ void load_hook(void* context, int skill)
 {
     robot_state* rs = state_of(context);
     lines_load(&rs->lines, rs->w, skill);
+    // The track may have changed: its centre line is read again when a
+    // robot needs it.
+    rs->centre_line = rider_path();
+    rs->centre_line_state = 0;
 }
 
 // A new ride: the picks of the last one are forgotten (its ticks meant

@@ -11,6 +11,7 @@
 #include "race/race.h"
 #include "race/world.h"
 #include "robot/lines.h"
+#include "robot/scripted_rider.h"
 
 struct robot_options {
     bool learn = false;  // "--learn": save the lines at each reset and at the end
@@ -18,7 +19,8 @@ struct robot_options {
 };
 
 // What the auto pilot remembers about one slot beyond the bike's own
-// fields; counted for reports, never read by the simulation.
+// fields: counters for reports, and the rider that takes a robot along the
+// track's centre line when it has no racing line to ride.
 struct robot_slot {
     line_rider lines;            // recording and rating at the gates
     const bike* owner = nullptr; // the bike these belong to
@@ -26,6 +28,10 @@ struct robot_slot {
     int recoveries = 0;          // times the robot lost its path for 3 s
     int pushes = 0;              // times it needed the assisted push (19 s)
     int restarts = 0;            // times it restarted from another path point (40 s)
+    // Riding the centre line (no racing line for its section): it stays on
+    // it until the next reset.
+    bool on_centre_line = false;
+    scripted_rider centre_rider;
 };
 
 struct robot_state {
@@ -33,6 +39,10 @@ struct robot_state {
     robot_options options;
     line_table lines;
     robot_slot slots[RACE_SLOTS];
+    // The loaded track's centre line, read when a robot first needs it
+    // after a reset: 0 not yet tried, 1 loaded, -1 the track has none.
+    rider_path centre_line;
+    int centre_line_state = 0;
 };
 
 // Makes the robots' record of w and installs the robot hooks (the auto

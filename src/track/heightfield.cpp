@@ -196,6 +196,11 @@ float heightfield_loaded_height_at(const heightfield* hf, float x, float z)
     return height_over(hf, hf->loaded_heights, x, z);
 }
 
+float heightfield_height_over(const heightfield* hf, const float* samples, float x, float z)
+{
+    return height_over(hf, samples, x, z);
+}
+
 vec3 heightfield_face_normal_at(const heightfield* hf, float x, float z)
 {
     const triangle_pick t = pick_triangle(hf, x, z);

@@ -123,6 +123,9 @@ inline float heightfield_sample(const heightfield* hf, int col, int row)
 float heightfield_height_at(const heightfield* hf, float x, float z);
 // The same over loaded_heights (the ground before any erosion).
 float heightfield_loaded_height_at(const heightfield* hf, float x, float z);
+// The same triangles over another array of sample_count^2 heights (the
+// editor's heights as of its last snapshot).
+float heightfield_height_over(const heightfield* hf, const float* samples, float x, float z);
 // Normal of the triangle under (x, z): not normalised (its length is twice
 // the triangle's area in the x-z plane scale), y >= 0.
 vec3 heightfield_face_normal_at(const heightfield* hf, float x, float z);

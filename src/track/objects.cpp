@@ -188,6 +188,37 @@ int billboard_add(track_objects* objects, const heightfield* hf, float x, float 
     return list.count++;
 }
 
+void billboard_remove(track_objects* objects, int index, int* particle_first)
+{
+    billboard_list& list = objects->billboards;
+    if (index < 0 || index >= list.count)
+        return;
+    const int gone = list.items[index].sprite_index;
+    mem_free(list.items[index].texture_name);
+    memmove(&list.items[index], &list.items[index + 1], sizeof(billboard) * (size_t)(list.count - index - 1));
+    list.count--;
+    sprite_list& sprites = objects->sprites;
+    if (gone < 0 || gone >= sprites.count)
+        return;
+    memmove(&sprites.items[gone], &sprites.items[gone + 1], sizeof(sprite) * (size_t)(sprites.count - gone - 1));
+    sprites.count--;
+    auto follow = [gone](int& k) {
+        if (k > gone)
+            k--;
+    };
+    for (int k = 0; k < list.count; k++)
+        follow(list.items[k].sprite_index);
+    flagger_set& f = objects->flaggers;
+    if (f.has_start)
+        follow(f.start.sprite_index);
+    if (f.has_finish)
+        follow(f.finish.sprite_index);
+    for (int k = 0; k < f.course_count; k++)
+        follow(f.course[k].sprite_index);
+    if (particle_first)
+        follow(*particle_first);
+}
+
 int billboards_read(track_objects* objects, const heightfield* hf, data_stream* s, load_progress tick)
 {
     int added = 0;
@@ -354,6 +385,22 @@ int statue_add(track_objects* objects, const heightfield* hf, float x, float y_o
         st.spec_texture = load_statue_map(texture_name, model_name, "_spec");
     }
     return list.count++;
+}
+
+void statue_remove(track_objects* objects, int index)
+{
+    statue_list& list = objects->statues;
+    if (index < 0 || index >= list.count)
+        return;
+    free_statue(&list.items[index]);
+    memmove(&list.items[index], &list.items[index + 1], sizeof(statue) * (size_t)(list.count - index - 1));
+    list.count--;
+}
+
+void statue_place(statue* s, const heightfield* hf)
+{
+    s->y = ground_height(hf, s->x, s->z) + s->y_offset;
+    statue_orientation(hf, s->x, s->z, s->angle, s->rotation, &s->facing_distance);
 }
 
 int statues_read(track_objects* objects, const heightfield* hf, data_stream* s, const object_options* options,

@@ -294,6 +294,11 @@ int billboards_read(track_objects* objects, const heightfield* hf, data_stream* 
 // One billboard as the file and the editor make it; returns its index.
 int billboard_add(track_objects* objects, const heightfield* hf, float x, float y_offset, float z, float size,
                   float aspect, const char* name);
+// Removes billboard index and its sprite (the track editor): the sprite
+// list closes up, and every billboard, flagger and the particle range
+// (particle_first, may be null) that pointed above the sprite moves down by
+// one. Out of range is ignored.
+void billboard_remove(track_objects* objects, int index, int* particle_first);
 
 // "statues": "[ x yoff z ] angle model texture shape" per entry ("null" for
 // none). A shape named but not found: "Warning: missing shape file %.900s".
@@ -306,6 +311,12 @@ int statues_read(track_objects* objects, const heightfield* hf, data_stream* s, 
 int statue_add(track_objects* objects, const heightfield* hf, float x, float y_offset, float z, float angle,
                const char* model_name, const char* texture_name, const char* shape_name,
                const object_options* options);
+// Removes statue index (its shape copy and names freed); the statues
+// above it move down by one. The bins are the caller's to rebuild.
+void statue_remove(track_objects* objects, int index);
+// Places a statue again at its x and z: y from the ground and its offset,
+// the rotation and facing distance from its angle there.
+void statue_place(statue* s, const heightfield* hf);
 
 // "flaggers": the start flagger, then the finish flagger, then course
 // flaggers, each part needed for the next. gate_count is the number of

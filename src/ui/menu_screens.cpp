@@ -424,7 +424,7 @@ void build_quit(const menu_state* m, menu_screen* s)
     t.scale = 2;
     line(s, area_width / 2, 17, "Press any key to exit or ESC to keep playing", true);
     const world* w = m->host.w;
-    if (m->host.editor && w && (w->track.heightfield.changed_marker & 4)) {
+    if (m->host.editor && w && (w->track.heightfield.changed_marker & 2)) {
         // Blinks: shown in the second half of every half second.
         if (fmod(sim_clock, 0.5) >= 0.25) {
             menu_line& warn = line(s, area_width / 2, 20, "Track has been modified since last save!  Think about it!!!", true);

@@ -41,9 +41,9 @@ struct robot_race : track_world {
     }
 };
 
-TEST(Robots, WithoutLinesTheyStandBrakedWithTheFootDown)
+TEST(Robots, WithoutLinesOrCentreLineTheyStandBrakedWithTheFootDown)
 {
-    track_world tw(false);
+    track_world tw(false, false);
     ASSERT_TRUE(tw.start(0, 2, 1, 3));
     const vec3 at = bike_frame_position(tw.at(18));
     tw.run((double)tw.w->race.start_tick / k_second + 10.0);
@@ -193,7 +193,7 @@ TEST(Robots, TwoRobotsPickingTheSameSectionTogetherTakeDifferentLines)
 
 TEST(Robots, ALostRobotRecoversAt3sIsPushedAt19sAndRestartsAt40s)
 {
-    track_world tw(false);
+    track_world tw(false, false);
     ASSERT_TRUE(tw.start(0, 1, 1, 3));
     bike* b = tw.at(18);
     tw.run((double)tw.w->race.start_tick / k_second + 6.0);
@@ -240,7 +240,7 @@ TEST(Robots, ALostRobotRecoversAt3sIsPushedAt19sAndRestartsAt40s)
 
 TEST(Robots, CrawlingThroughAHairpinTheyPutAFootDownAndStayUp)
 {
-    track_world tw(false);
+    track_world tw(false, false);
     ASSERT_TRUE(tw.start(0, 1, 1, 3));
     bike* b = tw.at(18);
     tw.run((double)tw.w->race.start_tick / k_second + 6.0);
@@ -310,7 +310,7 @@ struct two_bikes : track_world {
     bike* own = nullptr;
     bike* other = nullptr;
     two_bikes(float gap, float own_speed, float other_speed, float since, float sideways = 0.0f)
-        : track_world(false)
+        : track_world(false, false)
     {
         start(0, 2, 1, 3);
         w->race.tick = w->race.start_tick + (int)(since * k_second);
