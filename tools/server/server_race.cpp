@@ -570,9 +570,13 @@ void race_on_stale(server* s, peer* p)
 
 void race_on_track_ack(server* s, peer* p, uint32_t race_id)
 {
-    if (race_id != p->race_id || p->stage != stage_track || !s->race.active)
+    if (race_id != p->race_id || !s->race.active)
         return;
-    send_next_rider(s, p, NET_SLOTS);
+    // Again in a later stage: what we sent after it was lost.
+    if (p->stage == stage_track || p->stage == stage_riders)
+        send_next_rider(s, p, NET_SLOTS);
+    else if (p->stage == stage_started)
+        send_start(s, p);
 }
 
 void race_on_rider_ack(server* s, peer* p, uint32_t race_id, uint32_t last)
