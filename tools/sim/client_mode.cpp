@@ -25,7 +25,7 @@
 
 const char* const client_usage =
     "       kessrig-sim client --connect HOST[:PORT] [--laps L] [--timeout S] [--name NAME]\n"
-    "                         [--password TEXT] [--max-seconds T]\n";
+    "                         [--password TEXT] [--max-seconds T] [--verbose]\n";
 
 namespace {
 
@@ -38,6 +38,7 @@ const char* const k_help =
     "  --name NAME       the rider's name (default \"Pilot\" and the process id)\n"
     "  --password TEXT   the server's password\n"
     "  --max-seconds T   give up after T seconds in all (default 1800)\n"
+    "  --verbose         a line on where the session and the bike stand every 5 seconds\n"
     "The last line is \"finished=yes|no laps=L\"; the exit status is 0 when the bike\n"
     "finished its race.\n";
 
@@ -48,6 +49,7 @@ struct client_options {
     double max_seconds = 1800;
     std::string name;
     std::string password;
+    bool verbose = false;
 };
 
 int parse(int argc, char** argv, client_options* o)
@@ -56,6 +58,10 @@ int parse(int argc, char** argv, client_options* o)
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h")
             return 2;
+        if (arg == "--verbose") {
+            o->verbose = true;
+            continue;
+        }
         if (i + 1 >= argc)
             return sim_fail("option " + arg + " needs a value");
         const char* value = argv[++i];
@@ -163,7 +169,7 @@ int run_client(const client_options& o)
     ranking_snapshot snap;
     bool have_snap = false;
     std::string why;
-
+    double next_report = began + 5;
     for (;;) {
         const double now = seconds_now();
         if (now < next) {
@@ -193,6 +199,14 @@ int run_client(const client_options& o)
             break;
         }
 
+        if (o.verbose && now >= next_report) {
+            next_report = now + 5;
+            const bike* b = s->player_slot < NET_SLOTS ? w->race.slots[s->player_slot].b : nullptr;
+            const vec3 at = b ? bike_frame_position(b) : vec3{0, 0, 0};
+            fprintf(stderr, "state=%d race=%u slot=%u race_slot=%d tick=%d server_tick=%d start=%d gates=%d x=%.1f z=%.1f lines=%d path=%d\n",
+                    (int)s->state, s->race_id, s->player_slot, s->race_slot, w->race.tick, s->server_tick,
+                    w->race.start_tick, b ? b->gate_progress : -1, at.x, at.z, robots->lines.row_count, b ? b->path.count : -1);
+        }
         // One world tick, and more while our clock trails the server's.
         for (int extra = 0; extra < 16; extra++) {
             env.now = seconds_now();
