@@ -201,8 +201,12 @@ void check_timeouts(server* s)
 
 // ---- shared ---------------------------------------------------------------------
 
+bool g_server_quiet = false;
+
 void server_log(const char* format, ...)
 {
+    if (g_server_quiet)
+        return;
     char line[2048];
     va_list args;
     va_start(args, format);
@@ -252,6 +256,7 @@ server* server_create(const server_options& options, std::string* why, bool with
 {
     server* s = new server();
     s->o = options;
+    g_server_quiet = options.quiet;
     std::random_device device;
     s->rng.seed(((uint32_t)device() << 1) ^ (uint32_t)device());
     s->sender.context = s;
@@ -433,6 +438,22 @@ void server_shutdown(server* s)
             server_send_to(s, &p, out, net_write_server_type(out, net_s_disconnected));
             upload_abort(s, &p);
         }
+}
+
+void server_reset(server* s, uint32_t token_seed)
+{
+    for (peer& p : s->peers)
+        if (p.used) {
+            upload_abort(s, &p);
+            p = peer();
+        }
+    const int serial = s->race.serial;
+    s->race = race_record();
+    s->race.serial = serial;
+    for (ban_entry& b : s->bans)
+        b = ban_entry();
+    s->rng.seed(token_seed);
+    s->unknown_count = 0;
 }
 
 void server_get_view(const server* s, double now, server_view* out)

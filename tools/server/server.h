@@ -47,6 +47,7 @@ struct server_options {
     double result_pause = 5;          // seconds between a result and the next race
     int races = 0;                    // stop after this many races (0: never)
     std::string data_dir;             // the game data directory; empty: the default
+    bool quiet = false;               // no log lines (the fuzz target)
 };
 
 // Parses the command line (argv[0] is the program). Returns 0 to run, 1
@@ -90,6 +91,9 @@ void server_handle_datagram(server* s, const uint8_t* data, int length, const ne
 bool server_done(const server* s);
 // Tells every peer the server is going away (datagram 15).
 void server_shutdown(server* s);
+// Forgets every peer and the race (the track stays loaded) and seeds the
+// session tokens, so that the fuzz target starts every input alike.
+void server_reset(server* s, uint32_t token_seed);
 
 // What tests read: the peers and the race as they stand.
 struct server_peer_view {

@@ -172,6 +172,7 @@ void server_send_to(server* s, peer* p, const uint8_t* bytes, int length);
 void server_drop_peer(server* s, peer* p, const char* reason, bool farewell);
 int server_peer_count(const server* s);
 void server_log(const char* format, ...) __attribute__((format(printf, 1, 2)));
+extern bool g_server_quiet;
 
 // ---- server_reliable.cpp: the reliable channel and its messages -----------------
 
