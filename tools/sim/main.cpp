@@ -13,6 +13,9 @@
 //                                 skill and writes its lines file
 //   kessrig-sim demo  FILE        plays a demo to its end; the last line is
 //                                 "ticks=T riders=N"
+//   kessrig-sim client --connect HOST[:PORT]
+//                                 joins a race server; the auto pilot rides;
+//                                 the last line is "finished=yes|no laps=L"
 //
 // With --follow-track (the default of bench mode on a generated track) a
 // scripted rider rides each bike along the track's centre line.
@@ -30,6 +33,7 @@
 #include "bike/bike.h"
 #include "bike/catalogue.h"
 #include "bike/physics.h"
+#include "client_mode.h"
 #include "demo_mode.h"
 #include "files/datafs.h"
 #include "race/demo.h"
@@ -127,6 +131,7 @@ int parse_options(int argc, char** argv, options* o)
         fputs(race_usage, stdout);
         fputs(learn_usage, stdout);
         fputs(demo_usage, stdout);
+        fputs(client_usage, stdout);
         return 2;
     }
     if (o->mode != "ride" && o->mode != "bench")
@@ -324,6 +329,11 @@ int main(int argc, char** argv)
 {
     if (argc >= 2 && strcmp(argv[1], "learn") == 0) {
         const int status = run_learn_command(argc, argv);
+        physics_library_shutdown();
+        return status;
+    }
+    if (argc >= 2 && strcmp(argv[1], "client") == 0) {
+        const int status = run_client_command(argc, argv);
         physics_library_shutdown();
         return status;
     }
