@@ -527,6 +527,7 @@ void reset_bike_pose(bike* b)
     b->launch_time = 0;
     b->throttle_memory = 0;
     b->grip_limit_tick = -1000000;
+    b->stuck_tick = -1;
     for (int& serial : b->followed_serial)
         serial = 0;
     for (bike_foot& foot : b->feet)

@@ -173,6 +173,7 @@ struct bike {
     float launch_time = 0;
     float throttle_memory = 0;
     int grip_limit_tick = -1000000;
+    int stuck_tick = -1;              // a stuck robot's push began (-1 none)
 
     // Setup values.
     float roll_damping = 0;

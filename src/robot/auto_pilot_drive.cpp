@@ -30,6 +30,13 @@ const float k_no_jump = 1000000.0f;
 // Below this speed (ft/s) the lean is no longer chased: steering alone
 // cannot hold the bike up any more.
 const float k_crawl_speed = 7.5f;
+// A robot in recovery that has stood still this long after its fall
+// (seconds without an advance) is stuck, wheel spinning against whatever
+// holds it, and is helped at once rather than after the full wait.
+const int k_stuck_push = 6;
+const float k_stuck_speed = 1.0f;
+// How far ahead (ft) of a lost bike the point lies that it is led to.
+const float k_rejoin_reach = 15.0f;
 
 // A frame axis in world coordinates (0 x, 1 y, 2 z) from the 3 x 4 rotation.
 vec3 frame_axis(const bike* b, int axis)
@@ -41,6 +48,12 @@ vec3 frame_axis(const bike* b, int axis)
 vec3 position_of(const line_point& p)
 {
     return v3(p.x, p.y, p.z);
+}
+
+float horizontal_sq(const line_point& p, vec3 at)
+{
+    const float dx = p.x - at.x, dz = p.z - at.z;
+    return dx * dx + dz * dz;
 }
 
 float dead_band(float v, float band)
@@ -491,6 +504,32 @@ void follow_path(robot_state* rs, const world* w, int slot, bike* b, float u, co
     bike_set_throttle(b, clampf(t, 0.0f, 1.0f));
 }
 
+namespace {
+
+// Where a lost bike rejoins its line: the first point at least `reach`
+// ahead of it, from the point nearest to it among those it has passed or
+// is heading for. The target itself can lie a hairpin further on, across
+// the infield, and the very nearest point can lie under the bike.
+int rejoin_point(const bike* b, vec3 at, float reach)
+{
+    const line_point_list& path = b->path;
+    const int last = b->target < path.count - 1 ? b->target : path.count - 1;
+    int i = last;
+    float best = 0.0f;
+    for (int k = last; k >= 0 && k >= last - 40; k--) {
+        const float d2 = horizontal_sq(path.items[k], at);
+        if (k == last || d2 < best) {
+            i = k;
+            best = d2;
+        }
+    }
+    while (i < last && !(horizontal_sq(path.items[i], at) >= reach * reach))
+        i++;
+    return i;
+}
+
+}  // namespace
+
 void recover(robot_state* rs, const world* w, int slot, bike* b, float u, const bike_view& view)
 {
     const int now = w->race.tick;
@@ -499,7 +538,7 @@ void recover(robot_state* rs, const world* w, int slot, bike* b, float u, const 
     if (now - b->last_advance > 40 * k_second) {
         // Long lost: start again from another point of the path.
         b->recovery = 3;
-        b->target = now % path.count;
+        b->target = rejoin_point(b, view.position, k_rejoin_reach);
         b->last_advance = now;
         s->restarts++;
     }
@@ -508,7 +547,14 @@ void recover(robot_state* rs, const world* w, int slot, bike* b, float u, const 
     i0 = i0 < path.count - 1 ? i0 : path.count - 1;
     const int j = jump_ahead(b, i0);
     const int lost = now - b->last_advance;
-    if (lost <= 19 * k_second) {
+    if (b->stuck_tick < b->last_advance && lost > k_stuck_push * k_second && view.speed < k_stuck_speed &&
+        b->crash_timer <= 0) {
+        b->stuck_tick = now;
+        if (lost <= 19 * k_second)
+            s->pushes++;
+    }
+    const bool stuck = b->stuck_tick >= b->last_advance;
+    if (lost <= 19 * k_second && !stuck) {
         bike_set_sit_dab(b, 0.0f);
         float most = 0.5f, wanted = 15.0f;
         const float v = view.speed;
@@ -533,13 +579,14 @@ void recover(robot_state* rs, const world* w, int slot, bike* b, float u, const 
         speed_controller(b, view, wanted);
         return;
     }
-    if (lost == 19 * k_second + 1)
+    if (lost == 19 * k_second + 1 && !stuck)
         s->pushes++;
-    // The helping hand: the front wheel is led toward the target and half
-    // the bike's weight is carried.
+    // The helping hand: the front wheel is led back onto the line just
+    // ahead of where the bike stands and half the bike's weight is carried.
+    const line_point& near = path.items[rejoin_point(b, view.position, k_rejoin_reach)];
     dBodyID front = b->bodies[body_front_wheel];
     const dReal* fp = dBodyGetPosition(front);
-    const float dx = (float)fp[0] - x.x, dz = (float)fp[2] - x.z;
+    const float dx = (float)fp[0] - near.x, dz = (float)fp[2] - near.z;
     const float len = sqrtf(dx * dx + dz * dz);
     if (len > 0.001f)
         horizontal_hold(front, v3(-5.0f * dx / len, 0.0f, -5.0f * dz / len), 2000.0f);

@@ -43,13 +43,16 @@ bool robot_race_start(world* w, test_riders* scripted, const robot_race_options&
     return true;
 }
 
-void robot_race_ride(world* w, long max_ticks, robot_race_result* out)
+void robot_race_ride(world* w, long max_ticks, robot_race_result* out, void (*observe)(void* context, const world* w),
+                     void* context)
 {
     out->ticks = 0;
     out->broken_slot = -1;
     while (!w->race.results_final && out->ticks < max_ticks) {
         world_tick(w);
         out->ticks++;
+        if (observe)
+            observe(context, w);
         if ((out->ticks & 127) != 0)
             continue;
         for (int slot = 0; slot < RACE_SLOTS && out->broken_slot < 0; slot++)

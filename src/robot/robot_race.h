@@ -50,8 +50,10 @@ struct robot_race_result {
 // track that cannot be loaded or ridden, or riders that do not fit.
 bool robot_race_start(world* w, test_riders* scripted, const robot_race_options& o, std::string* why);
 // Ticks until the results are final or max_ticks have run, checking every
-// second that every bike's state is finite.
-void robot_race_ride(world* w, long max_ticks, robot_race_result* out);
+// second that every bike's state is finite. observe (when given) looks at
+// the world after every tick.
+void robot_race_ride(world* w, long max_ticks, robot_race_result* out,
+                     void (*observe)(void* context, const world* w) = nullptr, void* context = nullptr);
 // What every rider did (rs null: no robot counters).
 void robot_race_report(const world* w, const robot_state* rs, robot_race_result* out);
 // Start, ride (max_seconds 0: 15 s plus 10 minutes a lap plus the time

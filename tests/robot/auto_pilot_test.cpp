@@ -229,11 +229,13 @@ TEST(Robots, ALostRobotRecoversAt3sIsPushedAt19sAndRestartsAt40s)
     EXPECT_EQ(s.recoveries, 1);
     EXPECT_EQ(pushed, lost + 19 * k_second + 1);
     EXPECT_EQ(restarted, lost + 40 * k_second + 1);
-    // Pushed toward its target at about 5 ft/s.
+    // Pushed back toward its line at about 5 ft/s.
     const float at_restart =
         distance(bike_frame_position(b), vecmath::v3(b->path.items[1].x, at.y, b->path.items[1].z));
     EXPECT_LT(at_restart, at_push - 40.0f);
-    EXPECT_EQ(b->target, restarted % b->path.count);
+    // It starts again from the point of its path nearest to it (at least
+    // 15 ft off), not from some point further on.
+    EXPECT_EQ(b->target, 0);
     EXPECT_EQ(b->last_advance, restarted);
     EXPECT_EQ(b->recovery, 3);
 }

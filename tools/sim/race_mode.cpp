@@ -16,6 +16,8 @@
 #include "race/demo.h"
 #include "race/race.h"
 #include "race/world.h"
+#include "bike/rider.h"
+#include "robot/auto_pilot.h"
 #include "robot/robot_race.h"
 #include "robot/robots.h"
 #include "robot/test_riders.h"
@@ -26,7 +28,7 @@ const char* const race_usage =
     "       kessrig-sim race  [--scripted N] [--robots N] [--laps L] [--minutes M] [--seed S]\n"
     "                         [--track NAME] [--slot K] [--cruise MPH] [--max-seconds T]\n"
     "                         [--date UNIX] [--erode N] [--record FILE] [--threads N]\n"
-    "                         [--skill novice|amateur|expert] [--learn]\n";
+    "                         [--skill novice|amateur|expert] [--learn] [--events]\n";
 
 namespace {
 
@@ -38,6 +40,8 @@ const char* const k_help =
     "  --robots N        robot riders on the track's racing lines (after the scripted ones)\n"
     "  --skill S         novice, amateur or expert: the robots' lines file (default novice)\n"
     "  --learn           save the racing lines the ride gathered into the lines file\n"
+    "  --events          print a line for every robot's crash, lost path, push and restart,\n"
+    "                    with where and how fast it was\n"
     "  --laps L          laps of the race, or the laps after the time limit (default 1)\n"
     "  --minutes M       time limit in minutes (default 0: laps only)\n"
     "  --seed S          the tick the world reset starts from, which seeds the robots' order\n"
@@ -74,6 +78,8 @@ struct race_options {
     long threads = 1;
     int skill = 0;
     bool learn = false;
+    bool events = false;
+    long trace = -1;
 };
 
 // 0 to go on, 1 after a message, 2 for --help.
@@ -85,6 +91,10 @@ int parse(int argc, char** argv, race_options* o)
             return 2;
         if (arg == "--learn") {
             o->learn = true;
+            continue;
+        }
+        if (arg == "--events") {
+            o->events = true;
             continue;
         }
         if (i + 1 >= argc)
@@ -140,6 +150,10 @@ int parse(int argc, char** argv, race_options* o)
                 o->skill = 2;
             else
                 return sim_fail("--skill: expected novice, amateur or expert, got '" + v + "'");
+        } else if (arg == "--trace") {
+            if (!sim_parse_long(value, 0, RACE_SLOTS, &o->trace))
+                return sim_fail("--trace: expected 0 to 160, got '" + std::string(value) + "'");
+            o->events = true;
         } else if (arg == "--record") {
             if (!*value)
                 return sim_fail("--record needs a file name");
@@ -161,6 +175,71 @@ int parse(int argc, char** argv, race_options* o)
         return sim_fail("--slot: " + std::to_string(riders) + " riders from slot " + std::to_string(o->first_slot) +
                     " do not fit into 160 slots");
     return 0;
+}
+
+// What each robot had counted after the last tick, to print what changed.
+struct event_watch {
+    const robot_state* robots = nullptr;
+    int trace = -1;
+    struct counts {
+        int crashes = 0, recoveries = 0, pushes = 0, restarts = 0;
+    } seen[RACE_SLOTS];
+};
+
+void print_events(void* context, const world* w)
+{
+    event_watch* e = static_cast<event_watch*>(context);
+    for (int slot = 0; slot < RACE_SLOTS; slot++) {
+        const bike* b = w->race.slots[slot].b;
+        if (!b || b->personality == 0 || e->robots->slots[slot].owner != b)
+            continue;
+        const robot_slot& r = e->robots->slots[slot];
+        event_watch::counts& c = e->seen[slot];
+        const char* kind = nullptr;
+        if (b->crash_count != c.crashes)
+            kind = "crash";
+        else if (r.restarts != c.restarts)
+            kind = "restart";
+        else if (r.pushes != c.pushes)
+            kind = "push";
+        else if (r.recoveries != c.recoveries)
+            kind = "lost";
+        c = {b->crash_count, r.recoveries, r.pushes, r.restarts};
+        if ((slot == e->trace || e->trace == RACE_SLOTS) && (w->race.tick & 15) == 0 && !kind && b->path.count > 0)
+            kind = "trace";
+        if (!kind)
+            continue;
+        const vec3 p = bike_frame_position(b);
+        const vec3 v = bike_frame_velocity(b);
+        const float speed = sqrtf(v.x * v.x + v.y * v.y + v.z * v.z);
+        if (b->path.count > 1) {
+            // Off the path: the signed distance from the segment through
+            // the point ahead (positive to the right), and its speed.
+            const float u = auto_pilot_path_position(b);
+            int i = (int)u;
+            i = i < 1 ? 1 : (i > b->path.count - 1 ? b->path.count - 1 : i);
+            const line_point& a = b->path.items[i - 1];
+            const line_point& n = b->path.items[i];
+            const float sx = n.x - a.x, sz = n.z - a.z;
+            const float len = sqrtf(sx * sx + sz * sz);
+            const float off = len > 0.001f ? ((p.x - a.x) * sz - (p.z - a.z) * sx) / len : 0.0f;
+            printf("event t=%.2f slot=%d %s u=%.2f off=%.1f path_speed=%.1f roll=%.2f recovery=%d crash_timer=%d "
+                   "gear=%d rpm=%.0f throttle=%.2f clutch=%.2f brake=%.2f steer=%.2f dab=%.2f\n",
+                   w->race.tick / (double)RACE_TICKS_PER_SECOND, slot, "where", u, -off, fabsf(n.speed),
+                   bike_roll(b), b->recovery, b->crash_timer, b->gear, b->engine_speed * 9.5493f, b->throttle, b->clutch,
+                   b->rear_brake, b->steer, b->sit_dab);
+        }
+        float tx = 0, tz = 0, ts = 0;
+        if (b->target < b->path.count) {
+            tx = b->path.items[b->target].x;
+            tz = b->path.items[b->target].z;
+            ts = b->path.items[b->target].speed;
+        }
+        printf("event t=%.2f slot=%d %s x=%.1f y=%.1f z=%.1f speed=%.1f gates=%d path=%d target=%d "
+               "target_x=%.1f target_z=%.1f target_speed=%.1f\n",
+               w->race.tick / (double)RACE_TICKS_PER_SECOND, slot, kind, p.x, p.y, p.z, speed, b->gate_progress,
+               b->path.count, b->target, tx, tz, ts);
+    }
 }
 
 int run_race(world* w, const robot_state* robots, test_riders& riders_of, const race_options& o)
@@ -201,7 +280,10 @@ int run_race(world* w, const robot_state* robots, test_riders& riders_of, const 
     const long limit = (long)(limit_seconds * RACE_TICKS_PER_SECOND);
     const auto started = std::chrono::steady_clock::now();
     robot_race_result result;
-    robot_race_ride(w, limit, &result);
+    std::unique_ptr<event_watch> watch(new event_watch());
+    watch->robots = robots;
+    watch->trace = (int)o.trace;
+    robot_race_ride(w, limit, &result, o.events ? print_events : nullptr, watch.get());
     const long ticks = result.ticks;
     const int broken = result.broken_slot;
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
