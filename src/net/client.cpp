@@ -418,6 +418,13 @@ void handle_start(net_session* s, const net_environment& env, const uint8_t* dat
     }
 }
 
+// The round trip of an echoed tick. A hostile or garbled echo must not
+// overflow the subtraction; the wrapped difference is as wrong as the echo.
+int32_t ping_from_echo(int tick, int32_t echo)
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(tick) - static_cast<uint32_t>(echo));
+}
+
 void handle_clock(net_session* s, const net_environment& env, const uint8_t* data, int length, uint8_t type)
 {
     net_clock c;
@@ -428,7 +435,7 @@ void handle_clock(net_session* s, const net_environment& env, const uint8_t* dat
     for (int i = 0; i < c.records_read; i++) {
         const net_state_record& rec = c.records[i];
         if (c.echo != 0 && s->player_slot < NET_SLOTS)
-            s->slots[s->player_slot].ping_ticks = tick - c.echo;
+            s->slots[s->player_slot].ping_ticks = ping_from_echo(tick, c.echo);
         const int slot = rec.slot;
         if (slot >= NET_SLOTS || !w || !race_slot_recorded(w, slot) || !has_bike(w, slot))
             continue;
@@ -445,7 +452,7 @@ void handle_clock(net_session* s, const net_environment& env, const uint8_t* dat
         return;
     }
     if (type == net_s_clock && c.echo != 0 && s->player_slot < NET_SLOTS)
-        s->slots[s->player_slot].ping_ticks = tick - c.echo;
+        s->slots[s->player_slot].ping_ticks = ping_from_echo(tick, c.echo);
     if (s->server_tick == 0 && w)
         w->race.tick = c.server_tick;
     if (c.server_tick > s->server_tick) {
@@ -846,7 +853,8 @@ bool net_ping(const net_session* s, int tick, int* ping_ms, int* offset_ms)
 {
     if (s->player_slot >= NET_SLOTS)
         return false;
-    *ping_ms = s->slots[s->player_slot].ping_ticks * 1000 / RACE_TICKS_PER_SECOND;
+    *ping_ms = static_cast<int>(static_cast<long long>(s->slots[s->player_slot].ping_ticks) * 1000 /
+                                RACE_TICKS_PER_SECOND);
     *offset_ms = static_cast<int>((static_cast<long long>(s->server_tick_estimate) - tick) * 1000 /
                                   RACE_TICKS_PER_SECOND);
     return true;
