@@ -103,7 +103,9 @@ void net_sendfile_command(net_session* s, const char* args)
         add_message("Can't open file");
         return;
     }
-    snprintf(in.send_final_text, sizeof in.send_final_text, "namefile %s", name);
+    // The length was checked above: "namefile " and the name fit.
+    memcpy(in.send_final_text, "namefile ", 9);
+    memcpy(in.send_final_text + 9, name, static_cast<size_t>(n) + 1);
     if (!net_send_reliable(s, net_r_text, "sendfile", 8)) {
         close_upload(in);
         return;
