@@ -4,6 +4,9 @@
 // zoom (1) shows 768 ft of the default track's 1536, one foot per pixel.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <csignal>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -302,6 +305,34 @@ TEST_F(default_track, ASaveIntoAFolderThatCannotBeWrittenFailsAndKeepsThePreviou
     const std::vector<std::string> after = saved_bytes(saved);
     for (size_t i = 0; i < before.size(); i++)
         EXPECT_TRUE(before[i] == after[i]) << k_saved_files[i];
+}
+
+// A full disk, as root sees it too: a file size limit makes every write past
+// it fail, as a disk without room does.
+TEST_F(default_track, ASaveOntoAFullDiskFailsAndKeepsThePreviousFiles)
+{
+    stroke(e, cx, cy, 1);
+    type(e, 's');
+    ASSERT_STREQ(e->status, "Saved!");
+    const std::vector<std::string> before = saved_bytes(saved);
+    stroke(e, cx + 100, cy, 1);
+    rlimit old_limit;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
+    rlimit full = old_limit;
+    full.rlim_cur = 2048;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+    type(e, 's');
+    setrlimit(RLIMIT_FSIZE, &old_limit);
+    signal(SIGXFSZ, old_handler);
+    EXPECT_EQ(std::string(e->status).find("Not saved"), 0u) << e->status;
+    EXPECT_NE(tt.heightfield.changed_marker & 2, 0);
+    const std::vector<std::string> after = saved_bytes(saved);
+    for (size_t i = 0; i < before.size(); i++)
+        EXPECT_TRUE(before[i] == after[i]) << k_saved_files[i];
+    // Room again: the same edit saves.
+    type(e, 's');
+    EXPECT_STREQ(e->status, "Saved!");
 }
 
 // Small flat tracks of the test's own.
