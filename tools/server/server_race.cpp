@@ -714,7 +714,10 @@ void race_on_erosion(server* s, peer* p, const uint8_t* body, int length)
 {
     if (length < 4 || !member(s, *p))
         return;
-    if (net_get_u32(body) != p->race_id || !s->race.racers[p->slot].used)
+    // Once the result is out nothing more is dug: every player stops
+    // receiving ruts at the same point of the stream, so their terrains end
+    // alike however long each one stays after the finish.
+    if (net_get_u32(body) != p->race_id || !s->race.racers[p->slot].used || s->race.ended)
         return;
     const uint8_t* data = body + 4;
     const int data_length = length - 4;
