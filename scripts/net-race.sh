@@ -81,7 +81,7 @@ client() {  # name, then extra options
     local name=$1
     shift
     mkdir -p "$work/$name"
-    XDG_DATA_HOME="$work/$name" KZ_HOME="$bin" "$bin/kessrig-sim" client --connect "127.0.0.1:$port" \
+    XDG_DATA_HOME="$work/$name" KZ_HOME="$bin" VORN_LOGFILE="$work/$name.log" "$bin/kessrig-sim" client --connect "127.0.0.1:$port" \
         --name "$name" --timeout 60 --max-seconds "$max" "${fake[@]}" "$@" >"$work/$name.out" 2>"$work/$name.err" &
     pids+=("$!")
 }
@@ -143,7 +143,7 @@ done
 distinct=$(printf '%s\n' "${hashes[@]}" | sort -u | wc -l)
 [ "$distinct" = 1 ] || fail "the terrains differ: ${hashes[*]}"
 [ -n "${hashes[0]:-}" ] || fail "no terrain hash"
-grep -h 'State packet too small' "$work"/*.err && fail "a states datagram was cut"
+grep -h 'State packet too small' "$work"/*.log && fail "a states datagram was cut"
 
 late_fig=
 if [ "$late" = 1 ]; then
