@@ -667,6 +667,44 @@ TEST_F(RaceServer, PasswordFullServerAndDisconnects)
     EXPECT_NE(last_of(c.take(), net_s_accept), nullptr);
 }
 
+// A player who came after the gate drop watches from the warm-up, saying
+// nothing; when the next race asks it back it must get the time to answer.
+TEST_F(RaceServer, AWarmUpWatcherSilentForLongIsAskedIntoTheNextRaceNotDropped)
+{
+    o.timeout = 5;
+    o.countdown = 2;
+    o.result_pause = 1;
+    start();
+    int spot = -1;
+    raw_client& rider = racer("Rider", &spot);
+    ASSERT_LT(spot, 40);
+    for (int i = 0; i < 4 * 128; i++)
+        step();
+    ASSERT_GT(view().race_tick, view().start_tick);
+    raw_client& late = racer("Late", &spot);
+    EXPECT_EQ(spot, (int)NET_SLOTS) << "a joiner after the drop rides the warm-up";
+    // The rider rides on (and talks); the watcher says nothing for longer
+    // than the timeout.
+    for (int second = 0; second < 8; second++) {
+        rider.own_state(view().race_tick, view().race_tick);
+        step(1.0);
+    }
+    ASSERT_TRUE(view().slots[late.slot].used);
+    late.take();
+    // The rider leaves: the race ends, and after the pause the next one
+    // asks the watcher in.
+    rider.simple(net_c_disconnect, 0);
+    bool asked = false;
+    for (int i = 0; i < 40 && !asked; i++) {
+        step(0.1);
+        asked = last_of(late.inbox, net_s_restart) != nullptr;
+        ASSERT_TRUE(view().slots[late.slot].used) << "dropped after " << i << " steps";
+    }
+    ASSERT_TRUE(asked);
+    EXPECT_LT(rejoin(late), 40);
+    EXPECT_TRUE(view().slots[late.slot].used);
+}
+
 // Everything a hostile peer can throw at the server, as a stranger and then
 // as an admitted player that never plays by the rules, while a good player
 // joins, rides the countdown and the race, and keeps its clock throughout.

@@ -189,9 +189,11 @@ void check_timeouts(server* s)
         if (!p.used)
             continue;
         // A player riding the warm-up beside a race sends nothing by
-        // design; its silence is judged once the next race asks it back.
-        const bool silent_by_design = p.stage == stage_ready && s->race.active &&
-                                      p.race_serial == s->race.serial && !s->race.racers[p.slot].used;
+        // design; its silence is judged once the next race asks it back
+        // (the asking, in this step's race timers, restarts its clock).
+        const bool silent_by_design =
+            p.stage == stage_ready && s->race.active &&
+            (p.race_serial != s->race.serial || !s->race.racers[p.slot].used);
         if (!silent_by_design && s->now - p.last_heard > s->o.timeout)
             server_drop_peer(&*s, &p, "timed out", true);
     }
