@@ -129,7 +129,7 @@ for n in "${names[@]}"; do
     hash=$(field "$out" terrain_hash)
     settled=$(field "$out" settled)
     echo "client $n slot=$(own_slot "$out") finished=$fin laps=$(field "$out" laps) riders=$riders" \
-        "ranking=$ranking results=$(field "$out" results) terrain=$hash settled=$settled" \
+        "ranking=$ranking results=$(field "$out" results) terrain=$hash settled=$settled dug=$(field "$out" dug_samples)" \
         "stalls=$(field "$out" stalls) worst_lag_ms=$(field "$out" worst_lag_ms)"
     [ "$fin" = yes ] || fail "$n did not finish: $(tail -n 3 "$work/$n.err" | tr '\n' ' ')"
     # The late joiner's rider is in the lineup of the race it watched, not
@@ -138,6 +138,8 @@ for n in "${names[@]}"; do
     [ "$ranking" = "$first_order" ] || fail "$n ranks $ranking, the server $first_order"
     [ "$(field "$out" results)" = final ] || fail "$n never saw the final results"
     [ "$settled" = yes ] || fail "$n: its terrain did not settle"
+    dug=$(field "$out" dug_samples)
+    [ "${dug:-0}" -gt 0 ] || fail "$n: no ruts were dug (is the server's erosion off?)"
     hashes+=("$hash")
 done
 distinct=$(printf '%s\n' "${hashes[@]}" | sort -u | wc -l)

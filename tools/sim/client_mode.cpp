@@ -189,6 +189,18 @@ int riders_known(const net_session* s)
     return n;
 }
 
+// Terrain samples the ruts moved from where the track's load put them.
+int dug_samples(const world* w)
+{
+    const heightfield& hf = w->track.heightfield;
+    if (!w->track.loaded || !hf.heights || !hf.loaded_heights)
+        return 0;
+    int n = 0;
+    for (long i = 0; i < (long)hf.sample_count * hf.sample_count; i++)
+        n += hf.heights[i] != hf.loaded_heights[i] ? 1 : 0;
+    return n;
+}
+
 // After the result the ruts still on their way (the server's last erosion
 // records, and points the queue holds back near a rider) are let in until
 // the terrain has stayed the same, with nothing queued, for this long.
@@ -364,7 +376,8 @@ int run_client(const client_options& o)
     if (have_snap)
         print_snapshot(w, snap);
     if (have_hash)
-        printf("terrain_hash=%016llx settled=%s\n", (unsigned long long)terrain_hash, terrain_settled ? "yes" : "no");
+        printf("terrain_hash=%016llx settled=%s dug_samples=%d\n", (unsigned long long)terrain_hash,
+               terrain_settled ? "yes" : "no", dug_samples(w));
     printf("realtime stalls=%d worst_lag_ms=%.0f\n", stalls, worst_lag * 1000);
     if (s->socket >= 0)
         net_disconnect_now(s, w);
