@@ -247,7 +247,8 @@ int run_client(const client_options& o)
     double settle_from = -1, next_hash_time = 0, hash_stable_since = 0;
     uint64_t terrain_hash = 0;
     bool terrain_settled = false, have_hash = false;
-    // --lite: the most riders heard at once, and whether the session lasted.
+    // The most riders heard at once, and whether the session lasted to
+    // --max-seconds (what a --lite client is for).
     int most_heard = 0, known_then = 0;
     bool lasted = false;
     for (;;) {
@@ -264,7 +265,7 @@ int run_client(const client_options& o)
             stalls++;
         }
         if (now - began > o.max_seconds) {
-            lasted = o.lite;
+            lasted = true;
             why = "gave up after " + std::to_string((int)o.max_seconds) + " s";
             break;
         }
@@ -382,9 +383,9 @@ int run_client(const client_options& o)
     if (s->socket >= 0)
         net_disconnect_now(s, w);
     bool ok;
+    printf("heard=%d of=%d lasted=%s\n", most_heard, known_then, lasted ? "yes" : "no");
     if (o.lite) {
         ok = lasted && most_heard > 0 && most_heard == known_then;
-        printf("heard=%d of=%d lasted=%s\n", most_heard, known_then, lasted ? "yes" : "no");
         if (!ok)
             fprintf(stderr, "kessrig-sim: lite client %s (%s)\n", lasted ? "missed riders" : "did not last", why.c_str());
     } else {
