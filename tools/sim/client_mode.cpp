@@ -45,11 +45,13 @@ const char* const k_help =
     "                    in full (clock, states both ways, the reliable channel), for\n"
     "                    many clients on one machine; leaves after --max-seconds\n"
     "  --verbose         a line on where the session and the bike stand every 5 seconds\n"
-    "A line \"race id=I race_slot=S riders=A,B,..\" as each race starts (the slots whose\n"
-    "riders this client was told of, its own included), then the ranking and\n"
-    "\"terrain_hash=H\" once the ruts have stopped coming after the result. The last\n"
-    "line is \"finished=yes|no laps=L\"; the exit status is 0 when the bike finished\n"
-    "its race (with --lite: when the session lasted and heard every rider).\n";
+    "A line \"race id=I slot=P race_slot=S riders=A,B,..\" as each race starts (the\n"
+    "slots whose riders this client was told of, its own included), then the ranking,\n"
+    "\"terrain_hash=H settled=yes|no dug_samples=D\" once the ruts have stopped coming\n"
+    "after the result, \"realtime stalls=N worst_lag_ms=L\" and \"heard=N of=M\n"
+    "lasted=yes|no\" (the most other riders whose states came at once). The last line\n"
+    "is \"finished=yes|no laps=L\"; the exit status is 0 when the bike finished its\n"
+    "race (with --lite: when the session lasted and heard every rider).\n";
 
 struct client_options {
     std::string server;
