@@ -387,6 +387,9 @@ void handle_start(net_session* s, const net_environment& env, const uint8_t* dat
         s->slots[s->player_slot].known = true;
     }
     s->race_slot = r.slot >= 0 && r.slot < NET_SLOTS ? r.slot : NET_SLOTS;
+    // Ruts dug in the previous race go with a fresh copy of the track: a
+    // player who joins now loads it untouched, and every terrain must agree.
+    const bool dug = s->erosion_rate > 0;
     s->erosion_rate = -1;
     s->state = net_waiting_start;
     s->last_send_time = 0;
@@ -400,6 +403,7 @@ void handle_start(net_session* s, const net_environment& env, const uint8_t* dat
     copy_text(n.track, sizeof n.track, s->track);
     n.off_course_bias = s->off_course_bias;
     n.off_course_scale = s->off_course_scale;
+    n.reload_track = n.reload_track || dug;
     for (int& u : n.update_tick)
         u = -1;
     for (int slot = 0; slot < NET_SLOTS; slot++) {

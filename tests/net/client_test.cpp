@@ -491,6 +491,55 @@ TEST_F(NetClient, ReliableChannelGateTablesErosionCommandsAndLeaving)
     EXPECT_EQ(tw->erosion->outlet.send, nullptr);
 }
 
+// The ruts of one race must not outlive it: a player who joins later loads
+// the track untouched, so everybody's next race starts from that ground,
+// however many races were dug before.
+TEST_F(NetClient, EveryRaceAfterADugOneStartsOnAFreshTrack)
+{
+    ASSERT_NO_FATAL_FAILURE(join());
+    ASSERT_NO_FATAL_FAILURE(start_race());
+    const uint64_t fresh = world_terrain_hash(tw);
+    uint32_t id = race;
+    uint32_t sequence = 0;
+    uint8_t buf[NET_DATAGRAM_MAX];
+    for (int round = 0; round < 3; round++) {
+        net_clock c;
+        c.race_id = id;
+        c.server_tick = 2000;
+        server.send(buf, net_write_clock(buf, net_s_clock, c));
+        tick();
+        ASSERT_EQ(s->state, net_running);
+        server.text(sequence++, ("erode " + std::to_string(id) + " 1024").c_str());
+        tick();
+        ASSERT_EQ(tw->race.erosion_amount, 1024);
+        // What the race's erosion did to the ground.
+        heightfield& hf = tw->track.heightfield;
+        hf.heights[hf.sample_count * (hf.sample_count / 2) + hf.sample_count / 2] -= 0.25f;
+        ASSERT_NE(world_terrain_hash(tw), fresh);
+
+        server.send(buf, net_write_server_value(buf, net_s_restart, ++id));
+        tick();
+        ASSERT_EQ(s->state, net_restarting);
+        net_track_info ti;
+        ti.race_id = id;
+        ti.laps = 2;
+        ti.start_tick = 1280;
+        memcpy(ti.hash, digest, sizeof digest);
+        strcpy(ti.track, "Rabbit Hill");
+        server.send(buf, net_write_track_info(buf, ti));
+        tick();
+        ASSERT_EQ(s->state, net_acknowledging_track);
+        net_rider_info start;
+        start.race_id = id;
+        start.slot = 3;
+        strcpy(start.text, "rm250|||||\n42\nTester");
+        server.send(buf, net_write_rider_info(buf, net_s_start, start));
+        tick();
+        ASSERT_EQ(s->state, net_waiting_start);
+        EXPECT_EQ(world_terrain_hash(tw), fresh) << "race " << round + 2 << " starts on the ruts of the one before";
+    }
+}
+
 TEST_F(NetClient, UnknownTrackRedirectAndOutgoingQueueBound)
 {
     ASSERT_NO_FATAL_FAILURE(join());

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "net/protocol.h"
 #include "race/race.h"
 #include "server.h"
+#include "server_internal.h"
 #include "test_support.h"
 #include "track/track.h"
 
@@ -663,6 +665,257 @@ TEST_F(RaceServer, PasswordFullServerAndDisconnects)
     c.contact();
     step();
     EXPECT_NE(last_of(c.take(), net_s_accept), nullptr);
+}
+
+// A player who came after the gate drop watches from the warm-up, saying
+// nothing; when the next race asks it back it must get the time to answer.
+TEST_F(RaceServer, AWarmUpWatcherSilentForLongIsAskedIntoTheNextRaceNotDropped)
+{
+    o.timeout = 5;
+    o.countdown = 2;
+    o.result_pause = 1;
+    start();
+    int spot = -1;
+    raw_client& rider = racer("Rider", &spot);
+    ASSERT_LT(spot, 40);
+    for (int i = 0; i < 4 * 128; i++)
+        step();
+    ASSERT_GT(view().race_tick, view().start_tick);
+    raw_client& late = racer("Late", &spot);
+    EXPECT_EQ(spot, (int)NET_SLOTS) << "a joiner after the drop rides the warm-up";
+    // The rider rides on (and talks); the watcher says nothing for longer
+    // than the timeout.
+    for (int second = 0; second < 8; second++) {
+        rider.own_state(view().race_tick, view().race_tick);
+        step(1.0);
+    }
+    ASSERT_TRUE(view().slots[late.slot].used);
+    late.take();
+    // The rider leaves: the race ends, and after the pause the next one
+    // asks the watcher in.
+    rider.simple(net_c_disconnect, 0);
+    bool asked = false;
+    for (int i = 0; i < 40 && !asked; i++) {
+        step(0.1);
+        asked = last_of(late.inbox, net_s_restart) != nullptr;
+        ASSERT_TRUE(view().slots[late.slot].used) << "dropped after " << i << " steps";
+    }
+    ASSERT_TRUE(asked);
+    EXPECT_LT(rejoin(late), 40);
+    EXPECT_TRUE(view().slots[late.slot].used);
+}
+
+// Everything a hostile peer can throw at the server, as a stranger and then
+// as an admitted player that never plays by the rules, while a good player
+// joins, rides the countdown and the race, and keeps its clock throughout.
+TEST_F(RaceServer, AHostilePeerNeitherCrashesTheServerNorGrowsItNorStarvesTheGoodPlayer)
+{
+    o.countdown = 6;
+    start();
+    int spot = -1;
+    raw_client& good = racer("Good", &spot);
+    ASSERT_LT(spot, 40);
+    raw_client& bad = add_client();
+    net_address bad_address;
+    ASSERT_TRUE(net_resolve(&bad_address, ("127.0.0.1:" + std::to_string(net_local_port(bad.sock))).c_str(),
+                            NET_DEFAULT_PORT));
+
+    int32_t good_tick = 0;   // the newest server tick the good player was told
+    int good_clocks = 0;     // clocks and states it got since the last look
+    int sent = 0, steps = 0;
+    // The good player answers what it gets as a client does, and sends its
+    // state now and then; the server runs at its own pace (under the
+    // per-peer flood limit for the hostile one).
+    auto serve = [&]() {
+        if (++steps % 4 == 0)
+            good.own_state(good_tick, good_tick);
+        step(0.05);
+        std::vector<datagram> got = good.take();
+        if (last_of(got, net_s_restart)) {
+            good.inbox = got;
+            ASSERT_GE(rejoin(good), 0);
+            good_tick = 0;  // a race set up again may run a clock of its own
+            got = good.take();
+        }
+        for (const datagram& d : got) {
+            net_clock k;
+            if ((d.type() == net_s_clock || d.type() == net_s_states) &&
+                net_read_clock(d.data(), d.size(), d.type(), &k) && k.race_id == good.race_id) {
+                EXPECT_GE(k.server_tick, good_tick);
+                good_tick = k.server_tick;
+                good_clocks++;
+            }
+        }
+        bad.take();
+        // Nothing a peer sends may make the server hold more than its bounds.
+        EXPECT_LE(view().peers, 2);
+        for (const peer& p : s->peers)
+            if (p.used) {
+                EXPECT_LE((int)p.out.size(), (int)SERVER_OUT_QUEUE_MAX);
+                EXPECT_LE((int)p.held.size(), (int)SERVER_HELD_MAX);
+                for (const reliable_held& h : p.held)
+                    EXPECT_LE((int)h.body.size(), NET_DATAGRAM_MAX);
+            }
+        ASSERT_TRUE(view().slots[good.slot].used) << "the good player was dropped";
+    };
+    auto send = [&](const uint8_t* bytes, int length) {
+        if (length == 0)
+            server_handle_datagram(s, bytes, 0, bad_address, now);  // a socket carries none
+        else
+            ASSERT_EQ(net_send(bad.sock, bytes, length, bad.server), length);
+        if (++sent % 15 == 0)
+            serve();
+    };
+    auto every_prefix = [&](const uint8_t* bytes, int length) {
+        for (int n = 0; n <= length; n++)
+            send(bytes, n);
+    };
+    // Every client datagram in full, headed as given.
+    // (A contact from an admitted address starts its session over, so
+    // only the stranger sends contacts.)
+    auto sweep = [&](const net_client_head& h, uint32_t race_id) {
+        uint8_t b[NET_DATAGRAM_MAX + 1];
+        if (bad.slot == NET_SLOTS) {
+            net_contact c;
+            c.nonce = 77;
+            every_prefix(b, net_write_contact(b, c));
+        }
+        net_client_info ci;
+        ci.head = h;
+        ci.head.type = net_c_client_info;
+        snprintf(ci.text, sizeof ci.text, "rm250|a|b|c|d\n66\nBad");
+        every_prefix(b, net_write_client_info(b, ci));
+        for (uint8_t type : {net_c_track_ack, net_c_rider_ack, net_c_ready, net_c_restart_request,
+                             net_c_restart_ack, net_c_disconnect}) {
+            if (type == net_c_disconnect && h.slot == bad.slot && h.token == bad.token)
+                continue;  // its own disconnect is honoured; sent last
+            net_client_simple cs;
+            cs.head = h;
+            cs.head.type = type;
+            cs.value = type == net_c_restart_request ? 1 : race_id;
+            cs.last_rider = NET_SLOTS - 1;
+            every_prefix(b, net_write_client_simple(b, cs));
+        }
+        net_own_state st;
+        st.head = h;
+        st.head.type = net_c_own_state;
+        st.race_id = race_id;
+        st.server_tick = good_tick;
+        st.tick = good_tick;
+        every_prefix(b, net_write_own_state(b, st));
+        static net_reliable r;
+        r.head = h;
+        r.head.type = net_c_reliable;
+        r.sequence = 0;
+        r.type = net_r_gate_times;
+        r.body_length = net_write_gate_time(r.body, race_id, 3, good_tick);
+        every_prefix(b, net_write_client_reliable(b, r));
+        every_prefix(b, net_write_client_ack(b, h, 12345));
+    };
+
+    // A stranger: datagrams of every type under the good player's slot with
+    // a wrong token, under no slot at all, junk types, and oversized ones.
+    net_client_head forged;
+    forged.slot = good.slot;
+    forged.token = good.token ^ 0x5a5a5a5au;
+    sweep(forged, good.race_id);
+    net_client_head nobody;
+    nobody.slot = 0xffffffffu;
+    nobody.token = 0;
+    sweep(nobody, 0);
+    std::mt19937 random(17);
+    for (int type : {1, 2, 4, 6, 8, 10, 12, 16, 19, 20, 25, 99, 128, 255}) {
+        uint8_t junk[64];
+        junk[0] = (uint8_t)type;
+        for (int i = 1; i < 64; i++)
+            junk[i] = (uint8_t)random();
+        every_prefix(junk, 64);
+    }
+    for (int length : {NET_DATAGRAM_MAX + 1, 1500, 1501, 9000, 65000}) {
+        std::vector<uint8_t> big((size_t)length);
+        for (uint8_t& x : big)
+            x = (uint8_t)random();
+        for (uint8_t type : {0, 3, 11, 17}) {
+            big[0] = type;
+            send(big.data(), length);
+        }
+    }
+    EXPECT_GT(good_clocks, 0);
+
+    // Admitted, it sends everything out of turn: the handshake's answers
+    // before its information, then a game of its own.
+    bad.contact();
+    for (int i = 0; i < 4 && bad.slot == NET_SLOTS; i++) {
+        step(0.05);
+        if (auto a = last_of(bad.inbox, net_s_accept)) {
+            net_accept acc;
+            ASSERT_TRUE(net_read_accept(a->data(), a->size(), &acc));
+            bad.slot = acc.slot;
+            bad.token = acc.token;
+        }
+    }
+    ASSERT_LT(bad.slot, (uint32_t)NET_SLOTS);
+    good_clocks = 0;
+    sweep(bad.head(0), good.race_id);
+    bad.info("Bad");
+    serve();
+    sweep(bad.head(0), good.race_id);
+    sweep(bad.head(0), 0xfffffff0u);
+    // Reliable messages from far ahead, one at the end of the sequence
+    // space, repeats, and every type with a body of junk.
+    for (uint32_t sequence : {0xffffffffu, 0x80000000u, 1000000u})
+        for (int repeat = 0; repeat < 3; repeat++) {
+            bad.next_out = sequence;
+            bad.text("far ahead");
+            if (++sent % 15 == 0)
+                serve();
+        }
+    for (uint32_t k = 1; k <= 3 * SERVER_HELD_MAX; k++) {
+        static net_reliable r;
+        r.head = bad.head(net_c_reliable);
+        r.sequence = k;
+        r.type = (uint8_t)(k % 2 ? net_r_erosion : net_r_gate_times);
+        r.body_length = NET_RELIABLE_BODY_MAX;
+        for (int i = 0; i < r.body_length; i++)
+            r.body[i] = (uint8_t)random();
+        uint8_t b[NET_DATAGRAM_MAX];
+        send(b, net_write_client_reliable(b, r));
+    }
+    for (uint8_t type = 0; type < 40; type++) {
+        static net_reliable r;
+        r.head = bad.head(net_c_reliable);
+        r.sequence = 0;
+        r.type = type;
+        r.body_length = (int)(random() % NET_RELIABLE_BODY_MAX);
+        for (int i = 0; i < r.body_length; i++)
+            r.body[i] = (uint8_t)random();
+        uint8_t b[NET_DATAGRAM_MAX];
+        send(b, net_write_client_reliable(b, r));
+    }
+    for (int i = 0; i < 200; i++) {
+        uint8_t b[16];
+        send(b, net_write_client_ack(b, bad.head(net_c_ack), (uint32_t)random()));
+    }
+    EXPECT_GT(good_clocks, 0);
+
+    // The good player rides on past the gate drop with its clock running.
+    const int32_t tick_before = good_tick;
+    good_clocks = 0;
+    for (int i = 0; i < 60; i++)
+        serve();
+    EXPECT_TRUE(view().racing);
+    EXPECT_GT(good_tick, view().start_tick) << "the good player never reached the race";
+    EXPECT_GT(good_tick, tick_before + 2 * 128) << "the good player's clock stopped";
+    EXPECT_GT(good_clocks, 40);
+    EXPECT_EQ(view().slots[good.slot].stage, (int)stage_ready);
+    // The hostile datagrams did reach the server (all but the oversized
+    // ones, which the receive drops, and the empty ones fed directly).
+    EXPECT_GE(server_get_counters(s).datagrams_in, (long)sent * 9 / 10);
+    // The hostile one leaves; its slot is free again and the good one stays.
+    bad.simple(net_c_disconnect, 0);
+    serve();
+    EXPECT_FALSE(view().slots[bad.slot].used);
+    EXPECT_TRUE(view().slots[good.slot].used);
 }
 
 int run(const std::string& command)

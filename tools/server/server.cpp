@@ -189,12 +189,41 @@ void check_timeouts(server* s)
         if (!p.used)
             continue;
         // A player riding the warm-up beside a race sends nothing by
-        // design; its silence is judged once the next race asks it back.
-        const bool silent_by_design = p.stage == stage_ready && s->race.active &&
-                                      p.race_serial == s->race.serial && !s->race.racers[p.slot].used;
+        // design; its silence is judged once the next race asks it back
+        // (the asking, in this step's race timers, restarts its clock).
+        const bool silent_by_design =
+            p.stage == stage_ready && s->race.active &&
+            (p.race_serial != s->race.serial || !s->race.racers[p.slot].used);
         if (!silent_by_design && s->now - p.last_heard > s->o.timeout)
             server_drop_peer(&*s, &p, "timed out", true);
     }
+}
+
+// A "stats" line every --stats seconds: the players, the traffic since
+// the previous line per second, and the totals (datagrams in and out).
+void log_stats(server* s)
+{
+    if (s->o.stats <= 0)
+        return;
+    if (s->next_stats <= 0) {
+        s->next_stats = s->now + s->o.stats;
+        s->stats_last_time = s->now;
+        s->stats_last = s->counters;
+        return;
+    }
+    if (s->now < s->next_stats)
+        return;
+    const double span = s->now - s->stats_last_time;
+    const server_counters& c = s->counters;
+    const server_counters& l = s->stats_last;
+    server_log("stats peers=%d in_per_s=%.0f out_per_s=%.0f in_bytes_per_s=%.0f out_bytes_per_s=%.0f "
+               "in=%ld out=%ld ignored=%ld",
+               server_peer_count(s), (c.datagrams_in - l.datagrams_in) / span,
+               (c.datagrams_out - l.datagrams_out) / span, (c.bytes_in - l.bytes_in) / span,
+               (c.bytes_out - l.bytes_out) / span, c.datagrams_in, c.datagrams_out, c.ignored_in);
+    s->stats_last = c;
+    s->stats_last_time = s->now;
+    s->next_stats = s->now + s->o.stats;
 }
 
 }  // namespace
@@ -218,8 +247,11 @@ void server_log(const char* format, ...)
 
 void server_send(server* s, const net_address& to, const uint8_t* bytes, int length)
 {
-    if (length > 0 && length <= NET_DATAGRAM_MAX && s->sender.send)
+    if (length > 0 && length <= NET_DATAGRAM_MAX && s->sender.send) {
+        s->counters.datagrams_out++;
+        s->counters.bytes_out += length;
         s->sender.send(s->sender.context, bytes, length, to);
+    }
 }
 
 void server_send_to(server* s, peer* p, const uint8_t* bytes, int length)
@@ -309,8 +341,12 @@ void server_handle_datagram(server* s, const uint8_t* data, int length, const ne
 {
     if (now > s->now)
         s->now = now;
-    if (length < 1 || length > NET_DATAGRAM_MAX || banned(s, from))
+    s->counters.datagrams_in++;
+    s->counters.bytes_in += length > 0 ? length : 0;
+    if (length < 1 || length > NET_DATAGRAM_MAX || banned(s, from)) {
+        s->counters.ignored_in++;
         return;
+    }
     const uint8_t type = data[0];
     net_client_head head;
     peer* p = nullptr;
@@ -323,8 +359,10 @@ void server_handle_datagram(server* s, const uint8_t* data, int length, const ne
             s->unknown_window = s->now;
             s->unknown_count = 0;
         }
-        if (++s->unknown_count > SERVER_UNKNOWN_PER_SECOND)
+        if (++s->unknown_count > SERVER_UNKNOWN_PER_SECOND) {
+            s->counters.ignored_in++;
             return;
+        }
         if (type == net_c_contact) {
             handle_contact(s, data, length, from);
         } else if (type == net_c_disconnect) {
@@ -416,6 +454,12 @@ void server_step(server* s, double now)
     for (peer& p : s->peers)
         if (p.used)
             reliable_pump(s, &p);
+    log_stats(s);
+}
+
+server_counters server_get_counters(const server* s)
+{
+    return s->counters;
 }
 
 bool server_done(const server* s)

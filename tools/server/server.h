@@ -48,6 +48,7 @@ struct server_options {
     int races = 0;                    // stop after this many races (0: never)
     std::string data_dir;             // the game data directory; empty: the default
     bool quiet = false;               // no log lines (the fuzz target)
+    double stats = 0;                 // seconds between "stats" log lines; 0: none
 };
 
 // Parses the command line (argv[0] is the program). Returns 0 to run, 1
@@ -94,6 +95,14 @@ void server_shutdown(server* s);
 // Forgets every peer and the race (the track stays loaded) and seeds the
 // session tokens, so that the fuzz target starts every input alike.
 void server_reset(server* s, uint32_t token_seed);
+
+// Traffic since the server started (the "stats" line and tests).
+struct server_counters {
+    long datagrams_in = 0, bytes_in = 0;
+    long datagrams_out = 0, bytes_out = 0;
+    long ignored_in = 0;             // datagrams that were not for us or came out of turn
+};
+server_counters server_get_counters(const server* s);
 
 // What tests read: the peers and the race as they stand.
 struct server_peer_view {

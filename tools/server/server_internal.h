@@ -162,6 +162,10 @@ struct server {
     double unknown_window = 0;
     int unknown_count = 0;
     double now = 0;
+    server_counters counters;
+    double next_stats = 0;         // when the next "stats" line is due
+    server_counters stats_last;    // the counters at the previous line
+    double stats_last_time = 0;
 };
 
 // ---- server.cpp: peers and datagrams --------------------------------------------

@@ -38,6 +38,8 @@ const char* const k_usage =
     "                       (default 60)\n"
     "  --result-pause S     seconds between a result and the next race (default 5)\n"
     "  --races N            stop after N races (default 0: never)\n"
+    "  --stats S            log a \"stats\" line (players, datagrams and bytes per second)\n"
+    "                       every S seconds (default 0: none)\n"
     "  --data DIR           the game data directory (default: KZ_HOME, else beside the\n"
     "                       program)\n"
     "  --help               this text\n"
@@ -104,7 +106,7 @@ int server_parse_options(int argc, char** argv, server_options* o)
                                                 "--countdown", "--max-players", "--state-rate", "--upload-dir",
                                                 "--upload-limit", "--erode", "--off-course-bias",
                                                 "--off-course-scale", "--knockout", "--timeout", "--finish-wait",
-                                                "--result-pause", "--races", "--data"};
+                                                "--result-pause", "--races", "--data", "--stats"};
             for (const char* k : known)
                 if (arg == k)
                     return fail("option " + arg + " needs a value");
@@ -200,6 +202,9 @@ int server_parse_options(int argc, char** argv, server_options* o)
             if (!parse_long(value, 0, 1000000, &n))
                 return fail("--races: expected 0 to 1000000, got '" + std::string(value) + "'");
             o->races = (int)n;
+        } else if (arg == "--stats") {
+            if (!parse_double(value, 0, 3600, &o->stats))
+                return fail("--stats: expected 0 to 3600 seconds, got '" + std::string(value) + "'");
         } else if (arg == "--data") {
             if (!*value)
                 return fail("--data needs a directory");

@@ -158,6 +158,11 @@ void send_restart(server* s, peer* p)
     p->race_id = s->next_race_id++;
     p->stage = stage_restarting;
     p->last_restart_send = s->now;
+    // A player that watched the last race from the warm-up said nothing
+    // all along, rightly: its silence counts from this question on, not
+    // from before, or it would be dropped the moment it is asked back.
+    if (p->last_heard < s->now)
+        p->last_heard = s->now;
     uint8_t out[16];
     server_send_to(s, p, out, net_write_server_value(out, net_s_restart, p->race_id));
 }
@@ -714,7 +719,10 @@ void race_on_erosion(server* s, peer* p, const uint8_t* body, int length)
 {
     if (length < 4 || !member(s, *p))
         return;
-    if (net_get_u32(body) != p->race_id || !s->race.racers[p->slot].used)
+    // Once the result is out nothing more is dug: every player stops
+    // receiving ruts at the same point of the stream, so their terrains end
+    // alike however long each one stays after the finish.
+    if (net_get_u32(body) != p->race_id || !s->race.racers[p->slot].used || s->race.ended)
         return;
     const uint8_t* data = body + 4;
     const int data_length = length - 4;
