@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "server.h"
+#include "sim_script.h"
 
 namespace {
 
@@ -52,27 +53,6 @@ int fail(const std::string& text)
     return 1;
 }
 
-bool parse_long(const char* text, long lo, long hi, long* out)
-{
-    char* end = nullptr;
-    errno = 0;
-    const long v = strtol(text, &end, 10);
-    if (end == text || *end || errno != 0 || v < lo || v > hi)
-        return false;
-    *out = v;
-    return true;
-}
-
-bool parse_double(const char* text, double lo, double hi, double* out)
-{
-    char* end = nullptr;
-    const double v = strtod(text, &end);
-    if (end == text || *end || !std::isfinite(v) || v < lo || v > hi)
-        return false;
-    *out = v;
-    return true;
-}
-
 }  // namespace
 
 std::string server_default_upload_dir()
@@ -117,7 +97,7 @@ int server_parse_options(int argc, char** argv, server_options* o)
         long n = 0;
         double x = 0;
         if (arg == "--port") {
-            if (!parse_long(value, 0, 65535, &n))
+            if (!sim_parse_long(value, 0, 65535, &n))
                 return fail(arg + ": expected a port 0 to 65535, got '" + value + "'");
             o->port = (int)n;
         } else if (arg == "--password") {
@@ -137,41 +117,41 @@ int server_parse_options(int argc, char** argv, server_options* o)
                 at = comma + 1;
             }
         } else if (arg == "--laps") {
-            if (!parse_long(value, 1, 1000, &n))
+            if (!sim_parse_long(value, 1, 1000, &n))
                 return fail("--laps: expected 1 to 1000, got '" + std::string(value) + "'");
             o->laps = (int)n;
         } else if (arg == "--minutes") {
-            if (!parse_long(value, 0, 600, &n))
+            if (!sim_parse_long(value, 0, 600, &n))
                 return fail("--minutes: expected 0 to 600, got '" + std::string(value) + "'");
             o->minutes = (int)n;
         } else if (arg == "--countdown") {
-            if (!parse_double(value, 1, 600, &o->countdown))
+            if (!sim_parse_number(value, 1, 600, &o->countdown))
                 return fail("--countdown: expected 1 to 600 seconds, got '" + std::string(value) + "'");
         } else if (arg == "--max-players") {
-            if (!parse_long(value, 1, SERVER_PLAYERS_MAX, &n))
+            if (!sim_parse_long(value, 1, SERVER_PLAYERS_MAX, &n))
                 return fail("--max-players: expected 1 to 40, got '" + std::string(value) + "'");
             o->max_players = (int)n;
         } else if (arg == "--state-rate") {
-            if (!parse_long(value, 1, 128, &n))
+            if (!sim_parse_long(value, 1, 128, &n))
                 return fail("--state-rate: expected 1 to 128, got '" + std::string(value) + "'");
             o->state_rate = (int)n;
         } else if (arg == "--upload-dir") {
             o->upload_dir = value;
             upload_dir_given = true;
         } else if (arg == "--upload-limit") {
-            if (!parse_long(value, 0, 1L << 30, &n))
+            if (!sim_parse_long(value, 0, 1L << 30, &n))
                 return fail("--upload-limit: expected 0 to 1073741824 bytes, got '" + std::string(value) + "'");
             o->upload_limit = n;
         } else if (arg == "--erode") {
-            if (!parse_long(value, -1, 1000000, &n))
+            if (!sim_parse_long(value, -1, 1000000, &n))
                 return fail("--erode: expected -1 to 1000000, got '" + std::string(value) + "'");
             o->erode = (int)n;
         } else if (arg == "--off-course-bias") {
-            if (!parse_double(value, 0, 3600, &x))
+            if (!sim_parse_number(value, 0, 3600, &x))
                 return fail(bad);
             o->off_course_bias = (float)x;
         } else if (arg == "--off-course-scale") {
-            if (!parse_double(value, 0, 1000, &x))
+            if (!sim_parse_number(value, 0, 1000, &x))
                 return fail(bad);
             o->off_course_scale = (float)x;
         } else if (arg == "--knockout") {
@@ -181,7 +161,7 @@ int server_parse_options(int argc, char** argv, server_options* o)
             while (at <= list.size()) {
                 const size_t comma = list.find(',', at);
                 const std::string v = list.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
-                if (!parse_long(v.c_str(), 0, 460800, &n) || ++count > 16)
+                if (!sim_parse_long(v.c_str(), 0, 460800, &n) || ++count > 16)
                     return fail("--knockout: expected up to 16 tick counts 0 to 460800, got '" + list + "'");
                 out += (out.empty() ? "" : " ") + std::to_string(n);
                 if (comma == std::string::npos)
@@ -190,20 +170,20 @@ int server_parse_options(int argc, char** argv, server_options* o)
             }
             o->knockout = out;
         } else if (arg == "--timeout") {
-            if (!parse_double(value, 1, 3600, &o->timeout))
+            if (!sim_parse_number(value, 1, 3600, &o->timeout))
                 return fail("--timeout: expected 1 to 3600 seconds, got '" + std::string(value) + "'");
         } else if (arg == "--finish-wait") {
-            if (!parse_double(value, 0, 3600, &o->finish_wait))
+            if (!sim_parse_number(value, 0, 3600, &o->finish_wait))
                 return fail("--finish-wait: expected 0 to 3600 seconds, got '" + std::string(value) + "'");
         } else if (arg == "--result-pause") {
-            if (!parse_double(value, 0, 600, &o->result_pause))
+            if (!sim_parse_number(value, 0, 600, &o->result_pause))
                 return fail("--result-pause: expected 0 to 600 seconds, got '" + std::string(value) + "'");
         } else if (arg == "--races") {
-            if (!parse_long(value, 0, 1000000, &n))
+            if (!sim_parse_long(value, 0, 1000000, &n))
                 return fail("--races: expected 0 to 1000000, got '" + std::string(value) + "'");
             o->races = (int)n;
         } else if (arg == "--stats") {
-            if (!parse_double(value, 0, 3600, &o->stats))
+            if (!sim_parse_number(value, 0, 3600, &o->stats))
                 return fail("--stats: expected 0 to 3600 seconds, got '" + std::string(value) + "'");
         } else if (arg == "--data") {
             if (!*value)
