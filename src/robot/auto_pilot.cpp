@@ -375,14 +375,32 @@ bool centre_line_ready(robot_state* rs, const world* w)
     return rs->centre_line_state == 1;
 }
 
+// A robot on the centre line has advanced when it is this much further
+// along it (ft) than it ever was since it last advanced.
+const float k_centre_advance = 2.0f;
+// Below this speed (ft/s) on the centre line the rider's foot is down, as
+// on a line: the dab holds a crawling bike up and a bike that goes over is
+// turned back toward the track.
+const float k_centre_crawl = 7.5f;
+// Leaning further than this (rad) at a crawl the bike is going over.
+const float k_centre_over = 0.6f;
+// How far along the centre line (ft) a lost robot steers to, and the
+// point its front wheel is led to once it needs a push.
+const float k_centre_aim = 30.0f;
+const float k_centre_rejoin = 15.0f;
+
 // A robot with no racing line for its section (a track not learnt yet, or
 // one whose sections were edited so that its lines file no longer fits)
 // rides the track's centre line as the test rider does, in the lane it
 // stands in, after the same start at the gate as on a line; once finished
-// it rolls on at a walking pace. False when there is no centre line.
+// it rolls on at a walking pace. As on a line, a robot that makes no
+// progress along it for 3 s recovers toward it, is pushed after 19 s (or
+// at once when stuck standing still) and starts again after 40 s. False
+// when there is no centre line.
 bool ride_centre_line(robot_state* rs, world* w, robot_slot* s, bike* b, const bike_view& view, float now,
                       float drop)
 {
+    const int tick = w->race.tick;
     if (!s->on_centre_line) {
         if (b->finished)
             return false;
@@ -395,18 +413,61 @@ bool ride_centre_line(robot_state* rs, world* w, robot_slot* s, bike* b, const b
         s->centre_rider.settings.lane_offset =
             rider_path_lateral(rs->centre_line, s->centre_rider.index, at.x, at.z);
         s->on_centre_line = true;
+        s->centre_started = false;
         b->path.count = 0;
         b->target = 0;
+        b->recovery = 0;
     }
     // The robot's own start at the gate, then the test rider's commands.
-    if (now < drop + 5.0f && start_sequence(w, b, now, drop))
+    if (now < drop + 5.0f && start_sequence(w, b, now, drop)) {
+        b->last_advance = tick;
         return true;
+    }
     scripted_rider& r = s->centre_rider;
     if (b->finished && r.settings.cruise_speed > r.settings.min_speed) {
         r.settings.cruise_speed = r.settings.min_speed;
         rider_plan_speeds(*r.path, r.settings, &r.target_speed);
     }
-    ride_command_apply(scripted_rider_drive(&r, b), b);
+    const control_input c = scripted_rider_drive(&r, b);
+    const float progress = scripted_rider_progress(&r);
+    if (!s->centre_started || progress >= s->centre_best + k_centre_advance) {
+        s->centre_started = true;
+        s->centre_best = progress;
+        b->last_advance = tick;
+    }
+    // Lost for 3 s, or over on its side at a crawl: the test rider would
+    // hold the throttle open and drag the bike along on its side.
+    const bool over = fabsf(view.roll) > k_centre_over && view.speed < k_centre_crawl && b->crash_timer <= 0;
+    if (b->recovery == 0 && (tick - b->last_advance > 3 * k_second || over)) {
+        b->recovery = 1;
+        s->recoveries++;
+    }
+    if (b->recovery > 0) {
+        if (tick - b->last_advance > 40 * k_second) {
+            // Long lost: start again from the centre line's point nearest
+            // to where the bike is now.
+            const vec3 at = bike_frame_position(b);
+            r.index = rider_path_nearest(*r.path, at.x, at.z, false);
+            s->centre_best = scripted_rider_progress(&r);
+            b->last_advance = tick;
+            s->restarts++;
+        }
+        const rider_path& p = *r.path;
+        const vec3 toward = rider_path_point_ahead(p, r.index, k_centre_aim, r.settings.lane_offset);
+        const vec3 rejoin = rider_path_point_ahead(p, r.index, k_centre_rejoin, r.settings.lane_offset);
+        // Pulling away again in first: a wheel spun while the bike lay
+        // over has shifted it far up.
+        if (view.speed < 10.0f && b->gear > 0 && b->params.gear_ratio[0] > 0.0f)
+            b->gear = 0;
+        const bool heading_off = recover_toward(s, w, b, view, toward, rejoin, false);
+        // Back on the ride once moving along the line toward it.
+        if (!heading_off && b->last_advance == tick && b->stuck_tick < tick && view.speed >= 10.0f)
+            b->recovery = 0;
+        else
+            return true;
+    }
+    ride_command_apply(c, b);
+    bike_set_sit_dab(b, view.speed < k_centre_crawl ? 1.0f : 0.0f);
     // The test rider knows no traffic: behind a slower bike the robot's
     // own speed control keeps it back, as on a line.
     if (const bike* other = bike_to_yield_to(w, b, view)) {

@@ -530,22 +530,10 @@ int rejoin_point(const bike* b, vec3 at, float reach)
 
 }  // namespace
 
-void recover(robot_state* rs, const world* w, int slot, bike* b, float u, const bike_view& view)
+bool recover_toward(robot_slot* s, const world* w, bike* b, const bike_view& view, vec3 toward, vec3 rejoin,
+                    bool jump_near)
 {
     const int now = w->race.tick;
-    robot_slot* s = robots_slot(rs, slot, b);
-    line_point_list& path = b->path;
-    if (now - b->last_advance > 40 * k_second) {
-        // Long lost: start again from another point of the path.
-        b->recovery = 3;
-        b->target = rejoin_point(b, view.position, k_rejoin_reach);
-        b->last_advance = now;
-        s->restarts++;
-    }
-    const line_point& x = path.items[b->target];
-    int i0 = (int)u;
-    i0 = i0 < path.count - 1 ? i0 : path.count - 1;
-    const int j = jump_ahead(b, i0);
     const int lost = now - b->last_advance;
     if (b->stuck_tick < b->last_advance && lost > k_stuck_push * k_second && view.speed < k_stuck_speed &&
         b->crash_timer <= 0) {
@@ -565,7 +553,7 @@ void recover(robot_state* rs, const world* w, int slot, bike* b, float u, const 
         } else if (v < 20.0f) {
             most = (((v - 10.0f) * 0.1f * 2.0f / 3.0f) + 1.0f / 3.0f) * 0.5f;
         }
-        const vec3 d = sub(position_of(x), view.position);
+        const vec3 d = sub(toward, view.position);
         const float across = dot(d, frame_axis(b, 0));
         const float along = dot(d, frame_axis(b, 2));
         float lean;
@@ -573,20 +561,17 @@ void recover(robot_state* rs, const world* w, int slot, bike* b, float u, const 
             lean = across >= 0.0f ? -most : most;
         else
             lean = clampf(0.5f * across / along, -most, most);
-        if (-along < 4.0f * fabsf(across) || (j >= 0 && j <= i0 + 8))
-            b->recovery = 3;
         bike_set_steer(b, clampf(2.0f * (view.roll_rate - clampf(4.0f * (lean - view.roll), -4.0f, 4.0f)), -1.0f, 1.0f));
         speed_controller(b, view, wanted);
-        return;
+        return -along < 4.0f * fabsf(across) || jump_near;
     }
     if (lost == 19 * k_second + 1 && !stuck)
         s->pushes++;
     // The helping hand: the front wheel is led back onto the line just
     // ahead of where the bike stands and half the bike's weight is carried.
-    const line_point& near = path.items[rejoin_point(b, view.position, k_rejoin_reach)];
     dBodyID front = b->bodies[body_front_wheel];
     const dReal* fp = dBodyGetPosition(front);
-    const float dx = (float)fp[0] - near.x, dz = (float)fp[2] - near.z;
+    const float dx = (float)fp[0] - rejoin.x, dz = (float)fp[2] - rejoin.z;
     const float len = sqrtf(dx * dx + dz * dz);
     if (len > 0.001f)
         horizontal_hold(front, v3(-5.0f * dx / len, 0.0f, -5.0f * dz / len), 2000.0f);
@@ -599,6 +584,29 @@ void recover(robot_state* rs, const world* w, int slot, bike* b, float u, const 
     bike_set_clutch(b, 0.0f);
     bike_set_front_brake(b, 0.0f);
     bike_set_rear_brake(b, 0.0f);
+    return true;
+}
+
+void recover(robot_state* rs, const world* w, int slot, bike* b, float u, const bike_view& view)
+{
+    const int now = w->race.tick;
+    robot_slot* s = robots_slot(rs, slot, b);
+    const line_point_list& path = b->path;
+    if (now - b->last_advance > 40 * k_second) {
+        // Long lost: start again from another point of the path.
+        b->recovery = 3;
+        b->target = rejoin_point(b, view.position, k_rejoin_reach);
+        b->last_advance = now;
+        s->restarts++;
+    }
+    int i0 = (int)u;
+    i0 = i0 < path.count - 1 ? i0 : path.count - 1;
+    const int j = jump_ahead(b, i0);
+    const vec3 toward = position_of(path.items[b->target]);
+    const vec3 rejoin = position_of(path.items[rejoin_point(b, view.position, k_rejoin_reach)]);
+    if (recover_toward(s, w, b, view, toward, rejoin, j >= 0 && j <= i0 + 8) &&
+        now - b->last_advance <= 19 * k_second && b->stuck_tick < b->last_advance)
+        b->recovery = 3;
 }
 
 }  // namespace autopilot

@@ -5,6 +5,7 @@
 #include "bike/bike.h"
 #include "core/vec3.h"
 
+struct robot_slot;
 struct robot_state;
 struct world;
 
@@ -57,5 +58,13 @@ void speed_controller(bike* b, const bike_view& view, float wanted);
 // The path-following controller (recovery 0) and the recovery controller.
 void follow_path(robot_state* rs, const world* w, int slot, bike* b, float u, const bike_view& view);
 void recover(robot_state* rs, const world* w, int slot, bike* b, float u, const bike_view& view);
+// The recovery controller toward any path: steers gently toward `toward`
+// at a walking pace, the foot down when slow; once lost 19 s (since
+// b->last_advance) or stood still for 6 s, leads the front wheel to
+// `rejoin` and carries half the weight. Counts the pushes in s. True while
+// the bike is not yet heading for `toward` (or a jump lies near), so that
+// it should go on recovering.
+bool recover_toward(robot_slot* s, const world* w, bike* b, const bike_view& view, vec3 toward, vec3 rejoin,
+                    bool jump_near);
 
 }  // namespace autopilot

@@ -108,6 +108,12 @@ robot_slot* robots_slot(robot_state* rs, int slot, const bike* b)
 
 bool robots_realign_target(const robot_state* rs, const world* w, const bike* b, vec3* target)
 {
+    for (const robot_slot& s : rs->slots)
+        if (s.owner == b && s.on_centre_line && s.centre_rider.path && s.centre_rider.index >= 0) {
+            *target = rider_path_point_ahead(*s.centre_rider.path, s.centre_rider.index, 30.0f,
+                                             s.centre_rider.settings.lane_offset);
+            return true;
+        }
     const line_table* t = &rs->lines;
     if (!t->loaded)
         return false;

@@ -32,6 +32,8 @@ struct robot_slot {
     // it until the next reset.
     bool on_centre_line = false;
     scripted_rider centre_rider;
+    bool centre_started = false;  // centre_best holds its progress
+    float centre_best = 0.0f;     // furthest along the centre line since the last advance (ft)
 };
 
 struct robot_state {
@@ -56,5 +58,6 @@ robot_slot* robots_slot(robot_state* rs, int slot, const bike* b);
 
 // Where a fallen bike should turn to: four points ahead of the point
 // nearest to it among the racing lines of the section it rides in
-// (horizontal distance). False when that section has no lines.
+// (horizontal distance); for a robot riding the centre line, a point 30 ft
+// along it in its lane. False when there is neither.
 bool robots_realign_target(const robot_state* rs, const world* w, const bike* b, vec3* target);

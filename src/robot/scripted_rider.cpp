@@ -232,6 +232,19 @@ float rider_path_lateral(const rider_path& p, int i, float x, float z)
     return (x - q.x) * -tz + (z - q.z) * tx;
 }
 
+vec3 rider_path_point_ahead(const rider_path& p, int i, float distance, float lane)
+{
+    const int target = step_forward(p, i, (int)std::ceil(distance / p.step));
+    const rider_path_point& tp = p.points[(size_t)target];
+    float tx, tz;
+    tangent_at(p, target, &tx, &tz);
+    if (tp.width > 0.0f) {
+        const float room = std::max(0.0f, 0.5f * tp.width - 2.0f);
+        lane = clampf(lane, -room, room);
+    }
+    return vec3{tp.x - tz * lane, tp.y, tp.z + tx * lane};
+}
+
 void rider_plan_speeds(const rider_path& p, const scripted_rider_settings& s, std::vector<float>* speeds)
 {
     const int n = point_count(p);
@@ -332,16 +345,8 @@ control_input scripted_rider_drive(scripted_rider* r, const bike* b)
 
     // ---- where to: the look-ahead point, shifted into the rider's lane.
     const float look = std::max(s.min_look_ahead, s.look_ahead_time * speed_h);
-    const int target = step_forward(p, r->index, (int)std::ceil(look / p.step));
-    const rider_path_point& tp = p.points[(size_t)target];
-    float tx, tz;
-    tangent_at(p, target, &tx, &tz);
-    float lane = s.lane_offset;
-    if (tp.width > 0.0f) {
-        const float room = std::max(0.0f, 0.5f * tp.width - 2.0f);
-        lane = clampf(lane, -room, room);
-    }
-    const float aim_x = tp.x - tz * lane, aim_z = tp.z + tx * lane;
+    const vec3 aim = rider_path_point_ahead(p, r->index, look, s.lane_offset);
+    const float aim_x = aim.x, aim_z = aim.z;
 
     // ---- heading: the way the bike moves, or at walking pace the way it
     // points.

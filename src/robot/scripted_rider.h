@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "bike/controls.h"
+#include "core/vec3.h"
 
 struct bike;
 
@@ -56,6 +57,10 @@ int rider_path_nearest(const rider_path& p, float x, float z, bool in_lead_in);
 // Signed horizontal offset of (x, z) from point i across the path (ft,
 // positive to the right of the direction of travel).
 float rider_path_lateral(const rider_path& p, int i, float x, float z);
+// The point `distance` ft along the path from point i (whole steps, rounded
+// up), moved `lane` ft to its right, held 2 ft inside the riding surface
+// where the path knows its width: where a rider in that lane aims.
+vec3 rider_path_point_ahead(const rider_path& p, int i, float distance, float lane);
 
 struct scripted_rider_settings {
     float cruise_speed = 44.0f;       // ft/s on the straights (30 mph)

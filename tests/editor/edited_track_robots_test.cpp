@@ -27,11 +27,7 @@ int lines_in_table(const line_table* t)
     return n;
 }
 
-// Not yet passing: on the centre line the robots leave the gate and pass
-// eight gates, then come off at the first steep jump face (about x 905,
-// z 955; slowed to 8-10 ft/s in first gear) and lie there, since nothing
-// uprights a fallen robot that has no racing line to turn to.
-TEST(EditedTrackRobots, DISABLED_AfterASwitchPointIsClearedAndSavedTwoRobotsRideTheCentreLineToTheFinish)
+TEST(EditedTrackRobots, AfterASwitchPointIsClearedAndSavedTwoRobotsRideTheCentreLineToTheFinish)
 {
     test::data_dirs_fixture dirs;
     const std::string data = test::build_data_dir();
