@@ -230,7 +230,10 @@ int decals_read(heightfield* hf, data_stream* s, const object_options* options)
             load_decal_picture(name, &d);
         else
             d.texture = texture_load(name, 0);
-        if (!d.texture && !d.pixels)
+        // Without a renderer (the headless runner, tests) nothing can be
+        // loaded, but the decal is still the track's: kept, it is saved back
+        // with the track instead of being dropped from its file.
+        if (!d.texture && !d.pixels && g_texture_service.load)
             continue;
         if (maps) {
             d.normal_texture = load_companion(name, "_tnorm.png", "_tnorm.ppm");
