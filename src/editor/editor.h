@@ -298,9 +298,10 @@ void editor_tools_widget(editor_state* e, int widget);
 // Each tick in the modes 11 to 15; held: the left button is down after a
 // press on the map (the tile painting runs every 32 ticks of a hold).
 void editor_tools_tick(editor_state* e, float x, float z, bool held);
-// The tools' overlays on the map (GL, world coordinates of the map's
-// projection: x right, z down); pick_radius r in feet.
-void editor_tools_draw(const editor_state* e, float pick_radius);
+// The tools' overlays on the map (GL, drawn in ground coordinates x and z
+// and laid flat at overlay_height feet, between the ground and the map's
+// eye); pick_radius r in feet.
+void editor_tools_draw(const editor_state* e, float pick_radius, float overlay_height);
 // The read-out lines of the modes 11 and 12 ("" when none), one text with
 // "\n" between lines.
 void editor_tools_readout(const editor_state* e, char* out, int size);

@@ -134,7 +134,7 @@ void draw_overlays(const editor_state* e, const editor_pointer& p, float y)
         glEnd();
     }
     draw_gradients(e, y, r);
-    editor_tools_draw(e, r);
+    editor_tools_draw(e, r, y);
     glLineWidth(1);
     glColor4f(1, 1, 1, 1);
 }

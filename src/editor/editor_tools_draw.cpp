@@ -158,7 +158,7 @@ void draw_decals(const editor_state* e, float r)
 
 }  // namespace
 
-void editor_tools_draw(const editor_state* e, float pick_radius)
+void editor_tools_draw(const editor_state* e, float pick_radius, float overlay_height)
 {
     if (!e || !e->t || !ground_of(e))
         return;
@@ -169,6 +169,13 @@ void editor_tools_draw(const editor_state* e, float pick_radius)
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     glLineWidth(1.5f);
+    // The overlays are drawn in ground coordinates (x, z); the map looks
+    // down on the world, so they are laid flat at the overlay height, in
+    // front of the ground.
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    const GLfloat flat[16] = {1, 0, 0, 0, 0, 0, 1, 0, 0, 1, 0, 0, 0, overlay_height, 0, 1};
+    glMultMatrixf(flat);
     switch (e->mode) {
     case editor_timing_gate:
         draw_gates(e, pick_radius);
@@ -185,5 +192,6 @@ void editor_tools_draw(const editor_state* e, float pick_radius)
     default:
         break;
     }
+    glPopMatrix();
     glPopAttrib();
 }
