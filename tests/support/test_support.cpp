@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -139,6 +140,23 @@ bool wait_for_text(const std::string& path, const std::string& text, double seco
         usleep(50000);
     }
     return false;
+}
+
+bool read_video_frame(std::FILE* in, int* width, int* height, std::vector<unsigned char>* rgb)
+{
+    char line[1024];
+    do {
+        if (!fgets(line, sizeof line, in))
+            return false;
+    } while (strcmp(line, "P6\n") != 0);
+    int max = 0;
+    if (!fgets(line, sizeof line, in) || sscanf(line, "%d %d", width, height) != 2 || *width <= 0 ||
+        *height <= 0 || *width > 8192 || *height > 8192)
+        return false;
+    if (!fgets(line, sizeof line, in) || sscanf(line, "%d", &max) != 1 || max != 255)
+        return false;
+    rgb->resize((size_t)*width * (size_t)*height * 3);
+    return fread(rgb->data(), 1, rgb->size(), in) == rgb->size();
 }
 
 }  // namespace test

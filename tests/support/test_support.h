@@ -2,6 +2,7 @@
 // environment overrides and a private pair of data directories.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,11 @@ std::string build_data_dir();
 // it), or kills it and returns -1; waits until a file holds the text.
 int wait_exit(int pid, double seconds);
 bool wait_for_text(const std::string& path, const std::string& text, double seconds);
+
+// The next picture of a "--record-video" stream ("P6", width and height,
+// 255, then the pixels), skipping any text lines the game printed before
+// it. False at the end of the stream or on a header that does not read.
+bool read_video_frame(std::FILE* in, int* width, int* height, std::vector<unsigned char>* rgb);
 
 }  // namespace test
 
