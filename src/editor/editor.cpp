@@ -503,6 +503,20 @@ bool editor_sections_changed(const editor_state* e)
     return false;
 }
 
+bool editor_gates_moved(const editor_state* e)
+{
+    const track_timing& t = e->t->timing_gates;
+    if ((size_t)t.checkpoint_count * 3 != e->lines_gates.size())
+        return true;
+    for (int i = 0; i < t.checkpoint_count; i++) {
+        const timing_gate& g = t.checkpoints[i];
+        const float* was = &e->lines_gates[(size_t)i * 3];
+        if (g.position.x != was[0] || g.position.z != was[1] || g.radius != was[2])
+            return true;
+    }
+    return false;
+}
+
 // ---- life ----------------------------------------------------------------------------------
 
 editor_state* editor_begin(track* t)
@@ -535,6 +549,10 @@ editor_state* editor_begin(track* t)
     e->lines_checkpoints = timing.checkpoint_count;
     e->lines_first_lap.assign(timing.first_lap, timing.first_lap + timing.first_count);
     e->lines_normal_lap.assign(timing.normal_lap, timing.normal_lap + timing.normal_count);
+    for (int i = 0; i < timing.checkpoint_count; i++) {
+        const timing_gate& g = timing.checkpoints[i];
+        e->lines_gates.insert(e->lines_gates.end(), {g.position.x, g.position.z, g.radius});
+    }
     return e;
 }
 

@@ -126,6 +126,9 @@ struct editor_state {
     // sequences and the checkpoint count as loaded.
     std::vector<int> lines_first_lap, lines_normal_lap;
     int lines_checkpoints = 0;
+    // Where the checkpoints stood (x, z, radius each): lines ridden through
+    // a gate that has since moved miss it.
+    std::vector<float> lines_gates;
 };
 
 // Set up for a loaded track (the track load's hook, only with "--editor"):
@@ -275,8 +278,11 @@ struct editor_hooks {
 extern editor_hooks g_editor_hooks;
 
 // Whether the track's lap sequences or checkpoint count differ from those
-// its racing lines were made for.
+// its racing lines were made for (its lines file then no longer loads).
 bool editor_sections_changed(const editor_state* e);
+// Whether a checkpoint was moved or resized since the track was loaded (its
+// racing lines still load but may miss the gate).
+bool editor_gates_moved(const editor_state* e);
 
 // ---------------------------------------------------------------------------
 // object and tile tools

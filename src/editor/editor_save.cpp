@@ -375,8 +375,14 @@ bool editor_save(editor_state* e)
     }
     e->hf->changed_marker &= ~2;
     e->status = "Saved!";
+    // Robots stand braked without lines: they ride the centre line until
+    // new lines are ridden.
     if (editor_sections_changed(e))
-        add_message("The track's sections changed: its racing lines no longer fit\n");
+        add_message("The track's sections changed: its racing lines no longer fit; robots ride the centre line "
+                    "until 'kessrig-sim learn' rides new ones\n");
+    else if (editor_gates_moved(e))
+        add_message("A timing gate moved: the track's racing lines may miss it; 'kessrig-sim learn' rides new "
+                    "ones\n");
     return true;
 }
 

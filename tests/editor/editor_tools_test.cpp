@@ -204,6 +204,7 @@ TEST_F(edited_track, ClearingThenSettingASwitchPointRestoresTheLapSequences)
     EXPECT_EQ(g.normal_real, saved.normal_real - 1);
     EXPECT_EQ(timing_section_count(&g), timing_section_count(&saved) - 2);
     EXPECT_EQ(t->heightfield.changed_marker, 7);
+    EXPECT_TRUE(editor_sections_changed(ed));  // the lines file no longer fits
 
     editor_tools_widget(ed, 30);
     EXPECT_EQ(readout(), "Switch Point: Yes");
@@ -211,6 +212,8 @@ TEST_F(edited_track, ClearingThenSettingASwitchPointRestoresTheLapSequences)
     EXPECT_EQ(memcmp(g.normal_lap, saved.normal_lap, sizeof g.normal_lap), 0);
     EXPECT_EQ(g.first_real, saved.first_real);
     EXPECT_EQ(g.normal_real, saved.normal_real);
+    EXPECT_FALSE(editor_sections_changed(ed));
+    EXPECT_FALSE(editor_gates_moved(ed));
 
     // A lap keeps one section boundary: clearing every gate stops at the
     // last one of each lap.
@@ -233,6 +236,7 @@ TEST_F(edited_track, ClearingThenSettingASwitchPointRestoresTheLapSequences)
     editor_tools_drag(ed, c.position.x + 20.0f, c.position.z);
     EXPECT_FLOAT_EQ(g.checkpoints[gate].radius, 20.0f);
     EXPECT_EQ(g.checkpoints[gate].direction.z, 0.0f);
+    EXPECT_TRUE(editor_gates_moved(ed));
 }
 
 TEST_F(edited_track, PaintingGrassIntoDirtGivesTheNeighboursTransitionTilesPointingAtIt)
