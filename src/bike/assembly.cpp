@@ -491,7 +491,11 @@ void attach_rider_mount(bike* b)
     dJointSetHinge2Param(j, dParamHiStop, 0);
 }
 
-void reset_bike_pose(bike* b)
+namespace {
+
+// Every body at its rest place at the origin, still; the rider at his rest
+// point on the frame.
+void rest_bodies(bike* b)
 {
     const bike_params& p = b->params;
     static const int k_order[bike_body_count] = {body_fork_upper, body_fork_lower, body_swingarm, body_frame,
@@ -508,6 +512,37 @@ void reset_bike_pose(bike* b)
         dBodySetForce(body, 0, 0, 0);
         dBodySetTorque(body, 0, 0, 0);
     }
+    dVector3 rest;
+    frame_rest_point_to_world(b, p.rider_pos, rest);
+    dBodySetPosition(b->bodies[body_rider], rest[0], rest[1], rest[2]);
+    dBodySetRotation(b->bodies[body_rider], dBodyGetRotation(b->bodies[body_frame]));
+    attach_rider_mount(b);
+    for (dJointFeedback& f : b->joint_feedback)
+        f = dJointFeedback{};
+    b->front_contact.feedback = dJointFeedback{};
+    b->rear_contact.feedback = dJointFeedback{};
+}
+
+}  // namespace
+
+void rest_bike_bodies(bike* b)
+{
+    rest_bodies(b);
+    b->engine_speed = 0;
+    b->crash_timer = 0;
+    b->bump_timer = 0;
+    b->slide_amount = 0;
+    for (bike_foot& foot : b->feet)
+        foot = bike_foot{};
+    for (vec3& v : b->rider_velocity_history)
+        v = {0, 0, 0};
+    b->front_contact.depth = 0;
+    b->rear_contact.depth = 0;
+}
+
+void reset_bike_pose(bike* b)
+{
+    rest_bodies(b);
 
     b->gear = 0;
     b->last_shift = 0;
@@ -548,18 +583,6 @@ void reset_bike_pose(bike* b)
         v = {0, 0, 0};
     b->front_contact.depth = 0;
     b->rear_contact.depth = 0;
-
-    // The rider sits at its rest point on the frame, turned with the frame.
-    dVector3 rest;
-    frame_rest_point_to_world(b, p.rider_pos, rest);
-    dBodySetPosition(b->bodies[body_rider], rest[0], rest[1], rest[2]);
-    dBodySetRotation(b->bodies[body_rider], dBodyGetRotation(b->bodies[body_frame]));
-    attach_rider_mount(b);
-
-    for (dJointFeedback& f : b->joint_feedback)
-        f = dJointFeedback{};
-    b->front_contact.feedback = dJointFeedback{};
-    b->rear_contact.feedback = dJointFeedback{};
     b->front_trail = erode_trail{};
     b->rear_trail = erode_trail{};
 }

@@ -258,6 +258,10 @@ void destroy_bike(bike* b);
 
 // Rest pose at the origin, zero velocities and cleared runtime state.
 void reset_bike_pose(bike* b);
+// Only the bodies to the rest pose at the origin, still (the engine, a
+// running crash and the feet too); what the race and the robot know of the
+// bike (gates, laps, path, recovery) stays.
+void rest_bike_bodies(bike* b);
 // Every body gets the rotation R(axis, angle) and its position p becomes R p
 // (about the world origin; meant for a bike in its rest pose).
 void rotate_bike(bike* b, float axis_x, float axis_y, float axis_z, float angle);
@@ -267,6 +271,9 @@ void translate_bike(bike* b, float dx, float dy, float dz);
 // the ground of hf. The probing contacts are discarded. Returns the height
 // used.
 float place_bike_at_start(bike* b, const heightfield* hf, float x, float z, float angle, float height);
+// The same for a bike in the middle of a ride (a robot carried back onto
+// the track): only the bodies are set down; its race goes on.
+float set_bike_down(bike* b, const heightfield* hf, float x, float z, float angle, float height);
 
 // Sends a bike (at rest, upright) off at speed ft/s along its facing: every
 // body moves with it, both wheels roll, the engine turns with the rear

@@ -12,9 +12,8 @@ namespace {
 // 1024 ft above the spot: no terrain reaches that far, so a bike still
 // touching there has a broken spot (non-finite values) and stays put.
 constexpr int k_max_raises = 4096;
-}
 
-float place_bike_at_start(bike* b, const heightfield* hf, float x, float z, float angle, float height)
+float place_bike(bike* b, const heightfield* hf, float x, float z, float angle, float height, bool whole)
 {
     if (!std::isfinite(x) || !std::isfinite(z) || !std::isfinite(angle) || !std::isfinite(height)) {
         log_printf("start spot (%f, %f, %f, %f) is not usable; bike left at the origin\n", (double)x,
@@ -22,7 +21,10 @@ float place_bike_at_start(bike* b, const heightfield* hf, float x, float z, floa
         x = z = angle = height = 0;
     }
     for (int i = 0; i <= k_max_raises; i++) {
-        reset_bike_pose(b);
+        if (whole)
+            reset_bike_pose(b);
+        else
+            rest_bike_bodies(b);
         rotate_bike(b, 0, 1, 0, angle);
         translate_bike(b, x, height, z);
         if (!bike_touches_ground(b, hf))
@@ -32,6 +34,18 @@ float place_bike_at_start(bike* b, const heightfield* hf, float x, float z, floa
     // The probing created contacts (and possibly a crash); none may act.
     physics_clear_contacts(b->space);
     return height;
+}
+
+}  // namespace
+
+float place_bike_at_start(bike* b, const heightfield* hf, float x, float z, float angle, float height)
+{
+    return place_bike(b, hf, x, z, angle, height, true);
+}
+
+float set_bike_down(bike* b, const heightfield* hf, float x, float z, float angle, float height)
+{
+    return place_bike(b, hf, x, z, angle, height, false);
 }
 
 void bike_launch(bike* b, float speed)

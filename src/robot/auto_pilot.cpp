@@ -443,7 +443,8 @@ bool ride_centre_line(robot_state* rs, world* w, robot_slot* s, bike* b, const b
         s->recoveries++;
     }
     if (b->recovery > 0) {
-        if (tick - b->last_advance > 40 * k_second) {
+        const bool restart = tick - b->last_advance > 40 * k_second;
+        if (restart) {
             // Long lost: start again from the centre line's point nearest
             // to where the bike is now.
             const vec3 at = bike_frame_position(b);
@@ -455,6 +456,12 @@ bool ride_centre_line(robot_state* rs, world* w, robot_slot* s, bike* b, const b
         const rider_path& p = *r.path;
         const vec3 toward = rider_path_point_ahead(p, r.index, k_centre_aim, r.settings.lane_offset);
         const vec3 rejoin = rider_path_point_ahead(p, r.index, k_centre_rejoin, r.settings.lane_offset);
+        // Restarting while still caught where it stands: carried onto the
+        // line, as on a racing line.
+        if (restart && view.speed < 1.0f) {
+            carry_to(w, b, rejoin, toward);
+            return true;
+        }
         // Pulling away again in first: a wheel spun while the bike lay
         // over has shifted it far up.
         if (view.speed < 10.0f && b->gear > 0 && b->params.gear_ratio[0] > 0.0f)

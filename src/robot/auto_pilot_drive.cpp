@@ -530,6 +530,18 @@ int rejoin_point(const bike* b, vec3 at, float reach)
 
 }  // namespace
 
+void carry_to(const world* w, bike* b, vec3 at, vec3 ahead)
+{
+    const float dx = ahead.x - at.x, dz = ahead.z - at.z;
+    // Facing (-sin a, -cos a) along the line; the way the frame faces (its
+    // minus z axis) when the line gives no direction.
+    const vec3 back = frame_axis(b, 2);
+    const float angle = dx * dx + dz * dz > 0.0f ? atan2f(-dx, -dz) : atan2f(back.x, back.z);
+    set_bike_down(b, &w->track.heightfield, at.x, at.z, angle,
+                        heightfield_height_at(&w->track.heightfield, at.x, at.z));
+    b->gear = 0;
+}
+
 bool recover_toward(robot_slot* s, const world* w, bike* b, const bike_view& view, vec3 toward, vec3 rejoin,
                     bool jump_near)
 {
@@ -598,6 +610,14 @@ void recover(robot_state* rs, const world* w, int slot, bike* b, float u, const 
         b->target = rejoin_point(b, view.position, k_rejoin_reach);
         b->last_advance = now;
         s->restarts++;
+        // Still standing after 21 s of pushing, the bike is caught on
+        // something (a block of the course's edge, a bank): it is carried
+        // onto the line there and set down upright, as a marshal would.
+        if (view.speed < k_stuck_speed && path.count > 1) {
+            const int at = b->target < path.count - 1 ? b->target : path.count - 2;
+            carry_to(w, b, position_of(path.items[at]), position_of(path.items[at + 1]));
+            return;
+        }
     }
     int i0 = (int)u;
     i0 = i0 < path.count - 1 ? i0 : path.count - 1;

@@ -58,6 +58,9 @@ void speed_controller(bike* b, const bike_view& view, float wanted);
 // The path-following controller (recovery 0) and the recovery controller.
 void follow_path(robot_state* rs, const world* w, int slot, bike* b, float u, const bike_view& view);
 void recover(robot_state* rs, const world* w, int slot, bike* b, float u, const bike_view& view);
+// A robot stuck beyond help is carried: the bike set down upright at `at`,
+// facing toward `ahead`, out of gear.
+void carry_to(const world* w, bike* b, vec3 at, vec3 ahead);
 // The recovery controller toward any path: steers gently toward `toward`
 // at a walking pace, the foot down when slow; once lost 19 s (since
 // b->last_advance) or stood still for 6 s, leads the front wheel to

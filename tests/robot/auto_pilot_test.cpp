@@ -240,6 +240,55 @@ TEST(Robots, ALostRobotRecoversAt3sIsPushedAt19sAndRestartsAt40s)
     EXPECT_EQ(b->recovery, 3);
 }
 
+// Caught fast (its frame held where it stands), a robot cannot be pushed
+// free: at the restart it is carried onto its path and set down upright,
+// its race going on where it was.
+TEST(Robots, ARobotCaughtFastIsCarriedOntoItsPathAtTheRestartAndKeepsItsRace)
+{
+    track_world tw(false, false);
+    ASSERT_TRUE(tw.start(0, 1, 1, 3));
+    bike* b = tw.at(18);
+    tw.run((double)tw.w->race.start_tick / k_second + 6.0);
+    const vec3 at = bike_frame_position(b);
+    const float half = 0.5f * tw.w->track.heightfield.extent;
+    const float dx = half - at.x, dz = half - at.z, len = std::sqrt(dx * dx + dz * dz);
+    for (int i = 0; i < 20; i++) {
+        const float d = 100.0f + 10.0f * (float)i;
+        line_points_push(&b->path, line_point{at.x + dx / len * d, at.y, at.z + dz / len * d, 30.0f, 1.5f});
+    }
+    b->target = 1;
+    b->last_advance = tw.w->race.tick;
+    const int gates = b->gate_progress;
+    dBodyID frame = b->bodies[body_frame];
+    dBodySetLinearVel(frame, 0, 0, 0);
+    dBodySetAngularVel(frame, 0, 0, 0);
+    dBodySetKinematic(frame);
+    const robot_slot& s = tw.rs->slots[18];
+    vec3 carried = {};
+    tw.run_until(
+        [&] {
+            if (s.restarts == 0)
+                return false;
+            carried = bike_frame_position(b);
+            return true;
+        },
+        45.0);
+    dBodySetDynamic(frame);
+    ASSERT_EQ(s.restarts, 1);
+    // Set down on the path's first point, facing along it, upright.
+    const line_point& p0 = b->path.items[0];
+    EXPECT_LT(std::hypot(carried.x - p0.x, carried.z - p0.z), 5.0f);  // (the frame sits off the spot)
+    const dReal* r = bike_frame_rotation(b);
+    EXPECT_GT(r[5], 0.95);  // the frame's y axis up
+    EXPECT_GT(-(r[2] * dx + r[10] * dz) / len, 0.95);  // its -z axis along the path
+    EXPECT_EQ(b->gate_progress, gates);
+    EXPECT_EQ(b->path.count, 20);
+    EXPECT_EQ(b->recovery, 3);
+    // It rides on from there.
+    tw.run((double)tw.w->race.tick / k_second + 5.0);
+    EXPECT_GT(distance(bike_frame_position(b), carried), 5.0f);
+}
+
 TEST(Robots, CrawlingThroughAHairpinTheyPutAFootDownAndStayUp)
 {
     track_world tw(false, false);
