@@ -12,6 +12,11 @@
 
 include(GNUInstallDirs)
 
+# Installing and packaging take what the build made; they never build
+# (cpack would otherwise build every target, tests and benchmarks included,
+# before packaging).
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
 set(KESSRIG_INSTALL_GAMEDIR "lib/kessrig" CACHE STRING
     "Folder of the installed programs and their data, relative to the install prefix")
 set(KESSRIG_PACKAGE_MAINTAINER "Kessrig developers <kessrig@example.invalid>" CACHE STRING
@@ -73,8 +78,14 @@ set(CPACK_PACKAGE_NAME kessrig)
 set(CPACK_PACKAGE_VENDOR "Kessrig developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "motocross racing game with a physically simulated bike")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Ride a dirt bike, a small system of rigid bodies and joints, over height-field tracks: alone, against up to 39 robot riders, against a ghost of your best lap, or against other players through a race server (kessrig-server is included). Rides can be recorded as demos and played back, and the game is also the editor of its own tracks. kessrig-sim runs races and demos headless.")
+# One line of the control file each (Debian folds nothing itself).
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+    "Ride a dirt bike, a small system of rigid bodies and joints, over"
+    "height-field tracks: alone, against up to 39 robot riders, against a ghost"
+    "of your best lap, or against other players through a race server"
+    "(kessrig-server is included). Rides can be recorded as demos and played"
+    "back, and the game is also the editor of its own tracks. kessrig-sim runs"
+    "races and demos headless.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${KESSRIG_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
