@@ -9,6 +9,7 @@ packages=(
   libsdl2-dev libgl-dev libgl1-mesa-dri
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
+  dpkg-dev file desktop-file-utils
 )
 
 if [ "$(id -u)" -eq 0 ]; then

@@ -4,8 +4,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+
+#include <strings.h>
 
 #include "core/settings.h"
+#include "platform/log.h"
 
 command_options g_options;
 game_settings g_settings;
@@ -59,6 +63,55 @@ bool next_option(arg_cursor* c, const char* name, const char** value)
     return false;
 }
 
+bool is_server_link(const char* text)
+{
+    return text && strncasecmp(text, "kessrig:", 8) == 0;
+}
+
+const char* parse_server_link(const char* link, char* server, size_t size)
+{
+    if (size > 0)
+        server[0] = 0;
+    if (!is_server_link(link))
+        return "it does not start with \"kessrig:\"";
+    const char* p = link + 8;
+    if (p[0] == '/' && p[1] == '/')
+        p += 2;
+    // The server ends at the first "/"; a link names nothing below it, so
+    // only a lone trailing "/" (which browsers like to add) may follow.
+    const char* slash = strchr(p, '/');
+    if (slash && slash[1])
+        return "a link names a server, not a path below it";
+    const std::string authority(p, slash ? (size_t)(slash - p) : strlen(p));
+    const size_t colon = authority.find(':');
+    const std::string host = authority.substr(0, colon);
+    const std::string port = colon == std::string::npos ? "" : authority.substr(colon + 1);
+    if (host.empty())
+        return "it names no server";
+    // Names and dotted IPv4 addresses are all the network layer resolves;
+    // anything else ("user@", "%" escapes, a second ':') cannot mean a server.
+    for (char c : host) {
+        const bool name_char = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                               c == '.' || c == '-' || c == '_';
+        if (!name_char)
+            return "the server name has a character no server name has";
+    }
+    // An empty port ("host:") stands for the default one.
+    long number = 0;
+    for (char c : port) {
+        if (c < '0' || c > '9' || number > 65535)
+            return "the port is not a number from 1 to 65535";
+        number = number * 10 + (c - '0');
+    }
+    if (!port.empty() && (number < 1 || number > 65535))
+        return "the port is not a number from 1 to 65535";
+    const std::string name = port.empty() ? host : host + ":" + std::to_string(number);
+    if (name.size() >= size || name.size() > SERVER_NAME_MAX)
+        return "the server name is too long";
+    memcpy(server, name.c_str(), name.size() + 1);
+    return nullptr;
+}
+
 namespace {
 
 template <typename T>
@@ -92,10 +145,31 @@ void copy_text(char* dst, size_t size, const char* src)
     snprintf(dst, size, "%s", src ? src : "");
 }
 
+// The server becomes the one to join and the newest in the history.
+void join_server(command_options* o, const char* name)
+{
+    copy_text(g_settings.server_name, sizeof g_settings.server_name, name);
+    remember_server(g_settings.server_name);
+    copy_text(o->connect, sizeof o->connect, name);
+}
+
+// Joins the server of a link, or says why the link is unusable.
+bool join_link(command_options* o, const char* link)
+{
+    char server[SERVER_NAME_MAX + 1];
+    if (const char* why = parse_server_link(link, server, sizeof server)) {
+        message_box("Problem starting Kessrig", "Can't join a race from the link \"%.200s\": %s.", link, why);
+        return false;
+    }
+    join_server(o, server);
+    return true;
+}
+
 void print_help()
 {
     static const char* const lines[] = {
         "Usage: kessrig [options] [--] [demo file]",
+        "       kessrig [options] kessrig://SERVER[:PORT]   join a race server",
         "  --fugly                      flat shading and the simplest drawing",
         "  --nosound                    no sound",
         "  --novertexarrays             draw without vertex arrays",
@@ -125,7 +199,7 @@ void print_help()
         "                               heads-up read-outs on (1) or off (0)",
         "  --accurate-skip              skipping in a demo runs every tick",
         "  --track NAME                 track to load",
-        "  --connect [kessrig:]SERVER   join a race server",
+        "  --connect SERVER[:PORT]      join a race server (also a kessrig: link)",
         "  --password TEXT              password for the server",
         "  --chase-center X,Y,Z         the point the orbit view circles",
         "  --open-home                  open the home folder and exit",
@@ -230,12 +304,11 @@ bool parse_command_line(int argc, const char* const* argv, command_options* o)
         else if (next_option(&c, "--track", &v)) {
             if (v) copy_text(o->track, sizeof o->track, v);
         } else if (next_option(&c, "--connect", &v)) {
-            if (v) {
-                if (strncmp(v, "kessrig:", 8) == 0)
-                    v += 8;
-                copy_text(g_settings.server_name, sizeof g_settings.server_name, v);
-                remember_server(g_settings.server_name);
-                copy_text(o->connect, sizeof o->connect, v);
+            if (v && is_server_link(v)) {
+                if (!join_link(o, v))
+                    return false;
+            } else if (v) {
+                join_server(o, v);
             }
         } else if (next_option(&c, "--password", &v)) {
             if (v) copy_text(o->password, sizeof o->password, v);
@@ -260,6 +333,12 @@ bool parse_command_line(int argc, const char* const* argv, command_options* o)
             if (arg[0] == '-' && !c.end_of_options) {
                 fprintf(stderr, "bad option '%s'\n", arg);
                 return false;
+            }
+            // The desktop starts the game with the link the player opened.
+            if (is_server_link(arg) && !c.end_of_options) {
+                if (!join_link(o, arg))
+                    return false;
+                continue;
             }
             if (have_file) {
                 fprintf(stderr, "Too many files!\n");

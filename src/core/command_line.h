@@ -2,6 +2,8 @@
 // they override configuration values for this run.
 #pragma once
 
+#include <cstddef>
+
 #include "core/vec3.h"
 
 struct command_options {
@@ -55,10 +57,22 @@ extern command_options g_options;
 
 // Parses argv (argv[0] is the program name) into options and the settings
 // the command line overrides. Returns true, or false after printing the
-// error on standard error (the caller exits with code 1). "--help" prints
-// the options on standard output, sets help and stops parsing (the caller
-// exits with code 0).
+// error on standard error (the caller exits with code 1; a bad server link,
+// which usually comes from a desktop rather than a terminal, is shown in a
+// message box as well). "--help" prints the options on standard output,
+// sets help and stops parsing (the caller exits with code 0). A bare
+// argument that is a server link joins that server, as "--connect" does.
 bool parse_command_line(int argc, const char* const* argv, command_options* options);
+
+// Server links, as the desktop hands them to the game: "kessrig:HOST[:PORT]"
+// or "kessrig://HOST[:PORT]", either with an optional "/" at the end. The
+// scheme is matched without regard to case.
+bool is_server_link(const char* text);
+// Reads a link into the server name the network layer resolves: "HOST", or
+// "HOST:PORT" when the link names a port (without one the default port
+// applies). Returns null on success, or why the link is unusable (then
+// *server is empty).
+const char* parse_server_link(const char* link, char* server, size_t size);
 
 // The argument cursor, exposed for tests.
 struct arg_cursor {

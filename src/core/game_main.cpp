@@ -86,10 +86,15 @@ main_state g_main;
 
 // --- Status screen ------------------------------------------------------------
 
+// Input that arrives while the game cannot take it (loading, the window
+// settling) is dropped, all but a close request: the window's close or
+// SIGINT/SIGTERM must still end the game once it runs again.
 void drain_input()
 {
     input_event e;
     while (next_event(&e)) {
+        if (e.code == close_code && e.pressed)
+            g_game.quit_requested = true;
     }
     bindings_release_all(&g_bindings);
 }

@@ -1,10 +1,13 @@
 #include "core/command_line.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "core/settings.h"
+#include "net/net.h"
 
 namespace {
 
@@ -103,6 +106,109 @@ TEST(CommandLine, ConnectStripsLinkPrefixAndKeepsHistoryUnique)
     remember_server("other.example.org");
     EXPECT_STREQ(g_settings.server_history[0], "other.example.org");
     EXPECT_STREQ(g_settings.server_history[1], "race.example.org");
+}
+
+TEST(CommandLine, ServerLinkJoinsTheServerItNames)
+{
+    // What the desktop passes: the link alone, in either form, with or
+    // without a port and a trailing "/".
+    const struct {
+        const char* link;
+        const char* server;
+    } cases[] = {
+        {"kessrig://127.0.0.1:4000", "127.0.0.1:4000"},
+        {"kessrig://race.example.org:19801/", "race.example.org:19801"},
+        {"kessrig:race.example.org:65535", "race.example.org:65535"},
+        {"kessrig:race.example.org/", "race.example.org"},
+        {"KESSRIG://Race-1.example_net", "Race-1.example_net"},
+        {"kessrig://127.0.0.1:", "127.0.0.1"},
+        {"kessrig://10.0.0.2:007", "10.0.0.2:7"},
+    };
+    for (const auto& c : cases) {
+        parsed p = parse({"--nosound", c.link});
+        ASSERT_TRUE(p.ok) << c.link << ": " << p.err;
+        EXPECT_STREQ(p.options.connect, c.server) << c.link;
+        EXPECT_STREQ(g_settings.server_name, c.server) << c.link;
+        EXPECT_STREQ(g_settings.server_history[0], c.server) << c.link;
+        EXPECT_STREQ(p.options.file, "") << c.link;  // not taken for a demo
+        EXPECT_TRUE(p.options.no_sound);
+        EXPECT_EQ(p.err, "");
+    }
+    // "--connect" takes the same links.
+    parsed p = parse({"--connect", "kessrig://race.example.org:4000/", "--track", "stadium"});
+    ASSERT_TRUE(p.ok);
+    EXPECT_STREQ(p.options.connect, "race.example.org:4000");
+    EXPECT_STREQ(p.options.track, "");
+
+    // The server names resolve to the port the link named, or the default.
+    net_address a;
+    p = parse({"kessrig://127.0.0.1:4000/"});
+    ASSERT_TRUE(net_resolve(&a, p.options.connect, NET_DEFAULT_PORT));
+    EXPECT_EQ(ntohs(a.port), 4000);
+    EXPECT_EQ(a.ip, htonl(0x7f000001));
+    p = parse({"kessrig://127.0.0.1/"});
+    ASSERT_TRUE(net_resolve(&a, p.options.connect, NET_DEFAULT_PORT));
+    EXPECT_EQ(ntohs(a.port), NET_DEFAULT_PORT);
+
+    // After "--" every word is a file, even one that looks like a link.
+    p = parse({"--", "kessrig://127.0.0.1"});
+    ASSERT_TRUE(p.ok);
+    EXPECT_STREQ(p.options.file, "kessrig://127.0.0.1");
+    EXPECT_STREQ(p.options.connect, "");
+}
+
+TEST(CommandLine, BadServerLinkEndsTheRunAndJoinsNothing)
+{
+    const std::string long_host = "kessrig://" + std::string(200, 'a') + ".org";
+    const struct {
+        std::string link;
+        const char* why;
+    } cases[] = {
+        {"kessrig:", "it names no server"},
+        {"kessrig://", "it names no server"},
+        {"kessrig://:4000", "it names no server"},
+        {"kessrig:///", "it names no server"},
+        {"kessrig://host:0", "the port is not a number from 1 to 65535"},
+        {"kessrig://host:65536", "the port is not a number from 1 to 65535"},
+        {"kessrig://host:99999999999999999999", "the port is not a number from 1 to 65535"},
+        {"kessrig://host:12ab", "the port is not a number from 1 to 65535"},
+        {"kessrig://host:-1", "the port is not a number from 1 to 65535"},
+        {"kessrig://host:1:2", "the port is not a number from 1 to 65535"},
+        {"kessrig://host:4000/race/2", "a link names a server, not a path below it"},
+        {"kessrig://host//", "a link names a server, not a path below it"},
+        {"kessrig://player@host", "the server name has a character no server name has"},
+        {"kessrig://ho%73t", "the server name has a character no server name has"},
+        {"kessrig://[::1]:4000", "the server name has a character no server name has"},
+        {"kessrig://host name", "the server name has a character no server name has"},
+        {long_host, "the server name is too long"},
+    };
+    for (const auto& c : cases) {
+        g_settings = game_settings();
+        remember_server("earlier.example.org");
+        command_options o;
+        const char* args[] = {"kessrig", c.link.c_str()};
+        testing::internal::CaptureStderr();
+        const bool ok = parse_command_line(2, args, &o);
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_FALSE(ok) << c.link;
+        EXPECT_NE(err.find("Can't join a race from the link \"" + c.link.substr(0, 200) + "\": " + c.why + "."),
+                  std::string::npos)
+            << c.link << ": " << err;
+        EXPECT_STREQ(o.connect, "") << c.link;
+        EXPECT_STREQ(o.file, "") << c.link;
+        EXPECT_STREQ(g_settings.server_name, "") << c.link;
+        EXPECT_STREQ(g_settings.server_history[0], "earlier.example.org") << c.link;
+        EXPECT_STREQ(g_settings.server_history[1], "") << c.link;
+        // The same through "--connect".
+        parsed p = parse({"--connect", c.link.c_str()});
+        EXPECT_FALSE(p.ok) << c.link;
+        EXPECT_STREQ(p.options.connect, "") << c.link;
+    }
+    char server[8];
+    EXPECT_STREQ(parse_server_link("kessrig://host:4000", server, sizeof server), "the server name is too long");
+    EXPECT_STREQ(server, "");
+    EXPECT_STREQ(parse_server_link("http://host:4000", server, sizeof server),
+                 "it does not start with \"kessrig:\"");
 }
 
 TEST(CommandLine, RenderingParametersFollowSettingsUnlessOverridden)

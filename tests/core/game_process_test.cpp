@@ -98,6 +98,28 @@ TEST(GameProcess, StartsRunsFramesAndShutsDownOnSigterm)
     EXPECT_NE(config.find("\nscreenshot_key=(k)s\n"), std::string::npos);
 }
 
+TEST(GameProcess, SigtermWhileLoadingStillEndsTheGame)
+{
+    if (!getenv("DISPLAY"))
+        GTEST_SKIP() << "needs a display (run under xvfb-run)";
+    test::temp_dir xdg;
+    std::string log = xdg / "Kessrig/lastlog.txt";
+    child c = start_game({{"XDG_DATA_HOME", xdg.path.c_str()}, {"KZ_HOME", nullptr}, {"VORN_LOGFILE", nullptr}},
+                         xdg / "stderr.txt", {"--nosound"});
+    ASSERT_GT(c.pid, 0);
+    // The title screen shows, taking no input, while the data and the track
+    // load: a close request that arrives then must not be thrown away with
+    // the keys pressed meanwhile.
+    ASSERT_TRUE(test::wait_for_text(log, "Listing directories", 30)) << test::read_file(log);
+    kill(c.pid, SIGTERM);
+    EXPECT_EQ(test::wait_exit(c.pid, 60), 0);
+    const std::string text = test::read_file(log);
+    const size_t close = text.find("Close requested by signal");
+    ASSERT_NE(close, std::string::npos) << text;
+    EXPECT_NE(text.find("Window shutdown complete", close), std::string::npos) << text;
+    EXPECT_NE(text.find("Writing config files", close), std::string::npos) << text;
+}
+
 TEST(GameProcess, MissingGameDataIsReportedAndExitsZero)
 {
     test::temp_dir xdg, empty;
