@@ -455,18 +455,6 @@ bool write_lines(data_stream* s, int begin, int end)
     return ok;
 }
 
-// Makes a file that was renamed into the folder survive a power cut.
-void sync_folder_of(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
-}
-
 struct line_range {
     int begin, end;
 };
@@ -515,27 +503,6 @@ const graphics_preset k_presets[GRAPHICS_PRESETS] = {
 };
 
 }  // namespace
-
-bool replace_data_file(const char* name, bool (*write)(data_stream* s, void* context), void* context)
-{
-    if (!name || !name[0])
-        return false;
-    const std::string temp = std::string(name) + ".new";
-    data_stream* s = open_data_file(temp.c_str(), "wb");
-    if (!s)
-        return false;
-    bool ok = write(s, context);
-    ok = stream_flush(s) == 0 && ok;
-    ok = ok && !ferror(s->file) && fsync(fileno(s->file)) == 0;
-    close_data_file(s);
-    const bool in_home = name[0] == '@' && data_dir(0);
-    if (!ok || !rename_data_file(temp.c_str(), name)) {
-        remove(in_home ? (std::string(data_dir(0)) + temp.substr(1)).c_str() : temp.c_str());
-        return false;
-    }
-    sync_folder_of(in_home ? std::string(data_dir(0)) + (name + 1) : std::string(name));
-    return true;
-}
 
 // ---- the table ----
 
@@ -853,16 +820,6 @@ bool read_config(const char* name)
 bool write_config(const char* name)
 {
     return write_settings_file(name, 0, (int)table().entries.size());
-}
-
-bool safe_file_name(const char* name)
-{
-    if (!name || !name[0] || strstr(name, ".."))
-        return false;
-    for (const char* p = name; *p; p++)
-        if (*p == '/' || *p == '\\' || (unsigned char)*p < 32 || *p == 127)
-            return false;
-    return true;
 }
 
 bool read_setup_file(const char* name)

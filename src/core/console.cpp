@@ -70,9 +70,15 @@ std::string trimmed(const char* text)
 // Names given to file commands stay inside their folders.
 bool refuse_name(const std::string& name, const char* what)
 {
-    if (safe_file_name(name.c_str()))
+    const char* problem = file_name_problem(name.c_str());
+    if (!problem)
         return false;
-    add_message("%s names may not be empty or hold '/', '\\' or '..'", what);
+    if (name.size() > SAFE_FILE_NAME_MAX)
+        add_message("%s names may not be longer than %d bytes", what, (int)SAFE_FILE_NAME_MAX);
+    else if (strstr(problem, "control"))
+        add_message("%s names may not hold control characters", what);
+    else
+        add_message("%s names may not be empty or hold '/', '\\' or '..'", what);
     return true;
 }
 

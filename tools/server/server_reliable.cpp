@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "files/datafs.h"
 #include "server_internal.h"
 
 namespace {
@@ -93,15 +94,7 @@ void deny(server* s, peer* p)
 // hidden one (the parts in progress are hidden files), printable.
 bool good_upload_name(const char* name)
 {
-    const size_t n = strlen(name);
-    if (n == 0 || n > 200 || name[0] == '.')
-        return false;
-    for (size_t i = 0; i < n; i++) {
-        const unsigned char c = (unsigned char)name[i];
-        if (c < 32 || c == 127 || c == '/' || c == '\\')
-            return false;
-    }
-    return true;
+    return safe_file_name(name) && name[0] != '.';
 }
 
 void upload_start(server* s, peer* p)
