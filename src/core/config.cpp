@@ -33,7 +33,6 @@ const char* const k_playback_modes[] = {"Playback Only", "Race Against"};
 const char* const k_default_bike = "yz250f(2017)";
 const char* const k_default_server = "localhost";
 // Setup files stay inside the setups folder.
-const char* const k_bad_setup_name = "Setup names may not be empty or hold '/', '\\' or '..'";
 
 // Lines longer than this are not settings anyone wrote: they are skipped.
 enum { CONFIG_LINE_MAX = 4096 };
@@ -822,13 +821,25 @@ bool write_config(const char* name)
     return write_settings_file(name, 0, (int)table().entries.size());
 }
 
+bool refuse_file_name(const char* name, const char* what)
+{
+    const char* problem = file_name_problem(name);
+    if (!problem)
+        return false;
+    if (strlen(name) > SAFE_FILE_NAME_MAX)
+        add_message("%s names may not be longer than %d bytes", what, (int)SAFE_FILE_NAME_MAX);
+    else if (strstr(problem, "control"))
+        add_message("%s names may not hold control characters", what);
+    else
+        add_message("%s names may not be empty or hold '/', '\\' or '..'", what);
+    return true;
+}
+
 bool read_setup_file(const char* name)
 {
     const std::string n = trimmed(name);
-    if (!safe_file_name(n.c_str())) {
-        add_message("%s", k_bad_setup_name);
+    if (refuse_file_name(n.c_str(), "Setup"))
         return false;
-    }
     data_stream* s = open_data_file(("@setups/" + n).c_str(), "rb");
     if (!s) {
         add_message("Error reading setup");
@@ -855,10 +866,8 @@ bool read_setup_file(const char* name)
 bool write_setup_file(const char* name)
 {
     const std::string n = trimmed(name);
-    if (!safe_file_name(n.c_str())) {
-        add_message("%s", k_bad_setup_name);
+    if (refuse_file_name(n.c_str(), "Setup"))
         return false;
-    }
     const bool ok = write_settings_file(("@setups/" + n).c_str(), table().setup_begin, table().setup_end);
     add_message(ok ? "Setup written" : "Error writing setup");
     return ok;

@@ -118,4 +118,8 @@ void write_setup(data_stream* s);
 // written" or "Error writing setup". The caller gives the setup to the
 // player's bike.
 bool read_setup_file(const char* name);
+// A name a player gave for a file inside its folder: when file_name_problem
+// finds one, adds "<what> names may not ..." saying what is wrong and
+// returns true.
+bool refuse_file_name(const char* name, const char* what);
 bool write_setup_file(const char* name);

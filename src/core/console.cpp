@@ -70,16 +70,7 @@ std::string trimmed(const char* text)
 // Names given to file commands stay inside their folders.
 bool refuse_name(const std::string& name, const char* what)
 {
-    const char* problem = file_name_problem(name.c_str());
-    if (!problem)
-        return false;
-    if (name.size() > SAFE_FILE_NAME_MAX)
-        add_message("%s names may not be longer than %d bytes", what, (int)SAFE_FILE_NAME_MAX);
-    else if (strstr(problem, "control"))
-        add_message("%s names may not hold control characters", what);
-    else
-        add_message("%s names may not be empty or hold '/', '\\' or '..'", what);
-    return true;
+    return refuse_file_name(name.c_str(), what);
 }
 
 // ---- chat ----

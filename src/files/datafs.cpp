@@ -16,6 +16,7 @@
 #include <vector>
 
 #include <dirent.h>
+#include <signal.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -488,6 +489,33 @@ std::string temporary_beside(const std::string& path)
     return path + tail;
 }
 
+// Removes what writers killed part way left beside path: temporary files
+// of its name whose process is gone (never our own, which another thread
+// may be writing).
+void remove_stale_temporaries(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+    const std::string base = (slash == std::string::npos ? path : path.substr(slash + 1)) + ".";
+    DIR* d = opendir(folder.c_str());
+    if (!d)
+        return;
+    while (struct dirent* e = readdir(d)) {
+        const char* name = e->d_name;
+        if (strncmp(name, base.c_str(), base.size()) != 0)
+            continue;
+        long pid = 0;
+        unsigned n = 0;
+        int end = 0;
+        if (sscanf(name + base.size(), "%ld.%u.tmp%n", &pid, &n, &end) != 2 || name[base.size() + end] != 0)
+            continue;
+        if (pid <= 0 || pid == (long)getpid() || kill((pid_t)pid, 0) == 0 || errno != ESRCH)
+            continue;
+        unlink((folder + "/" + name).c_str());
+    }
+    closedir(d);
+}
+
 bool write_bytes(data_stream* s, void* context)
 {
     const std::pair<const void*, size_t>* bytes = static_cast<const std::pair<const void*, size_t>*>(context);
@@ -724,8 +752,10 @@ bool finish_replacing(replacing_file* r, bool ok, bool durable)
     if (!ok) {
         log_printf("Can't write '%.300s': %s\n", r->target_path.c_str(), errno ? strerror(errno) : "write failed");
         unlink(r->temp_path.c_str());
-    } else if (durable) {
-        sync_folder_of(r->target_path);
+    } else {
+        if (durable)
+            sync_folder_of(r->target_path);
+        remove_stale_temporaries(r->target_path);
     }
     *r = replacing_file();
     return ok;
