@@ -148,7 +148,12 @@ void upload_finish(server* s, peer* p, const char* name)
     if (!written || !good_upload_name(name)) {
         unlink(p->up.temp_path.c_str());
         p->up.temp_path.clear();
-        snprintf(text, sizeof text, "Upload refused: bad file name '%.200s'", name);
+        // A full disk is the server's failure, not a bad name.
+        if (!written)
+            snprintf(text, sizeof text, "Upload failed: the server could not write the file");
+        else
+            snprintf(text, sizeof text, "Upload refused: bad file name '%.200s' (the name %s)", name,
+                     name[0] == '.' && safe_file_name(name) ? "is hidden" : file_name_problem(name));
         tell(s, p, text);
         return;
     }
