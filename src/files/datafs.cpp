@@ -16,8 +16,8 @@
 #include <vector>
 
 #include <dirent.h>
-#include <signal.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -715,6 +715,10 @@ bool begin_replacing(const char* name, replacing_file* r)
         log_printf("Can't write '%.300s': %s\n", target.c_str(), strerror(errno));
         return false;
     }
+    // The new file keeps the permissions the player gave the old one.
+    struct stat old;
+    if (stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+        fchmod(fd, old.st_mode & 07777);
     FILE* f = fdopen(fd, "wb");
     if (!f) {
         close(fd);
