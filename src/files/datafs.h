@@ -45,9 +45,10 @@ enum { SAFE_FILE_NAME_MAX = 200 };
 const char* file_name_problem(const char* name);
 bool safe_file_name(const char* name);
 // Why a data name ("@" and a relative path) would be written outside the
-// home directory or is otherwise unusable: an absolute or empty path, a ".."
-// or empty component, a '\\' or a control character. Null when it is fine.
-// Every write of a data name goes through this check.
+// home directory or is otherwise unusable: an empty, too long or absolute
+// path, a ".." component, a '\\' or a control character. Null when it is
+// fine, and for plain paths (the player's own on this machine). Every write
+// and rename of a data name goes through this check.
 const char* data_name_problem(const char* name);
 
 // ---- replacing files whole ----
@@ -65,7 +66,8 @@ bool begin_replacing(const char* name, replacing_file* r);
 // Ends the replacement: when ok and every write went through, the new file
 // (on the disk first when durable) takes the name in one step; otherwise it
 // is removed and the old file stays as it was. Returns whether the name now
-// holds the new file.
+// holds the new file. Temporary files of the name that killed writers left
+// are cleared after a success.
 bool finish_replacing(replacing_file* r, bool ok, bool durable);
 // Writes a whole file through begin_replacing/finish_replacing: write
 // returns false on a failed write, and then nothing replaces the old file.
