@@ -308,8 +308,6 @@ TEST_F(DemoFile, ARecordingThatRunsOutOfRoomKeepsTheOldDemoOfItsName)
     EXPECT_TRUE(said("Bad demo name: the name holds a control character"));
     namedemo_command(tw, std::string(SAFE_FILE_NAME_MAX + 1, 'n').c_str());
     EXPECT_TRUE(said("Bad demo name: the name is too long"));
-    namedemo_command(tw, "sub\\name");
-    EXPECT_TRUE(said("Bad demo name: the name holds a '/' or '\\'"));
     finish_recording(tw);
     EXPECT_EQ(test::folder_names(home("demos")), (std::vector<std::string>{"default.kzdemo", "keep.kzdemo"}));
 }
