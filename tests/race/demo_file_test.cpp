@@ -312,6 +312,31 @@ TEST_F(DemoFile, ARecordingThatRunsOutOfRoomKeepsTheOldDemoOfItsName)
     EXPECT_EQ(test::folder_names(home("demos")), (std::vector<std::string>{"default.kzdemo", "keep.kzdemo"}));
 }
 
+// A demo's track is a listed track or a plain name: one naming a path is
+// not played, so the track's files are never written where it points.
+TEST_F(DemoFile, ADemoWhoseTrackIsAPathIsNotPlayed)
+{
+    int lineup[RACE_SLOTS];
+    race_default_lineup(lineup, true);
+    const struct {
+        const char* track;
+        const char* refusal;
+    } hostile[] = {
+        {"../../escape", nullptr},  // not even a readable demo
+        {"/tmp/elsewhere", "Demo refused: its track name holds a '/' or '\\'"},
+        {"bad\x01track", "Demo refused: its track name holds a control character"},
+    };
+    for (const auto& h : hostile) {
+        test::write_file(home("demos/hostile.kzdemo"), header("KZ06 1 0 1 1000", h.track, 6, 1));
+        clear_messages();
+        world_reset(tw, lineup, "@demos/hostile.kzdemo", false, 0, 1, 0);
+        EXPECT_FALSE(demo_playing(tw)) << h.track;
+        if (h.refusal) {
+            EXPECT_TRUE(said(h.refusal)) << h.track;
+        }
+    }
+}
+
 TEST_F(DemoFile, ARecordingThatCannotBeCreatedRecordsNothing)
 {
     test::write_file(home("demos"), "a file where the folder should be");
