@@ -33,7 +33,6 @@ const char* const k_playback_modes[] = {"Playback Only", "Race Against"};
 const char* const k_default_bike = "yz250f(2017)";
 const char* const k_default_server = "localhost";
 // Setup files stay inside the setups folder.
-const char* const k_bad_setup_name = "Setup names may not be empty or hold '/', '\\' or '..'";
 
 // Lines longer than this are not settings anyone wrote: they are skipped.
 enum { CONFIG_LINE_MAX = 4096 };
@@ -455,18 +454,6 @@ bool write_lines(data_stream* s, int begin, int end)
     return ok;
 }
 
-// Makes a file that was renamed into the folder survive a power cut.
-void sync_folder_of(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
-}
-
 struct line_range {
     int begin, end;
 };
@@ -515,27 +502,6 @@ const graphics_preset k_presets[GRAPHICS_PRESETS] = {
 };
 
 }  // namespace
-
-bool replace_data_file(const char* name, bool (*write)(data_stream* s, void* context), void* context)
-{
-    if (!name || !name[0])
-        return false;
-    const std::string temp = std::string(name) + ".new";
-    data_stream* s = open_data_file(temp.c_str(), "wb");
-    if (!s)
-        return false;
-    bool ok = write(s, context);
-    ok = stream_flush(s) == 0 && ok;
-    ok = ok && !ferror(s->file) && fsync(fileno(s->file)) == 0;
-    close_data_file(s);
-    const bool in_home = name[0] == '@' && data_dir(0);
-    if (!ok || !rename_data_file(temp.c_str(), name)) {
-        remove(in_home ? (std::string(data_dir(0)) + temp.substr(1)).c_str() : temp.c_str());
-        return false;
-    }
-    sync_folder_of(in_home ? std::string(data_dir(0)) + (name + 1) : std::string(name));
-    return true;
-}
 
 // ---- the table ----
 
@@ -855,23 +821,25 @@ bool write_config(const char* name)
     return write_settings_file(name, 0, (int)table().entries.size());
 }
 
-bool safe_file_name(const char* name)
+bool refuse_file_name(const char* name, const char* what)
 {
-    if (!name || !name[0] || strstr(name, ".."))
+    const char* problem = file_name_problem(name);
+    if (!problem)
         return false;
-    for (const char* p = name; *p; p++)
-        if (*p == '/' || *p == '\\' || (unsigned char)*p < 32 || *p == 127)
-            return false;
+    if (strlen(name) > SAFE_FILE_NAME_MAX)
+        add_message("%s names may not be longer than %d bytes", what, (int)SAFE_FILE_NAME_MAX);
+    else if (strstr(problem, "control"))
+        add_message("%s names may not hold control characters", what);
+    else
+        add_message("%s names may not be empty or hold '/', '\\' or '..'", what);
     return true;
 }
 
 bool read_setup_file(const char* name)
 {
     const std::string n = trimmed(name);
-    if (!safe_file_name(n.c_str())) {
-        add_message("%s", k_bad_setup_name);
+    if (refuse_file_name(n.c_str(), "Setup"))
         return false;
-    }
     data_stream* s = open_data_file(("@setups/" + n).c_str(), "rb");
     if (!s) {
         add_message("Error reading setup");
@@ -898,10 +866,8 @@ bool read_setup_file(const char* name)
 bool write_setup_file(const char* name)
 {
     const std::string n = trimmed(name);
-    if (!safe_file_name(n.c_str())) {
-        add_message("%s", k_bad_setup_name);
+    if (refuse_file_name(n.c_str(), "Setup"))
         return false;
-    }
     const bool ok = write_settings_file(("@setups/" + n).c_str(), table().setup_begin, table().setup_end);
     add_message(ok ? "Setup written" : "Error writing setup");
     return ok;

@@ -118,12 +118,8 @@ void write_setup(data_stream* s);
 // written" or "Error writing setup". The caller gives the setup to the
 // player's bike.
 bool read_setup_file(const char* name);
+// A name a player gave for a file inside its folder: when file_name_problem
+// finds one, adds "<what> names may not ..." saying what is wrong and
+// returns true.
+bool refuse_file_name(const char* name, const char* what);
 bool write_setup_file(const char* name);
-// Writes a data name ("@..." in the home directory, or a path) through a
-// new file beside it, flushed to the disk and renamed over the old one, so
-// a crash leaves either the old or the new file whole. write returns false
-// on a failed write; then nothing replaces the old file.
-bool replace_data_file(const char* name, bool (*write)(data_stream* s, void* context), void* context);
-// A file name a console command may use below its folder: not empty, no
-// '/', '\\' or "..", no control characters.
-bool safe_file_name(const char* name);

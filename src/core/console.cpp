@@ -70,10 +70,7 @@ std::string trimmed(const char* text)
 // Names given to file commands stay inside their folders.
 bool refuse_name(const std::string& name, const char* what)
 {
-    if (safe_file_name(name.c_str()))
-        return false;
-    add_message("%s names may not be empty or hold '/', '\\' or '..'", what);
-    return true;
+    return refuse_file_name(name.c_str(), what);
 }
 
 // ---- chat ----

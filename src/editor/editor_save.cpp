@@ -41,6 +41,10 @@ bool track_folder(const editor_state* e, std::string* folder, std::string* data_
     char data[1100];
     if (!e->t->dir[0] || !track_data_dir(e->t->dir, data, sizeof data))
         return false;
+    // A track named from outside (a demo, a server) never leads a save, or
+    // the clearing of its staging folder, out of the home directory.
+    if (data_name_problem(data))
+        return false;
     *data_name = data;
     if (data[0] == '@') {
         const char* home = data_dir(0);

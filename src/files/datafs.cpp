@@ -3,6 +3,7 @@
 #include "files/datafs.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -11,9 +12,12 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -462,6 +466,62 @@ bool rename_path(const char* name, std::string* out)
     return true;
 }
 
+// Makes a file that was renamed into its folder survive a power cut.
+void sync_folder_of(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+}
+
+// Temporary names are unique across the threads and processes writing
+// beside each other (worlds on several threads save racing lines), and end
+// in ".tmp" so that no folder listing by suffix takes them for data.
+std::string temporary_beside(const std::string& path)
+{
+    static std::atomic<unsigned> counter{0};
+    char tail[48];
+    snprintf(tail, sizeof tail, ".%ld.%u.tmp", (long)getpid(), counter.fetch_add(1));
+    return path + tail;
+}
+
+// Removes what writers killed part way left beside path: temporary files
+// of its name whose process is gone (never our own, which another thread
+// may be writing).
+void remove_stale_temporaries(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+    const std::string base = (slash == std::string::npos ? path : path.substr(slash + 1)) + ".";
+    DIR* d = opendir(folder.c_str());
+    if (!d)
+        return;
+    while (struct dirent* e = readdir(d)) {
+        const char* name = e->d_name;
+        if (strncmp(name, base.c_str(), base.size()) != 0)
+            continue;
+        long pid = 0;
+        unsigned n = 0;
+        int end = 0;
+        if (sscanf(name + base.size(), "%ld.%u.tmp%n", &pid, &n, &end) != 2 || name[base.size() + end] != 0)
+            continue;
+        if (pid <= 0 || pid == (long)getpid() || kill((pid_t)pid, 0) == 0 || errno != ESRCH)
+            continue;
+        unlink((folder + "/" + name).c_str());
+    }
+    closedir(d);
+}
+
+bool write_bytes(data_stream* s, void* context)
+{
+    const std::pair<const void*, size_t>* bytes = static_cast<const std::pair<const void*, size_t>*>(context);
+    return bytes->second == 0 || stream_write(s, bytes->first, bytes->second) == bytes->second;
+}
+
 // Creates every component of a directory path ("/"-terminated).
 void make_dirs(const char* dir)
 {
@@ -488,6 +548,12 @@ data_stream* open_data_file(const char* name, const char* mode)
         return open_path(name, mode);
     const char* rest = name + 1;
     bool read = is_read_mode(mode);
+    if (!read) {
+        if (const char* problem = data_name_problem(name)) {
+            log_printf("Refusing to write '%.300s': the name %s\n", name, problem);
+            return nullptr;
+        }
+    }
     // Writes always go to the first data directory (home when there is one).
     for (int i = 0; data_dir(i) && (read || i == 0); i++) {
         std::string path;
@@ -568,11 +634,150 @@ bool rename_data_file(const char* from, const char* to)
     // A path that would have to be cut names some other file: refuse.
     if (!from || !to || !rename_path(from, &from_path) || !rename_path(to, &to_path))
         return false;
+    if (data_name_problem(from) || data_name_problem(to))
+        return false;
     if (from_path.size() > COMPOSED_PATH_MAX || to_path.size() > COMPOSED_PATH_MAX)
         return false;
     // rename replaces an existing file in one step, so a crash never leaves
     // the name without a file.
     return rename(from_path.c_str(), to_path.c_str()) == 0;
+}
+
+const char* file_name_problem(const char* name)
+{
+    if (!name || !name[0])
+        return "is empty";
+    if (strlen(name) > SAFE_FILE_NAME_MAX)
+        return "is too long";
+    if (strstr(name, ".."))
+        return "holds '..'";
+    for (const char* p = name; *p; p++) {
+        if (*p == '/' || *p == '\\')
+            return "holds a '/' or '\\'";
+        if ((unsigned char)*p < 32 || *p == 127)
+            return "holds a control character";
+    }
+    return nullptr;
+}
+
+bool safe_file_name(const char* name)
+{
+    return file_name_problem(name) == nullptr;
+}
+
+const char* data_name_problem(const char* name)
+{
+    if (!name || name[0] != '@')
+        return nullptr;  // a plain path given by the player on this machine
+    const char* rest = name + 1;
+    if (!rest[0])
+        return "is empty";
+    if (strlen(rest) > COMPOSED_PATH_MAX)
+        return "is too long";
+    if (rest[0] == '/')
+        return "is absolute";
+    const char* part = rest;
+    for (const char* p = rest;; p++) {
+        if (*p == '/' || *p == 0) {
+            const size_t length = (size_t)(p - part);
+            if (length == 2 && part[0] == '.' && part[1] == '.')
+                return "holds '..'";
+            if (*p == 0)
+                break;
+            part = p + 1;
+            continue;
+        }
+        if (*p == '\\')
+            return "holds a '\\'";
+        if ((unsigned char)*p < 32 || *p == 127)
+            return "holds a control character";
+    }
+    return nullptr;
+}
+
+bool begin_replacing(const char* name, replacing_file* r)
+{
+    *r = replacing_file();
+    if (!name || !name[0])
+        return false;
+    if (const char* problem = data_name_problem(name)) {
+        log_printf("Refusing to write '%.300s': the name %s\n", name, problem);
+        return false;
+    }
+    std::string target;
+    if (!rename_path(name, &target) || target.size() > COMPOSED_PATH_MAX)
+        return false;
+    make_parent_dirs(target);
+    std::string temp = temporary_beside(target);
+    // A fresh name: never follow or reuse something already there.
+    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        log_printf("Can't write '%.300s': %s\n", target.c_str(), strerror(errno));
+        return false;
+    }
+    // The new file keeps the permissions the player gave the old one.
+    struct stat old;
+    if (stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+        fchmod(fd, old.st_mode & 07777);
+    FILE* f = fdopen(fd, "wb");
+    if (!f) {
+        close(fd);
+        unlink(temp.c_str());
+        return false;
+    }
+    data_stream* s = stream_over(f, 0, STREAM_WHOLE_FILE, false, false);
+    if (!s) {
+        unlink(temp.c_str());
+        return false;
+    }
+    r->stream = s;
+    r->temp_path = temp;
+    r->target_path = target;
+    return true;
+}
+
+bool finish_replacing(replacing_file* r, bool ok, bool durable)
+{
+    data_stream* s = r->stream;
+    if (!s)
+        return false;
+    errno = 0;
+    FILE* f = s->file;
+    ok = f && fflush(f) == 0 && !ferror(f) && ok;
+    if (durable)
+        ok = ok && fsync(fileno(f)) == 0;
+    // The close can be the first to hear of a full disk.
+    s->file = nullptr;
+    close_data_file(s);
+    ok = (!f || fclose(f) == 0) && ok;
+    r->stream = nullptr;
+    if (ok && rename(r->temp_path.c_str(), r->target_path.c_str()) != 0)
+        ok = false;
+    if (!ok) {
+        log_printf("Can't write '%.300s': %s\n", r->target_path.c_str(), errno ? strerror(errno) : "write failed");
+        unlink(r->temp_path.c_str());
+    } else {
+        if (durable)
+            sync_folder_of(r->target_path);
+        remove_stale_temporaries(r->target_path);
+    }
+    *r = replacing_file();
+    return ok;
+}
+
+bool replace_data_file(const char* name, bool (*write)(data_stream* s, void* context), void* context, bool durable)
+{
+    replacing_file r;
+    if (!begin_replacing(name, &r))
+        return false;
+    const bool ok = write(r.stream, context);
+    return finish_replacing(&r, ok, durable);
+}
+
+bool replace_data_file_bytes(const char* name, const void* data, size_t size, bool durable)
+{
+    std::pair<const void*, size_t> bytes(data, size);
+    return replace_data_file(name, write_bytes, &bytes, durable);
 }
 
 void open_home_folder()

@@ -6,6 +6,7 @@
 #include <sys/time.h>
 
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -167,11 +168,13 @@ void text_command(net_session* s, const net_environment& env, const char* text)
         force_arcade_off(w);
         if (env.arcade_setup)
             add_message("Arcade physics disabled");
-    } else if (sscanf(text, "off_course_bias %f", &f) == 1) {
+    } else if (sscanf(text, "off_course_bias %f", &f) == 1 && std::isfinite(f)) {
+        // A NaN or infinity from the server would switch the off-course
+        // rule off or make every rider off course.
         s->off_course_bias = f;
         if (w)
             w->race.net.off_course_bias = f;
-    } else if (sscanf(text, "off_course_scale %f", &f) == 1) {
+    } else if (sscanf(text, "off_course_scale %f", &f) == 1 && std::isfinite(f)) {
         s->off_course_scale = f;
         if (w)
             w->race.net.off_course_scale = f;

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "bike/snapshot.h"
+#include "files/datafs.h"
 #include "race/demo.h"
 #include "race/world.h"
 
@@ -36,7 +37,8 @@ struct demo_player {
 
 // The recording in progress.
 struct demo_recorder {
-    data_stream* file = nullptr;
+    data_stream* file = nullptr;        // out.stream while recording
+    replacing_file out;                 // takes the demo's name once it ends
     uint32_t last_length = 0;
     int slots[RACE_SLOTS] = {};         // the recorded riders' slots, in order
     int count = 0;

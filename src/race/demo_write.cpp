@@ -46,7 +46,8 @@ void stop_after_failure(world* w)
 {
     demo_recorder& r = (*w->recorder);
     log_printf("Demo write failed, recording stopped\n");
-    close_data_file(r.file);
+    // An older demo of the same name stays as it was.
+    finish_replacing(&r.out, false, false);
     r.file = nullptr;
     if (r.own_outlet) {
         w->erosion->outlet = erosion_outlet();
@@ -223,7 +224,10 @@ bool start_recording(world* w)
         rotate_backups(w);
         snprintf(name, sizeof name, "%s", k_default_demo);
     }
-    r.file = open_data_file(name, "wb");
+    // The demo is written under a temporary name and takes its own when the
+    // recording ends, so a crash or a full disk never leaves a cut demo
+    // where a whole one was.
+    r.file = begin_replacing(name, &r.out) ? r.out.stream : nullptr;
     if (!r.file) {
         log_printf("Can't open '%s' to record a demo\n", name);
         return false;
@@ -265,7 +269,8 @@ void finish_recording(world* w)
     take_states(w, true);
     write_states(w);
     if (r.file) {
-        close_data_file(r.file);
+        if (!finish_replacing(&r.out, true, false))
+            log_printf("Demo write failed\n");
         r.file = nullptr;
     }
     if (r.own_outlet) {
@@ -323,9 +328,11 @@ void namedemo_command(world* w, const char* args)
     memcpy(name, p, n);
     name[n] = 0;
     // The name stays inside the demos folder.
-    if (strstr(name, "..")) {
-        add_message("Bad demo name");
-        return;
+    if (n > 0) {
+        if (const char* problem = file_name_problem(name)) {
+            add_message("Bad demo name: the name %s", problem);
+            return;
+        }
     }
     snprintf(r.new_name, sizeof r.new_name, "%s%s", name, n == 0 || ends_with(name, ".kzdemo") ? "" : ".kzdemo");
     add_message("Demo name updated");

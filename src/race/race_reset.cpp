@@ -11,6 +11,7 @@
 #include "bike/physics.h"
 #include "bike/snapshot.h"
 #include "core/messages.h"
+#include "files/datafs.h"
 #include "files/memory.h"
 #include "platform/log.h"
 #include "race/demo.h"
@@ -566,6 +567,16 @@ bool world_reset(world* w, const int* lineup, const char* play_demo, bool record
     char demo_track[RACE_TRACK_NAME_MAX + 1] = {};
     if (play_demo)
         playing = open_demo(w, play_demo, demo_track, (int)sizeof demo_track);
+    // A demo may come from anywhere: its track is one of the listed tracks
+    // or a plain name, never a path, which would lead the track's files
+    // (racing lines, time trial laps) to be written where it points.
+    if (playing && resolve_track(demo_track) == demo_track) {
+        if (const char* problem = file_name_problem(demo_track)) {
+            add_message("Demo refused: its track name %s", problem);
+            close_demo(w);
+            playing = false;
+        }
+    }
     const char* wanted = playing ? demo_track : (multiplayer ? w->race.net.track : w->race.settings.track);
     bool new_track = false;
     if (!bring_track(w, wanted, multiplayer, &new_track)) {

@@ -37,9 +37,10 @@ void results_time_text(int ticks, char* out, int size)
 
 bool write_results(const char* file, const result_race* race, const result_rider* ranking, int count)
 {
-    data_stream* s = open_data_file(file, "wb");
-    if (!s)
+    replacing_file out;
+    if (!begin_replacing(file, &out))
         return false;
+    data_stream* s = out.stream;
     stream_printf(s, "Time=%.2f|Laps=%d|Track=%s|Date=%ld\r\n", (double)race->time_limit_ticks / 128.0,
                   race->extra_laps, race->track_dir ? race->track_dir : "", race->date);
     stream_printf(s, "%4s | %12s | %4s | %10s | %4s | %10s\r\n", "No.", "Bike", "Laps", "Total Time", "BLap",
@@ -73,7 +74,5 @@ bool write_results(const char* file, const result_race* race, const result_rider
             stream_puts(s, same_lap ? " " : "\r\n");
         }
     }
-    const bool ok = stream_flush(s) == 0 && !ferror(s->file);
-    close_data_file(s);
-    return ok;
+    return finish_replacing(&out, true, false);
 }

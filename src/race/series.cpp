@@ -555,17 +555,18 @@ void series_reset_points(series_set* set, int series)
 
 bool series_write_standings(const points_series* series)
 {
-    data_stream* s = series->standings_path ? open_data_file(series->standings_path, "wb") : nullptr;
-    if (!s)
+    // The standings are a season's worth of racing: they are on the disk
+    // before they replace the old ones.
+    replacing_file out;
+    if (!series->standings_path || !begin_replacing(series->standings_path, &out))
         return false;
+    data_stream* s = out.stream;
     for (int e = 0; e < series->completed && e < series->event_count; e++) {
         for (int r = 0; r < riders(series); r++)
             stream_printf(s, "%d ", series->events[e].finish[r] + 1);
         stream_puts(s, "\n");
     }
-    const bool ok = stream_flush(s) == 0 && !ferror(s->file);
-    close_data_file(s);
-    return ok;
+    return finish_replacing(&out, true, true);
 }
 
 bool score_series_event(series_set* set, const series_ranked_rider* ranking, int count, bool results_final)

@@ -41,11 +41,12 @@ bool copy_file(const char* from, const char* to)
     data_stream* in = open_data_file(from, "rb");
     if (!in)
         return false;
-    data_stream* out = open_data_file(to, "wb");
-    if (!out) {
+    replacing_file replacing;
+    if (!begin_replacing(to, &replacing)) {
         close_data_file(in);
         return false;
     }
+    data_stream* out = replacing.stream;
     bool ok = true;
     uint8_t buffer[1024];
     for (;;) {
@@ -57,9 +58,8 @@ bool copy_file(const char* from, const char* to)
             break;
         }
     }
-    ok = stream_flush(out) == 0 && ok;
-    close_data_file(out);
     close_data_file(in);
+    ok = finish_replacing(&replacing, ok, false);
     if (!ok)
         log_printf("Can't copy '%s' to '%s'\n", from, to);
     return ok;

@@ -93,13 +93,7 @@ bool sink_finish(byte_sink* sink, picture_bytes* out)
 
 bool write_bytes_to_name(const char* name, const picture_bytes* bytes)
 {
-    data_stream* s = open_data_file(name, "wb");
-    if (!s)
-        return false;
-    bool ok = stream_write(s, bytes->data, bytes->size) == bytes->size;
-    ok = stream_flush(s) == 0 && ok;
-    close_data_file(s);
-    return ok;
+    return replace_data_file_bytes(name, bytes->data, bytes->size, false);
 }
 
 bool write_encoded(const char* name, bool encoded, picture_bytes* bytes)

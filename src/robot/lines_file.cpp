@@ -202,18 +202,15 @@ bool lines_save(const line_table* t)
 {
     if (!t->file[0])
         return false;
-    char fresh[sizeof t->file + 8];
-    snprintf(fresh, sizeof fresh, "%s.new", t->file);
-    data_stream* s = open_data_file(fresh, "wb");
-    if (!s) {
-        log_printf("Can't write lines file '%s'\n", fresh);
+    // Learnt lines are hours of riding: on the disk before they replace the
+    // old file.
+    replacing_file out;
+    if (!begin_replacing(t->file, &out)) {
+        log_printf("Can't write lines file '%s'\n", t->file);
         return false;
     }
-    bool ok = lines_write(t, s);
-    // On the disk before the name moves to it.
-    ok = ok && s->file && fsync(fileno(s->file)) == 0;
-    close_data_file(s);
-    if (!ok || !rename_data_file(fresh, t->file)) {
+    const bool ok = lines_write(t, out.stream);
+    if (!finish_replacing(&out, ok, true)) {
         log_printf("Can't write lines file '%s'\n", t->file);
         return false;
     }

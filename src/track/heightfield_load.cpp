@@ -234,13 +234,7 @@ bool track_write_file(const char* dir, const char* file, const void* data, size_
     char name[NAME_MAX];
     if (!track_file_name(name, sizeof name, dir, file))
         return false;
-    data_stream* s = open_data_file(name, "wb");
-    if (!s)
-        return false;
-    bool ok = stream_write(s, data, size) == size;
-    ok = stream_flush(s) == 0 && ok;
-    close_data_file(s);
-    return ok;
+    return replace_data_file_bytes(name, data, size, false);
 }
 
 bool heightfield_load(heightfield* hf, const char* dir, int verbose)

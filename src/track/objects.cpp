@@ -567,21 +567,22 @@ void track_objects_free(track_objects* objects)
 
 namespace {
 
-data_stream* open_for_writing(const char* dir, const char* file)
+// The file is written under a temporary name until finish_writing moves it
+// over the old one.
+data_stream* open_for_writing(const char* dir, const char* file, replacing_file* out)
 {
     char path[1100];
     data_stream* s = nullptr;
-    if (compose_track_file(path, sizeof path, dir, file))
-        s = open_data_file(path, "wb");
+    if (compose_track_file(path, sizeof path, dir, file) && begin_replacing(path, out))
+        s = out->stream;
     if (!s)
         add_message("Can't open '%s'\n", file);
     return s;
 }
 
-bool finish_writing(data_stream* s, const char* file)
+bool finish_writing(replacing_file* out, const char* file)
 {
-    const bool ok = stream_flush(s) == 0 && !ferror(s->file);
-    close_data_file(s);
+    const bool ok = finish_replacing(out, true, false);
     if (!ok)
         add_message("Can't open '%s'\n", file);
     return ok;
@@ -591,7 +592,8 @@ bool finish_writing(data_stream* s, const char* file)
 
 bool billboards_write(const track_objects* objects, const char* dir, int first)
 {
-    data_stream* s = open_for_writing(dir, "billboards");
+    replacing_file out;
+    data_stream* s = open_for_writing(dir, "billboards", &out);
     if (!s)
         return false;
     for (int k = first < 0 ? 0 : first; k < objects->billboards.count; k++) {
@@ -607,12 +609,13 @@ bool billboards_write(const track_objects* objects, const char* dir, int first)
         else
             stream_printf(s, "%s\n", name);
     }
-    return finish_writing(s, "billboards");
+    return finish_writing(&out, "billboards");
 }
 
 bool statues_write(const track_objects* objects, const char* dir, int first)
 {
-    data_stream* s = open_for_writing(dir, "statues");
+    replacing_file out;
+    data_stream* s = open_for_writing(dir, "statues", &out);
     if (!s)
         return false;
     auto named = [](const char* name) { return name ? name : "null"; };
@@ -621,5 +624,5 @@ bool statues_write(const track_objects* objects, const char* dir, int first)
         stream_printf(s, "[%f %f %f] %f %s %s %s\n", (double)st.x, (double)st.y_offset, (double)st.z,
                       (double)st.angle, named(st.model_name), named(st.texture_name), named(st.shape_name));
     }
-    return finish_writing(s, "statues");
+    return finish_writing(&out, "statues");
 }

@@ -265,9 +265,10 @@ bool decals_write(const heightfield* hf, const char* dir)
     if (!set)
         return true;
     char path[1100];
+    replacing_file out;
     data_stream* s = nullptr;
-    if (compose_track_file(path, sizeof path, dir, "decals"))
-        s = open_data_file(path, "wb");
+    if (compose_track_file(path, sizeof path, dir, "decals") && begin_replacing(path, &out))
+        s = out.stream;
     if (!s) {
         add_message("Can't open 'decals'\n");
         return false;
@@ -277,8 +278,7 @@ bool decals_write(const heightfield* hf, const char* dir)
         stream_printf(s, "[%f %f] %f %f %f %s\n", (double)d.x, (double)d.z, (double)d.angle, (double)d.size,
                       (double)d.aspect, d.texture_name ? d.texture_name : "");
     }
-    const bool ok = stream_flush(s) == 0 && !ferror(s->file);
-    close_data_file(s);
+    const bool ok = finish_replacing(&out, true, false);
     if (!ok)
         add_message("Can't open 'decals'\n");
     return ok;

@@ -272,7 +272,8 @@ bool save_timing_gates(const track_timing* t, const char* dir)
 {
     char name[1100];
     const int n = snprintf(name, sizeof name, "%s/timing_gates", dir ? dir : "");
-    data_stream* s = (n >= 0 && (size_t)n < sizeof name) ? open_data_file(name, "wb") : nullptr;
+    replacing_file out;
+    data_stream* s = (n >= 0 && (size_t)n < sizeof name && begin_replacing(name, &out)) ? out.stream : nullptr;
     if (!s) {
         add_message("Can't open 'timing_gates'\n");
         return false;
@@ -314,9 +315,7 @@ bool save_timing_gates(const track_timing* t, const char* dir)
             stream_printf(s, "%d ", t->normal_lap[i]);
         stream_printf(s, "\n");
     }
-    const bool flushed = stream_flush(s) == 0;
-    close_data_file(s);
-    return flushed;
+    return finish_replacing(&out, true, false);
 }
 
 // ---- race gate numbering ----------------------------------------------------
@@ -352,7 +351,8 @@ bool save_trackinfo(const char* dir, const char* long_name, const track_timing* 
 {
     char name[1100];
     const int n = snprintf(name, sizeof name, "@%s.trackinfo", dir);
-    data_stream* s = (n >= 0 && (size_t)n < sizeof name) ? open_data_file(name, "wb") : nullptr;
+    replacing_file out;
+    data_stream* s = (n >= 0 && (size_t)n < sizeof name && begin_replacing(name, &out)) ? out.stream : nullptr;
     if (!s) {
         add_message("Can't open '%.900s.trackinfo'\n", dir);
         return false;
@@ -366,9 +366,7 @@ bool save_trackinfo(const char* dir, const char* long_name, const track_timing* 
     for (int i = 0; i < 20; i++)
         stream_printf(s, "%02x", digest[i]);
     stream_printf(s, "\n");
-    const bool flushed = stream_flush(s) == 0;
-    close_data_file(s);
-    if (!flushed) {
+    if (!finish_replacing(&out, true, false)) {
         add_message("Can't write '%.900s.trackinfo'\n", dir);
         return false;
     }

@@ -246,6 +246,20 @@ TEST_F(Config, SetupFilesStayInTheirFolder)
     EXPECT_TRUE(said("Error reading setup"));
 }
 
+// A full disk fails the write, says so, and keeps the settings saved before.
+TEST_F(Config, AWriteOntoAFullDiskIsReportedAndKeepsTheOldFile)
+{
+    g_settings.fov = 100;
+    const std::string before = written();
+    g_settings.fov = 120;
+    {
+        test::full_disk full(64);
+        EXPECT_FALSE(write_config());
+    }
+    EXPECT_EQ(test::read_file(home("config")), before);
+    EXPECT_EQ(test::folder_names(dirs.home), (std::vector<std::string>{"config"}));
+}
+
 // A writer killed at any moment leaves "@config" whole: the old file or the
 // new one, never a part.
 TEST_F(Config, AKilledWriterNeverLeavesABrokenFile)
@@ -280,4 +294,7 @@ TEST_F(Config, AKilledWriterNeverLeavesABrokenFile)
     config_set_defaults();
     ASSERT_TRUE(read_config());
     EXPECT_TRUE(g_settings.fov == 100 || g_settings.fov == 120);
+    // The next write clears away what the killed writers left.
+    EXPECT_TRUE(write_config());
+    EXPECT_EQ(test::folder_names(dirs.home), (std::vector<std::string>{"config"}));
 }

@@ -176,6 +176,15 @@ TEST_F(Console, FileNamesStayInsideTheirFolders)
     }
     EXPECT_FALSE(test::file_exists(dirs.xdg + "/escape"));
     EXPECT_EQ(keys.keys.size(), 1u);
+    const std::string long_name(SAFE_FILE_NAME_MAX + 1, 'k');
+    EXPECT_TRUE(run_console_line(("/writekeys " + long_name).c_str(), c));
+    EXPECT_STREQ(reply(), "Camera key file names may not be longer than 200 bytes");
+    EXPECT_TRUE(run_console_line("/writesetup a\x01b", c));
+    EXPECT_STREQ(reply(), "Setup names may not hold control characters");
+    EXPECT_TRUE(run_console_line("/writekeys a\x01b", c));
+    EXPECT_STREQ(reply(), "Camera key file names may not hold control characters");
+    EXPECT_FALSE(test::file_exists(home("keycam/" + long_name)));
+    EXPECT_FALSE(test::file_exists(home("keycam/a\x01b")));
 
     EXPECT_TRUE(run_console_line("/writesetup mine", c));
     EXPECT_STREQ(reply(), "Setup written");

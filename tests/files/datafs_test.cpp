@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <thread>
-#include <unistd.h>
 
 #include "core/services.h"
 #include "files/archive.h"
@@ -418,4 +422,158 @@ TEST_F(datafs, links_back_up_are_not_followed_forever)
     // Both links lead back to folders being listed, so they add nothing.
     EXPECT_EQ(descs, 1);
     EXPECT_EQ(read_data("@tracks/hill/desc"), "d");
+}
+
+// ---- replacing files whole ------------------------------------------------------
+
+namespace {
+
+bool write_text(data_stream* s, void* context)
+{
+    return stream_puts(s, static_cast<const char*>(context)) >= 0;
+}
+
+bool fail_halfway(data_stream* s, void*)
+{
+    stream_puts(s, "half");
+    return false;
+}
+
+// Runs attempt in a child without root's power over permissions (as an
+// unprivileged user when the test runs as root); returns its exit status.
+int run_unprivileged(bool (*attempt)())
+{
+    pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(3);
+        _exit(attempt() ? 1 : 0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+TEST_F(datafs, a_failed_replacement_is_reported_and_leaves_the_old_file_whole)
+{
+    const std::string old_bytes(5000, 'o');
+    write_file(dirs.home + "/keep/file", old_bytes);
+    const std::string big(20000, 'n');
+
+    // A disk that fills up part way through the new file.
+    {
+        test::full_disk full(8192);
+        EXPECT_FALSE(replace_data_file_bytes("@keep/file", big.data(), big.size(), true));
+        EXPECT_FALSE(replace_data_file("@keep/file", write_text, (void*)big.c_str(), false));
+    }
+    EXPECT_EQ(read_file(dirs.home + "/keep/file"), old_bytes);
+    // A writer that reports a failure of its own.
+    EXPECT_FALSE(replace_data_file("@keep/file", fail_halfway, nullptr));
+    EXPECT_EQ(read_file(dirs.home + "/keep/file"), old_bytes);
+    // A name that is a folder cannot be replaced by a file.
+    write_file(dirs.home + "/keep/folder/inside", "x");
+    EXPECT_FALSE(replace_data_file_bytes("@keep/folder", "y", 1, false));
+    EXPECT_EQ(read_file(dirs.home + "/keep/folder/inside"), "x");
+    // No temporary file is left behind by any of them.
+    EXPECT_EQ(test::folder_names(dirs.home + "/keep"), (std::vector<std::string>{"file", "folder"}));
+
+    // With room again the same write goes through; the file keeps the
+    // permissions it had.
+    ASSERT_EQ(chmod((dirs.home + "/keep/file").c_str(), 0600), 0);
+    EXPECT_TRUE(replace_data_file_bytes("@keep/file", big.data(), big.size(), true));
+    EXPECT_EQ(read_file(dirs.home + "/keep/file"), big);
+    struct stat st;
+    ASSERT_EQ(stat((dirs.home + "/keep/file").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(test::folder_names(dirs.home + "/keep"), (std::vector<std::string>{"file", "folder"}));
+}
+
+TEST_F(datafs, a_folder_that_cannot_be_written_keeps_its_file_and_the_failure_is_reported)
+{
+    write_file(dirs.home + "/locked/file", "old");
+    // Reachable by the unprivileged child, but not writable.
+    ASSERT_EQ(chmod(dirs.root.path.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(dirs.xdg.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(dirs.home.c_str(), 0755), 0);
+    ASSERT_EQ(chmod((dirs.home + "/locked").c_str(), 0555), 0);
+    ASSERT_EQ(chmod((dirs.home + "/locked/file").c_str(), 0666), 0);
+    ASSERT_NE(data_dir(0), nullptr);  // the directories are known before the child starts
+    EXPECT_EQ(run_unprivileged([] { return replace_data_file_bytes("@locked/file", "new", 3, true); }), 0);
+    EXPECT_EQ(run_unprivileged([] {
+                  replacing_file r;
+                  return begin_replacing("@locked/file", &r);
+              }),
+              0);
+    chmod((dirs.home + "/locked").c_str(), 0755);
+    EXPECT_EQ(read_file(dirs.home + "/locked/file"), "old");
+    EXPECT_EQ(test::folder_names(dirs.home + "/locked"), (std::vector<std::string>{"file"}));
+}
+
+TEST_F(datafs, writers_on_several_threads_never_share_a_temporary_file)
+{
+    // Each thread writes its own whole text over the same name many times:
+    // the file always holds one of them whole.
+    std::vector<std::string> texts;
+    for (int k = 0; k < 4; k++)
+        texts.push_back(std::string(3000 + 100 * k, (char)('a' + k)));
+    std::vector<std::thread> threads;
+    for (int k = 0; k < 4; k++)
+        threads.emplace_back([&texts, k] {
+            for (int i = 0; i < 40; i++)
+                EXPECT_TRUE(replace_data_file("@shared", write_text, (void*)texts[k].c_str(), false));
+        });
+    for (std::thread& t : threads)
+        t.join();
+    const std::string now = read_file(dirs.home + "/shared");
+    EXPECT_NE(std::find(texts.begin(), texts.end(), now), texts.end());
+    EXPECT_EQ(test::folder_names(dirs.home), (std::vector<std::string>{"shared"}));
+}
+
+// ---- names from outside ---------------------------------------------------------
+
+TEST_F(datafs, hostile_names_are_refused_with_a_reason_and_nothing_is_written_outside_home)
+{
+    struct {
+        const char* name;
+        const char* problem;
+    } bad[] = {
+        {"", "is empty"},           {"..", "holds '..'"},
+        {"../x", "holds '..'"},     {"a/b", "holds a '/' or '\\'"},
+        {"a\\b", "holds a '/' or '\\'"}, {"/etc/passwd", "holds a '/' or '\\'"},
+        {"a\nb", "holds a control character"}, {"tab\there", "holds a control character"},
+        {"del\x7f", "holds a control character"},
+    };
+    for (const auto& b : bad) {
+        ASSERT_NE(file_name_problem(b.name), nullptr) << b.name;
+        EXPECT_STREQ(file_name_problem(b.name), b.problem) << b.name;
+        EXPECT_FALSE(safe_file_name(b.name));
+    }
+    EXPECT_STREQ(file_name_problem(std::string(SAFE_FILE_NAME_MAX + 1, 'x').c_str()), "is too long");
+    EXPECT_EQ(file_name_problem(nullptr), std::string("is empty"));
+    for (const char* good : {"race1.kzdemo", "my setup", "a.b.c", "x"})
+        EXPECT_TRUE(safe_file_name(good)) << good;
+    EXPECT_TRUE(safe_file_name(std::string(SAFE_FILE_NAME_MAX, 'x').c_str()));
+
+    // Data names: paths below the home directory only.
+    for (const char* name : {"@../escape", "@a/../../escape", "@/tmp/escape", "@..", "@a/..", "@", "@a\\..\\b",
+                             "@bad\x01name"})
+        EXPECT_NE(data_name_problem(name), nullptr) << name;
+    for (const char* name : {"@demos/race1.kzdemo", "@a..b", "@..a/b", "@a//b", "@tracks/x/lines_1"})
+        EXPECT_EQ(data_name_problem(name), nullptr) << name;
+
+    // Every way of writing a data name refuses them.
+    const std::string escape = dirs.xdg + "/escape";
+    EXPECT_EQ(open_data_file("@../escape", "wb"), nullptr);
+    EXPECT_EQ(open_data_file("@sub/../../escape", "ab"), nullptr);
+    EXPECT_FALSE(replace_data_file_bytes("@../escape", "x", 1, false));
+    replacing_file r;
+    EXPECT_FALSE(begin_replacing("@../../escape", &r));
+    EXPECT_EQ(r.stream, nullptr);
+    write_file(dirs.home + "/inside", "in");
+    EXPECT_FALSE(rename_data_file("@inside", "@../escape"));
+    EXPECT_TRUE(file_exists(dirs.home + "/inside"));
+    EXPECT_FALSE(file_exists(escape));
+    EXPECT_FALSE(file_exists(dirs.root.path + "/escape"));
 }

@@ -5,6 +5,8 @@
 // and the file upload.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <arpa/inet.h>
 #include <unistd.h>
 
@@ -435,8 +437,17 @@ TEST_F(NetClient, ReliableChannelGateTablesErosionCommandsAndLeaving)
     server.text(7, "erode 5");
     server.text(8, "no_arcade");
     server.text(9, "  senddenied");
+    // Numbers that are not finite never reach the race.
+    const float scale = tw->race.net.off_course_scale;
+    server.text(10, "off_course_bias nan");
+    server.text(11, "off_course_scale inf");
+    server.text(12, "off_course_bias -inf");
     env.arcade_setup = true;
     tick();
+    EXPECT_FLOAT_EQ(tw->race.net.off_course_bias, 7.5f);
+    EXPECT_FLOAT_EQ(s->off_course_bias, 7.5f);
+    EXPECT_EQ(tw->race.net.off_course_scale, scale);
+    EXPECT_TRUE(std::isfinite(s->off_course_scale));
     EXPECT_EQ(tw->race.erosion_amount, 3);
     EXPECT_TRUE(said("Malformed erode command received"));
     EXPECT_TRUE(s->no_arcade);

@@ -272,6 +272,71 @@ TEST_F(DemoFile, NamedemoNamesTheFinishedRecording)
     EXPECT_FALSE(test::file_exists(dirs.xdg + "/escape.kzdemo"));
 }
 
+// A demo is written under a temporary name and takes its own at the end: a
+// recording cut short by a full disk leaves the old demo of that name whole.
+TEST_F(DemoFile, ARecordingThatRunsOutOfRoomKeepsTheOldDemoOfItsName)
+{
+    test::write_file(home("demos/keep.kzdemo"), "the old demo");
+    demo_record_to(tw, "@demos/keep.kzdemo");
+    const std::string block(1000, 'm');
+    {
+        test::full_disk full(4096);
+        ASSERT_TRUE(start_recording(tw));
+        for (int i = 0; i < 12 && demo_recording(tw); i++)
+            write_demo_block(tw, demo_block_message, block.data(), (uint32_t)block.size());
+        finish_recording(tw);
+    }
+    EXPECT_FALSE(demo_recording(tw));
+    EXPECT_EQ(test::read_file(home("demos/keep.kzdemo")), "the old demo");
+    EXPECT_EQ(test::folder_names(home("demos")), (std::vector<std::string>{"keep.kzdemo"}));
+
+    // With room the new recording replaces it whole.
+    ASSERT_TRUE(start_recording(tw));
+    EXPECT_EQ(test::read_file(home("demos/keep.kzdemo")), "the old demo");
+    EXPECT_TRUE(write_demo_block(tw, demo_block_message, block.data(), (uint32_t)block.size()));
+    finish_recording(tw);
+    const std::string now = test::read_file(home("demos/keep.kzdemo"));
+    EXPECT_EQ(now.compare(0, 4, "KZ06"), 0);
+    EXPECT_GT(now.size(), block.size());
+    EXPECT_EQ(test::folder_names(home("demos")), (std::vector<std::string>{"keep.kzdemo"}));
+    demo_record_to(tw, nullptr);
+
+    // A name given while recording is one plain name inside the demos folder.
+    ASSERT_TRUE(start_recording(tw));
+    clear_messages();
+    namedemo_command(tw, "bad\x01name");
+    EXPECT_TRUE(said("Bad demo name: the name holds a control character"));
+    namedemo_command(tw, std::string(SAFE_FILE_NAME_MAX + 1, 'n').c_str());
+    EXPECT_TRUE(said("Bad demo name: the name is too long"));
+    finish_recording(tw);
+    EXPECT_EQ(test::folder_names(home("demos")), (std::vector<std::string>{"default.kzdemo", "keep.kzdemo"}));
+}
+
+// A demo's track is a listed track or a plain name: one naming a path is
+// not played, so the track's files are never written where it points.
+TEST_F(DemoFile, ADemoWhoseTrackIsAPathIsNotPlayed)
+{
+    int lineup[RACE_SLOTS];
+    race_default_lineup(lineup, true);
+    const struct {
+        const char* track;
+        const char* refusal;
+    } hostile[] = {
+        {"../../escape", nullptr},  // not even a readable demo
+        {"/tmp/elsewhere", "Demo refused: its track name holds a '/' or '\\'"},
+        {"bad\x01track", "Demo refused: its track name holds a control character"},
+    };
+    for (const auto& h : hostile) {
+        test::write_file(home("demos/hostile.kzdemo"), header("KZ06 1 0 1 1000", h.track, 6, 1));
+        clear_messages();
+        world_reset(tw, lineup, "@demos/hostile.kzdemo", false, 0, 1, 0);
+        EXPECT_FALSE(demo_playing(tw)) << h.track;
+        if (h.refusal) {
+            EXPECT_TRUE(said(h.refusal)) << h.track;
+        }
+    }
+}
+
 TEST_F(DemoFile, ARecordingThatCannotBeCreatedRecordsNothing)
 {
     test::write_file(home("demos"), "a file where the folder should be");

@@ -67,6 +67,31 @@ TEST_F(Results, FileLinesWithCrLfAndSkippedGate)
               "0\r\n");
 }
 
+// Results are written whole or not at all: a full disk is reported, and the
+// results written before stay as they were.
+TEST_F(Results, AFailedWriteIsReportedAndKeepsTheOldResults)
+{
+    result_race race;
+    race.track_dir = "rabbithill";
+    std::vector<int> gates(4000, 5000);
+    result_rider rider;
+    rider.number = "7";
+    rider.model = "kx125";
+    rider.finished = true;
+    rider.gate_times = gates.data();
+    rider.gate_count = (int)gates.size();
+    test::write_file(dirs.home + "/results.txt", "the last race\r\n");
+    {
+        test::full_disk full(4096);
+        EXPECT_FALSE(write_results("@results.txt", &race, &rider, 1));
+    }
+    EXPECT_EQ(test::read_file(dirs.home + "/results.txt"), "the last race\r\n");
+    EXPECT_EQ(test::folder_names(dirs.home), (std::vector<std::string>{"results.txt"}));
+    // With room the same results go through.
+    EXPECT_TRUE(write_results("@results.txt", &race, &rider, 1));
+    EXPECT_GT(test::read_file(dirs.home + "/results.txt").size(), 4000u * 8);
+}
+
 TEST_F(Results, TimesAndFailures)
 {
     char text[32];

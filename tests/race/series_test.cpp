@@ -212,6 +212,37 @@ TEST_F(Series, ShortStandingsLineCountsOneEventFewer)
     EXPECT_EQ(series_rider_points(&set.items[0], 0), 0);
 }
 
+// The standings are a season's worth of racing: a write that fails is
+// reported and leaves the last standings whole, and a series whose name
+// leads out of the home directory writes nothing there.
+TEST_F(Series, StandingsAreReplacedWholeAndStayInsideHome)
+{
+    points_series s;
+    ASSERT_TRUE(parse(series_text(3, 2), &s));
+    s.completed = 1;
+    test::write_file(dirs.home + "/p.series_standings", "1 2 3 4 \n");
+    {
+        test::full_disk full(0);
+        EXPECT_FALSE(series_write_standings(&s));
+    }
+    EXPECT_EQ(test::read_file(dirs.home + "/p.series_standings"), "1 2 3 4 \n");
+    EXPECT_EQ(test::folder_names(dirs.home), (std::vector<std::string>{"p.series_standings"}));
+    EXPECT_TRUE(series_write_standings(&s));
+    EXPECT_EQ(test::read_file(dirs.home + "/p.series_standings"), "4 4 4 4 \n");
+    series_free(&s);
+
+    put("p.series", series_text(3, 2));
+    data_stream* in = open_data_file("@p.series", "rb");
+    ASSERT_NE(in, nullptr);
+    ASSERT_TRUE(series_parse(in, "../../p.series", tracks, 2, 0, &s));
+    close_data_file(in);
+    s.completed = 1;
+    EXPECT_FALSE(series_write_standings(&s));
+    EXPECT_FALSE(test::file_exists(dirs.root.path + "/p.series_standings"));
+    EXPECT_FALSE(test::file_exists(dirs.xdg + "/p.series_standings"));
+    series_free(&s);
+}
+
 TEST_F(Series, GridOrders)
 {
     int order[SERIES_LINEUP_SLOTS];

@@ -47,6 +47,10 @@ TEST(Recording, AHumanLapFillsOneSlotPerRowAndItsReplayIsADuplicate)
     ASSERT_TRUE(tw.start(1, 0, 2, 3));
     ASSERT_TRUE(test::file_exists(tw.lines_file()));
     EXPECT_FALSE(test::file_exists(tw.lines_file() + ".new"));
+    // Nothing but finished files beside it: no temporary file is left.
+    const std::string lines = tw.lines_file();
+    for (const std::string& name : test::folder_names(lines.substr(0, lines.rfind('/'))))
+        EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
     EXPECT_EQ(test::read_file(tw.lines_file()).rfind("ct03 64\n", 0), 0u);
     for (int row = 0; row < 32; row++)
         ASSERT_EQ(lines_in_row(&t, row), 1) << row;

@@ -544,6 +544,12 @@ TEST_F(RaceServer, StoresUploadsUnderGoodNewNamesOnlyAndEnforcesTheLimit)
     EXPECT_TRUE(has_text(a.texts(net_r_chat), "bad file name"));
     EXPECT_FALSE(test::file_exists(dirs.root.path + "/escape.dmo"));
     send_file(".hidden", 1);
+    send_file("bell\x07.dmo", 1);
+    send_file("sub\\name.dmo", 1);
+    send_file(std::string(201, 'n'), 1);
+    EXPECT_TRUE(has_text(a.texts(net_r_chat), "(the name holds a control character)"));
+    EXPECT_TRUE(has_text(a.texts(net_r_chat), "(the name is too long)"));
+    EXPECT_TRUE(has_text(a.texts(net_r_chat), "(the name is hidden)"));
     send_file("good.dmo", 2);
     EXPECT_TRUE(has_text(a.texts(net_r_chat), "'good.dmo' received (500 bytes)"));
     EXPECT_EQ(test::read_file(o.upload_dir + "/good.dmo"), part + part);

@@ -3,11 +3,13 @@
 #include <unistd.h>
 #include "test_support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,6 +51,37 @@ std::string read_file(const std::string& path)
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+full_disk::full_disk(long bytes)
+{
+    rlimit old;
+    getrlimit(RLIMIT_FSIZE, &old);
+    old_limit[0] = (long)old.rlim_cur;
+    old_limit[1] = (long)old.rlim_max;
+    old_handler = signal(SIGXFSZ, SIG_IGN);
+    rlimit full = old;
+    full.rlim_cur = (rlim_t)bytes;
+    setrlimit(RLIMIT_FSIZE, &full);
+}
+
+full_disk::~full_disk()
+{
+    rlimit old;
+    old.rlim_cur = (rlim_t)old_limit[0];
+    old.rlim_max = (rlim_t)old_limit[1];
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, old_handler);
+}
+
+std::vector<std::string> folder_names(const std::string& dir)
+{
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& e : std::filesystem::directory_iterator(dir, error))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 bool file_exists(const std::string& path)

@@ -33,6 +33,20 @@ struct scoped_env {
     std::string old;
 };
 
+// A full disk, as root sees it too: while it lives no file grows past
+// bytes, and a write past that fails as it does on a disk without room.
+struct full_disk {
+    explicit full_disk(long bytes);
+    ~full_disk();
+    full_disk(const full_disk&) = delete;
+    full_disk& operator=(const full_disk&) = delete;
+    long old_limit[2];
+    void (*old_handler)(int);
+};
+
+// The names in a folder (not recursive), sorted; empty when it is missing.
+std::vector<std::string> folder_names(const std::string& dir);
+
 // A home directory and a game data directory of the test's own: points
 // XDG_DATA_HOME and KZ_HOME at them and restarts the data file system.
 // home is XDG_DATA_HOME + "/Kessrig".

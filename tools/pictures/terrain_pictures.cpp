@@ -66,10 +66,8 @@ void light_per_pixel(const char* track_name)
     }
     if (text.find("dynamic_lighting") == std::string::npos)
         text += "dynamic_lighting 1\n";
-    if (data_stream* s = open_data_file(name, "wb")) {
-        stream_write(s, text.data(), text.size());
-        close_data_file(s);
-    }
+    if (!replace_data_file_bytes(name, text.data(), text.size(), false))
+        fprintf(stderr, "terrain_pictures: can't write '%s'\n", name);
     free_file_index();
 }
 

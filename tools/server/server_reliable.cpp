@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "files/datafs.h"
 #include "server_internal.h"
 
 namespace {
@@ -93,15 +94,7 @@ void deny(server* s, peer* p)
 // hidden one (the parts in progress are hidden files), printable.
 bool good_upload_name(const char* name)
 {
-    const size_t n = strlen(name);
-    if (n == 0 || n > 200 || name[0] == '.')
-        return false;
-    for (size_t i = 0; i < n; i++) {
-        const unsigned char c = (unsigned char)name[i];
-        if (c < 32 || c == 127 || c == '/' || c == '\\')
-            return false;
-    }
-    return true;
+    return safe_file_name(name) && name[0] != '.';
 }
 
 void upload_start(server* s, peer* p)
@@ -155,7 +148,12 @@ void upload_finish(server* s, peer* p, const char* name)
     if (!written || !good_upload_name(name)) {
         unlink(p->up.temp_path.c_str());
         p->up.temp_path.clear();
-        snprintf(text, sizeof text, "Upload refused: bad file name '%.200s'", name);
+        // A full disk is the server's failure, not a bad name.
+        if (!written)
+            snprintf(text, sizeof text, "Upload failed: the server could not write the file");
+        else
+            snprintf(text, sizeof text, "Upload refused: bad file name '%.200s' (the name %s)", name,
+                     name[0] == '.' && safe_file_name(name) ? "is hidden" : file_name_problem(name));
         tell(s, p, text);
         return;
     }
