@@ -21,7 +21,7 @@
 # $KESSRIG_BUILD_DIR/bin). Keeps its logs under $NET_RACE_KEEP when set.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-bin=$(cd "${KESSRIG_BUILD_DIR:-build}/bin" && pwd)
+. scripts/net-common.sh
 clients=3
 laps=3
 track=rabbithill
@@ -40,50 +40,23 @@ while [ $# -gt 0 ]; do
     *) echo "net-race: unknown option '$1'" >&2; exit 2 ;;
     esac
 done
-for exe in kessrig-server kessrig-sim; do
-    [ -x "$bin/$exe" ] || { echo "net-race: $bin/$exe is missing (build it first)" >&2; exit 2; }
-done
+net_setup net-race "${NET_RACE_KEEP:-}"
 ls "$bin/$track"/lines_* >/dev/null 2>&1 ||
     { echo "net-race: no racing lines for $track (build the kessrig_lines target)" >&2; exit 2; }
-
-work=$(mktemp -d /tmp/net-race.XXXXXX)
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-    if [ -n "${NET_RACE_KEEP:-}" ]; then
-        mkdir -p "$NET_RACE_KEEP" && cp -r "$work"/. "$NET_RACE_KEEP"/
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
 began=$(date +%s)
 
 # The server picks a free port itself; its first line names it. A long
 # pause after each result lets every client take its terrain hash before
 # the next race reloads the track.
-"$bin/kessrig-server" --port 0 --data "$bin" --tracks "$track" --laps "$laps" --countdown 20 \
-    --result-pause 30 --finish-wait 120 --stats 10 --upload-dir "" >"$work/server.log" 2>&1 &
-server=$!
-pids+=("$server")
-port=
-for _ in $(seq 1 100); do
-    port=$(sed -n 's/^listening port=\([0-9]*\).*/\1/p' "$work/server.log")
-    [ -n "$port" ] && break
-    sleep 0.2
-done
-[ -n "$port" ] || { cat "$work/server.log" >&2; echo "net_race ok=no clients=$clients why=server_did_not_listen"; exit 1; }
+net_start_server --tracks "$track" --laps "$laps" --countdown 20 --result-pause 30 --finish-wait 120 --stats 10 \
+    --upload-dir ""
 
 fake=()
 [ "$loss" != 0 ] && fake+=(--fake-loss "$loss")
 [ "$lag" != 0 ] && fake+=(--fake-lag "$lag")
 max=$((600 + laps * 300))
 client() {  # name, then extra options
-    local name=$1
-    shift
-    mkdir -p "$work/$name"
-    XDG_DATA_HOME="$work/$name" KZ_HOME="$bin" VORN_LOGFILE="$work/$name.log" "$bin/kessrig-sim" client --connect "127.0.0.1:$port" \
-        --name "$name" --timeout 60 --max-seconds "$max" "${fake[@]}" "$@" >"$work/$name.out" 2>"$work/$name.err" &
-    pids+=("$!")
+    net_client "$@" --timeout 60 --max-seconds "$max" "${fake[@]}"
 }
 names=()
 for i in $(seq 1 "$clients"); do
@@ -99,21 +72,19 @@ if [ "$late" = 1 ]; then
     done
     sleep 15
     client Late
-    client_pids+=("$!")
+    client_pids+=("$client_pid")
 fi
 for p in "${client_pids[@]}"; do wait "$p"; done
 kill "$server" 2>/dev/null
 wait "$server" 2>/dev/null
 
 # ---- checks -------------------------------------------------------------------
-ok=yes
-fail() { ok=no; echo "FAIL: $*"; }
 field() { sed -n "s/.*\\b$2=\\([^ ]*\\).*/\\1/p" "$1" | tail -n 1; }
 own_slot() { sed -n 's/^race id=[0-9]* slot=\([0-9]*\) .*/\1/p' "$1" | tail -n 1; }
 server_order=$(sed -n 's/^result race=[0-9]* .* order=\([^ ]*\).*/\1/p' "$work/server.log")
 first_order=$(echo "$server_order" | head -n 1)
 echo "server results: $(echo "$server_order" | tr '\n' ' ')"
-grep -E 'error|can.t' "$work/server.log" && fail "the server logged an error"
+net_common_checks
 
 slots=()
 for n in "${names[@]}"; do
@@ -145,7 +116,6 @@ done
 distinct=$(printf '%s\n' "${hashes[@]}" | sort -u | wc -l)
 [ "$distinct" = 1 ] || fail "the terrains differ: ${hashes[*]}"
 [ -n "${hashes[0]:-}" ] || fail "no terrain hash"
-grep -h 'State packet too small' "$work"/*.log && fail "a states datagram was cut"
 
 late_fig=
 if [ "$late" = 1 ]; then

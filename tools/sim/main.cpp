@@ -13,6 +13,9 @@
 //                                 skill and writes its lines file
 //   kessrig-sim demo  FILE        plays a demo to its end; the last line is
 //                                 "ticks=T riders=N"
+//   kessrig-sim series [options] a points series raced by robots, event after
+//                                 event, for a simulated time; the last line
+//                                 is "series_done ..."
 //   kessrig-sim client --connect HOST[:PORT]
 //                                 joins a race server; the auto pilot rides;
 //                                 the last line is "finished=yes|no laps=L"
@@ -41,6 +44,7 @@
 #include "race_mode.h"
 #include "robot/scripted_rider.h"
 #include "race/world.h"
+#include "series_mode.h"
 #include "sim_ride.h"
 #include "track/roost.h"
 
@@ -131,11 +135,12 @@ int parse_options(int argc, char** argv, options* o)
         fputs(race_usage, stdout);
         fputs(learn_usage, stdout);
         fputs(demo_usage, stdout);
+        fputs(series_usage, stdout);
         fputs(client_usage, stdout);
         return 2;
     }
     if (o->mode != "ride" && o->mode != "bench")
-        return sim_fail("unknown mode '" + o->mode + "' (ride, bench, race, learn or demo)\n" + kUsage + race_usage + learn_usage + demo_usage);
+        return sim_fail("unknown mode '" + o->mode + "' (ride, bench, race, learn, demo, series or client)\n" + kUsage + race_usage + learn_usage + demo_usage + series_usage);
     for (int i = 2; i < argc; i++) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -329,6 +334,11 @@ int main(int argc, char** argv)
 {
     if (argc >= 2 && strcmp(argv[1], "learn") == 0) {
         const int status = run_learn_command(argc, argv);
+        physics_library_shutdown();
+        return status;
+    }
+    if (argc >= 2 && strcmp(argv[1], "series") == 0) {
+        const int status = run_series_command(argc, argv);
         physics_library_shutdown();
         return status;
     }
