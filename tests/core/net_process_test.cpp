@@ -177,13 +177,6 @@ pid_t game_process(pid_t wrapper)
     return found;
 }
 
-std::string pictures_dir()
-{
-    const std::string dir = test::build_data_dir() + "/../pictures";
-    mkdir(dir.c_str(), 0755);
-    return dir;
-}
-
 // The server's side of the conversation.
 struct fake_server {
     net_socket s = -1;
@@ -494,7 +487,7 @@ TEST_F(net_process, the_game_joins_rides_the_warmup_and_the_race_chats_and_leave
     // The warm-up notice is in the recorded picture, and gone in the race.
     ASSERT_EQ(warm.size(), (size_t)W * H * 3);
     ASSERT_EQ(raced.size(), (size_t)W * H * 3);
-    const std::string dir = pictures_dir();
+    const std::string dir = test::pictures_dir();
     write_png_picture((dir + "/net-warmup.png").c_str(), warm.data(), W, H, 3, nullptr);
     write_png_picture((dir + "/net-race.png").c_str(), raced.data(), W, H, 3, nullptr);
     const int warm_text = notice_pixels(warm), race_text = notice_pixels(raced);

@@ -235,13 +235,6 @@ struct stream_reader {
     }
 };
 
-std::string pictures_dir()
-{
-    const std::string dir = test::build_data_dir() + "/../pictures";
-    mkdir(dir.c_str(), 0755);
-    return dir;
-}
-
 TEST(ViewProcess, ADemoPlaysInEveryViewAsThePlayerWouldSeeIt)
 {
     if (!getenv("DISPLAY"))
@@ -468,7 +461,7 @@ TEST(ViewProcess, ADemoPlaysInEveryViewAsThePlayerWouldSeeIt)
     picture_free(&shot);
     EXPECT_NE(text.find("Saved \"screenshot001.png\""), std::string::npos);
 
-    const std::string dir = pictures_dir();
+    const std::string dir = test::pictures_dir();
     write_png_picture((dir + "/view-rider.png").c_str(), kept[40].data(), W, H, 3, nullptr);
     write_png_picture((dir + "/view-orbit.png").c_str(), kept[130].data(), W, H, 3, nullptr);
     write_png_picture((dir + "/view-track-camera.png").c_str(), kept[230].data(), W, H, 3, nullptr);

@@ -176,13 +176,6 @@ int white_pixels(const std::vector<unsigned char>& rgb)
     return count;
 }
 
-std::string pictures_dir()
-{
-    const std::string dir = test::build_data_dir() + "/../pictures";
-    mkdir(dir.c_str(), 0755);
-    return dir;
-}
-
 TEST(EditorProcess, RaiseUndoRaiseSaveThenTheRestartedGameShowsTheHillAndRobotsRaceIt)
 {
     if (!getenv("DISPLAY"))
@@ -216,7 +209,7 @@ TEST(EditorProcess, RaiseUndoRaiseSaveThenTheRestartedGameShowsTheHillAndRobotsR
     EXPECT_GT(panel(f[again], f[gates]), 1.0);
     EXPECT_GT(panel(f[gates], f[edit]), 1.0);
     EXPECT_GT(white_pixels(f[gates]), white_pixels(f[edit]) + 500);
-    const std::string dir = pictures_dir();
+    const std::string dir = test::pictures_dir();
     write_png_picture((dir + "/editor-raise.png").c_str(), f[saved].data(), W, H, 3, nullptr);
     write_png_picture((dir + "/editor-timing-gate.png").c_str(), f[gates].data(), W, H, 3, nullptr);
     write_png_picture((dir + "/editor-gradient-edit.png").c_str(), f[edit].data(), W, H, 3, nullptr);
@@ -251,7 +244,7 @@ TEST(EditorProcess, RaiseUndoRaiseSaveThenTheRestartedGameShowsTheHillAndRobotsR
     ASSERT_EQ(run_game(home, to_editor() + event(110, "Close", 1), {100}, &g), 0)
         << test::read_file(home / "stderr.txt");
     ASSERT_EQ(g.count(100), 1u);
-    write_png_picture((pictures_dir() + "/editor-restarted.png").c_str(), g[100].data(), W, H, 3, nullptr);
+    write_png_picture((test::pictures_dir() + "/editor-restarted.png").c_str(), g[100].data(), W, H, 3, nullptr);
     // (Near the hill the shading drawn while editing and after the restart
     // differ slightly; elsewhere the two maps are the same.)
     EXPECT_GT(around_pointer(f[before], g[100]), 1.0);

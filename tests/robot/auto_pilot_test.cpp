@@ -191,23 +191,35 @@ TEST(Robots, TwoRobotsPickingTheSameSectionTogetherTakeDifferentLines)
 
 }
 
+// Six seconds into the race, gives the robot a path of 20 points toward the
+// middle of the track starting `away` ft from where it stands, its target
+// the second point, just advanced: from here on it is lost. Returns where
+// it stood; `along`, when given, the path's direction.
+vec3 lose_robot(track_world& tw, bike* b, float away, vec3* along)
+{
+    tw.run((double)tw.w->race.start_tick / k_second + 6.0);
+    const vec3 at = bike_frame_position(b);
+    const float half = 0.5f * tw.w->track.heightfield.extent;
+    const float dx = half - at.x, dz = half - at.z, len = std::sqrt(dx * dx + dz * dz);
+    for (int i = 0; i < 20; i++) {
+        const float d = away + 10.0f * (float)i;
+        line_points_push(&b->path, line_point{at.x + dx / len * d, at.y, at.z + dz / len * d, 30.0f, 1.5f});
+    }
+    b->target = 1;
+    b->last_advance = tw.w->race.tick;
+    if (along)
+        *along = vecmath::v3(dx / len, 0.0f, dz / len);
+    return at;
+}
+
 TEST(Robots, ALostRobotRecoversAt3sIsPushedAt19sAndRestartsAt40s)
 {
     track_world tw(false, false);
     ASSERT_TRUE(tw.start(0, 1, 1, 3));
     bike* b = tw.at(18);
-    tw.run((double)tw.w->race.start_tick / k_second + 6.0);
     // A path it cannot reach: 700 ft away (no lines here to pick from).
-    const vec3 at = bike_frame_position(b);
-    const float half = 0.5f * tw.w->track.heightfield.extent;
-    const float dx = half - at.x, dz = half - at.z, len = std::sqrt(dx * dx + dz * dz);
-    for (int i = 0; i < 20; i++) {
-        const float d = 700.0f + 10.0f * (float)i;
-        line_points_push(&b->path, line_point{at.x + dx / len * d, at.y, at.z + dz / len * d, 30.0f, 1.5f});
-    }
-    b->target = 1;
+    const vec3 at = lose_robot(tw, b, 700.0f, nullptr);
     const int lost = tw.w->race.tick;
-    b->last_advance = lost;
     const robot_slot& s = tw.rs->slots[18];
     int recovered = -1, pushed = -1, restarted = -1;
     float at_push = 0;
@@ -248,16 +260,8 @@ TEST(Robots, ARobotCaughtFastIsCarriedOntoItsPathAtTheRestartAndKeepsItsRace)
     track_world tw(false, false);
     ASSERT_TRUE(tw.start(0, 1, 1, 3));
     bike* b = tw.at(18);
-    tw.run((double)tw.w->race.start_tick / k_second + 6.0);
-    const vec3 at = bike_frame_position(b);
-    const float half = 0.5f * tw.w->track.heightfield.extent;
-    const float dx = half - at.x, dz = half - at.z, len = std::sqrt(dx * dx + dz * dz);
-    for (int i = 0; i < 20; i++) {
-        const float d = 100.0f + 10.0f * (float)i;
-        line_points_push(&b->path, line_point{at.x + dx / len * d, at.y, at.z + dz / len * d, 30.0f, 1.5f});
-    }
-    b->target = 1;
-    b->last_advance = tw.w->race.tick;
+    vec3 along;
+    lose_robot(tw, b, 100.0f, &along);
     const int gates = b->gate_progress;
     dBodyID frame = b->bodies[body_frame];
     dBodySetLinearVel(frame, 0, 0, 0);
@@ -280,7 +284,7 @@ TEST(Robots, ARobotCaughtFastIsCarriedOntoItsPathAtTheRestartAndKeepsItsRace)
     EXPECT_LT(std::hypot(carried.x - p0.x, carried.z - p0.z), 5.0f);  // (the frame sits off the spot)
     const dReal* r = bike_frame_rotation(b);
     EXPECT_GT(r[5], 0.95);  // the frame's y axis up
-    EXPECT_GT(-(r[2] * dx + r[10] * dz) / len, 0.95);  // its -z axis along the path
+    EXPECT_GT(-(r[2] * along.x + r[10] * along.z), 0.95);  // its -z axis along the path
     EXPECT_EQ(b->gate_progress, gates);
     EXPECT_EQ(b->path.count, 20);
     EXPECT_EQ(b->recovery, 3);

@@ -192,4 +192,11 @@ bool read_video_frame(std::FILE* in, int* width, int* height, std::vector<unsign
     return fread(rgb->data(), 1, rgb->size(), in) == rgb->size();
 }
 
+std::string pictures_dir()
+{
+    const std::string dir = build_data_dir() + "/../pictures";
+    mkdir(dir.c_str(), 0755);
+    return dir;
+}
+
 }  // namespace test

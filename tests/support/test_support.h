@@ -63,6 +63,9 @@ struct data_dirs_fixture {
 
 // The default game data written by kessrig-mkdata in this build.
 std::string build_data_dir();
+// The build tree's folder for the pictures the tests keep for people to
+// look at (made when missing).
+std::string pictures_dir();
 
 // For tests that run the game as a child process: waits up to seconds for
 // the child and returns its exit code (128 + signal when a signal ended
