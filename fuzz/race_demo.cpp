@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <string>
 
+#include "fuzz_accept.h"
 #include "race/demo.h"
 #include "race/race.h"
 #include "race/world.h"
@@ -57,6 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     char track[RACE_TRACK_NAME_MAX + 1];
     if (!open_demo(tw, path.c_str(), track, sizeof track))
         return 0;
+    fuzz_accept();
     const int riders = demo_rider_count(tw);
     if (riders < 0 || riders > RACE_SLOTS)
         __builtin_trap();

@@ -303,6 +303,15 @@ bool list_keys(const console_context& c)
     return true;
 }
 
+bool finite_key(const camera_key& k)
+{
+    for (float v : {k.position.x, k.position.y, k.position.z, k.rotation[0], k.rotation[1], k.rotation[2],
+                    k.rotation[3]})
+        if (!std::isfinite(v))
+            return false;
+    return k.fov > 0 && k.fov < 180;
+}
+
 bool read_keys(const char* arg, const console_context& c)
 {
     if (!c.key_frames)
@@ -320,8 +329,12 @@ bool read_keys(const char* arg, const console_context& c)
     char line[512];
     while (stream_gets(s, line, sizeof line)) {
         camera_key k;
+        // "nan" and "inf" scan as numbers; either would put the camera
+        // nowhere, and a field of view outside 0..180 degrees has no
+        // projection. Such a line is as broken as one that does not read.
         if (sscanf(line, "%f %f %f %f %f %f %f %f %d", &k.position.x, &k.position.y, &k.position.z, &k.rotation[0],
-                   &k.rotation[1], &k.rotation[2], &k.rotation[3], &k.fov, &k.tick) != 9) {
+                   &k.rotation[1], &k.rotation[2], &k.rotation[3], &k.fov, &k.tick) != 9 ||
+            !finite_key(k)) {
             ok = false;
             break;
         }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -163,6 +164,19 @@ TEST_F(Console, KeyFramesDeleteAroundTheCurrentTick)
     EXPECT_EQ(keys.keys.size(), 1u);
     EXPECT_TRUE(run_console_line("/listkeys", c));
     EXPECT_STREQ(reply(), "pos = { 0.00, 0.00, 0.00 }, rot = { 0.00, 0.00, 0.00, 1.00 }, time = 0.04");
+
+    // Numbers that scan but place no camera break the file there too: the
+    // path through the keys read before stays finite.
+    for (const char* bad : {"1 nan 3 0 0 0 1 90 9\n", "1 2 3 0 0 inf 1 90 9\n", "1 2 3 0 0 0 1 180 9\n",
+                            "1 2 3 0 0 0 1 -5 9\n"}) {
+        test::write_file(home("keycam/odd"), std::string("0 0 0 0 0 0 1 90 5\n") + bad);
+        EXPECT_TRUE(run_console_line("/readkeys odd", c));
+        EXPECT_STREQ(reply(), "Error reading camera keys") << bad;
+        ASSERT_EQ(keys.keys.size(), 1u) << bad;
+        camera_key pose;
+        ASSERT_TRUE(key_frame_pose(keys, 9, &pose));
+        EXPECT_TRUE(std::isfinite(pose.position.y) && std::isfinite(pose.fov)) << bad;
+    }
 }
 
 TEST_F(Console, FileNamesStayInsideTheirFolders)
