@@ -303,13 +303,26 @@ bool list_keys(const console_context& c)
     return true;
 }
 
-bool finite_key(const camera_key& k)
+// Makes a key read from a file usable: finite numbers, a field of view
+// inside 0..180 degrees and a rotation turned into a unit quaternion (the
+// path normalises between keys, but before the first and after the last
+// it shows a key as stored). False when it cannot be.
+bool usable_key(camera_key* k)
 {
-    for (float v : {k.position.x, k.position.y, k.position.z, k.rotation[0], k.rotation[1], k.rotation[2],
-                    k.rotation[3]})
+    double norm = 0;
+    for (float v : {k->position.x, k->position.y, k->position.z, k->rotation[0], k->rotation[1], k->rotation[2],
+                    k->rotation[3]}) {
         if (!std::isfinite(v))
             return false;
-    return k.fov > 0 && k.fov < 180;
+    }
+    for (float r : k->rotation)
+        norm += (double)r * r;
+    norm = std::sqrt(norm);
+    if (!(norm > 0) || !std::isfinite(norm) || !(k->fov > 0 && k->fov < 180))
+        return false;
+    for (float& r : k->rotation)
+        r = (float)(r / norm);
+    return true;
 }
 
 bool read_keys(const char* arg, const console_context& c)
@@ -330,11 +343,12 @@ bool read_keys(const char* arg, const console_context& c)
     while (stream_gets(s, line, sizeof line)) {
         camera_key k;
         // "nan" and "inf" scan as numbers; either would put the camera
-        // nowhere, and a field of view outside 0..180 degrees has no
-        // projection. Such a line is as broken as one that does not read.
+        // nowhere, a field of view outside 0..180 degrees has no projection
+        // and a zero rotation no direction. Such a line is as broken as one
+        // that does not read.
         if (sscanf(line, "%f %f %f %f %f %f %f %f %d", &k.position.x, &k.position.y, &k.position.z, &k.rotation[0],
                    &k.rotation[1], &k.rotation[2], &k.rotation[3], &k.fov, &k.tick) != 9 ||
-            !finite_key(k)) {
+            !usable_key(&k)) {
             ok = false;
             break;
         }
