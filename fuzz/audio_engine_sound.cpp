@@ -1,5 +1,5 @@
 // A ".braap" file (first byte even) or a sound table (odd) over arbitrary
-// bytes, then a second of synthesis with what was read. Every value the
+// bytes, then some synthesis with what was read. Every value the
 // synthesis produces must stay inside the ring and the clamp, whatever the
 // file said. The data directory is a scratch folder: every "@....raw" name
 // the input mentions is given a short sample file there (up to a limit),
@@ -82,8 +82,11 @@ void provide_samples(const uint8_t* data, size_t size)
 
 void check_sound(engine_sound* s)
 {
+    // Short frames at rising engine speeds, then one asking for more than a
+    // frame may hold: about a third of a second in all, which still runs
+    // many engine cycles (synthesis is where the time of a run goes).
     for (int f = 0; f < 6; f++)
-        engine_sound_render(s, 2000.0f + 3000.0f * f, f % 2 ? 10.0f : -10.0f, SOUND_MAX_FRAME);
+        engine_sound_render(s, 2000.0f + 3000.0f * f, f % 2 ? 10.0f : -10.0f, f < 5 ? 1024 : SOUND_MAX_FRAME + 1);
     for (float v : s->history)
         if (!(v >= -16 && v <= 16))
             __builtin_trap();
