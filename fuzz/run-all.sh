@@ -72,7 +72,10 @@ report_one() {
     rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
     cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
     ft=$(grep -o 'ft: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
-    crashes=$(find "$crashes_dir" -maxdepth 1 -name "$t-*" | wc -l)
+    # Crashes, leaks, timeouts and running out of memory; libFuzzer's
+    # slow-unit notes are not failures.
+    crashes=$(find "$crashes_dir" -maxdepth 1 \( -name "$t-crash-*" -o -name "$t-leak-*" -o -name "$t-timeout-*" \
+        -o -name "$t-oom-*" \) | wc -l)
     echo "$t execs=${execs:-0} exec_per_s=${rate:-0} cov=${cov:-0} ft=${ft:-0} crashes=$crashes"
 }
 
