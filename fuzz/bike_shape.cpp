@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "fuzz_accept.h"
 #include "bike/shape.h"
 #include "picture_fuzz_input.h"
 
@@ -15,6 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     shape* s = shape_parse(&in.stream, "@fuzz.shp");
     if (!s)
         return 0;
+    fuzz_accept();
     if (s->sphere_count < 0 || s->sphere_count > SHAPE_MAX_SPHERES || !std::isfinite(s->radius))
         __builtin_trap();
     for (int i = 0; i < s->sphere_count; i++) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "fuzz_accept.h"
 #include "track/erosion.h"
 #include "track/heightfield.h"
 
@@ -40,6 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const int got = erode_message_unpack(message, length, extent, s.points, max);
     if (got != (count < max ? count : max) || count < 0)
         __builtin_trap();
+    if (count > 0)
+        fuzz_accept();
     for (int i = 0; i < got; i++) {
         const erode_point& p = s.points[i];
         if (!std::isfinite(p.x) || !std::isfinite(p.z) || !(p.dir_x >= -1 && p.dir_x <= 1) ||

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "fuzz_accept.h"
 #include "files/stream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -31,6 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         int c = stream_getc(&s);
         if (c < 0)
             break;
+        fuzz_accept();  // something came out of the stream
         size_t n = stream_read(&s, buffer, block);
         total += 1 + (long)n;
         if (n < block && stream_peekc(&s) < 0)

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "fuzz_accept.h"
 #include "files/stream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -39,6 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         case 5: r = stream_scan(&s, "%s %lf %%", word.data(), &d1); break;
         default: r = stream_scan(&s, " %63[^\n]%n", small, &n); break;
         }
+        if (r > 0)
+            fuzz_accept();
         if (r <= 0 && s.position == before)
             break;
     }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz_accept.h"
 #include "picture_fuzz_input.h"
 #include "render/picture.h"
 
@@ -39,16 +40,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             picture pic;
             // Odd sizes go through the custom levels.
             const char* info = size % 2 ? custom_info_name().c_str() : nullptr;
-            if (png_decode_stream(&in.stream, info, &pic))
+            if (png_decode_stream(&in.stream, info, &pic)) {
+                fuzz_accept();
                 picture_free(&pic);
+            }
         }
     }
     {
         memory_input in(data, size);
         if (in.open) {
             grey16_picture grey;
-            if (read_grey16_png_stream(&in.stream, &grey))
+            if (read_grey16_png_stream(&in.stream, &grey)) {
+                fuzz_accept();
                 grey16_picture_free(&grey);
+            }
         }
     }
     return 0;

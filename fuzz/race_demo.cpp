@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <string>
 
+#include "fuzz_accept.h"
 #include "race/demo.h"
 #include "race/race.h"
 #include "race/world.h"
@@ -57,6 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     char track[RACE_TRACK_NAME_MAX + 1];
     if (!open_demo(tw, path.c_str(), track, sizeof track))
         return 0;
+    fuzz_accept();
     const int riders = demo_rider_count(tw);
     if (riders < 0 || riders > RACE_SLOTS)
         __builtin_trap();
@@ -70,7 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             __builtin_trap();
         for (int slot = 0; slot < riders && slot < 8; slot++) {
             state_choice c;
-            const bool found = state_at_tick(tw, slot, tw->race.tick, demo_version(tw) == 6 ? 5 : 4, &c);
+            // Version 4 records hold the short snapshots; 5 and 6 the full ones.
+            const bool found = state_at_tick(tw, slot, tw->race.tick, demo_version(tw) == 4 ? 4 : 5, &c);
             const state_history* h = state_history_of(tw, slot);
             if (h && !in_tick_order(*h))
                 __builtin_trap();

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "fuzz_accept.h"
 #include "picture_fuzz_input.h"
 #include "render/picture.h"
 #include "render/texture_files.h"
@@ -19,6 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     char target[LINK_TARGET_MAX + 1];
     if (!link_read_target(&in.stream, target, sizeof target))
         return 0;
+    fuzz_accept();
     const size_t n = strlen(target);
     if (n == 0 || n > LINK_TARGET_MAX || isspace(static_cast<unsigned char>(target[0])) ||
         isspace(static_cast<unsigned char>(target[n - 1])))

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "fuzz_accept.h"
 #include "picture_fuzz_input.h"
 #include "render/model_file.h"
 
@@ -15,6 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     model* m = model_parse(&in.stream, "@fuzz.qm");
     if (!m)
         return 0;
+    fuzz_accept();
     if (!m->parts || m->bone_count < 0 || m->bone_count > MODEL_MAX_BONES)
         __builtin_trap();
     bool env = false;

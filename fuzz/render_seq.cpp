@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "fuzz_accept.h"
 #include "picture_fuzz_input.h"
 #include "render/picture.h"
 #include "render/texture_files.h"
@@ -30,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             __builtin_trap();
         return 0;
     }
+    fuzz_accept();
     if (seq.ticks_per_frame < 1 || seq.sequence_length < 1 || seq.picture_count < 1 ||
         seq.picture_count > SEQ_MAX_PICTURES)
         __builtin_trap();

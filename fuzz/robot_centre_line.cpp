@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "fuzz_accept.h"
 #include "picture_fuzz_input.h"
 #include "robot/centre_line.h"
 
@@ -23,6 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             __builtin_trap();
         return 0;
     }
+    fuzz_accept();
     const size_t n = p.points.size();
     if (n < 3 || n > CENTRE_LINE_MAX_POINTS || p.loop_start < 0 || (size_t)p.loop_start + 3 > n)
         __builtin_trap();

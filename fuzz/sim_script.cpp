@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "fuzz_accept.h"
 #include "picture_fuzz_input.h"
 #include "sim_script.h"
 
@@ -18,6 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const bool ok = sim_script_read(&s, &in.stream, "fuzz", &why);
     if (!ok && why.empty())
         __builtin_trap();
+    if (ok)
+        fuzz_accept();
     int last = 0;
     for (const sim_script_event& e : s.events) {
         if (e.tick < last || e.tick > 86400 * 128)

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "fuzz_accept.h"
 #include "picture_fuzz_input.h"
 #include "track/lighting.h"
 
@@ -21,6 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             return 0;
         camera_set cams;
         cameras_read(&cams, &hf, &in.stream);
+        if (cams.count > 0)
+            fuzz_accept();
         for (int g = 0; g < GATE_CAMERA_COUNT; g++)
             if (gate_camera(&cams, g) < -1 || gate_camera(&cams, g) >= cams.count)
                 __builtin_trap();
@@ -30,6 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     lighting light;
     lighting_read(&light, &in.stream, nullptr);
+    // An unknown keyword ends the reading early.
+    if (stream_peekc(&in.stream) < 0)
+        fuzz_accept();
     lighting_finish(&light);
     if (!(light.near_plane >= lighting_near_min && light.near_plane <= lighting_near_max))
         __builtin_trap();

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz_accept.h"
 #include "bike/shape.h"
 #include "core/services.h"
 #include "picture_fuzz_input.h"
@@ -55,10 +56,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     object_options options;
     switch (kind) {
     case 0:
-        billboards_read(&objects, &hf, &in.stream, nullptr);
+        if (billboards_read(&objects, &hf, &in.stream, nullptr) > 0)
+            fuzz_accept();
         break;
     case 1:
-        statues_read(&objects, &hf, &in.stream, &options, nullptr);
+        if (statues_read(&objects, &hf, &in.stream, &options, nullptr) > 0)
+            fuzz_accept();
         statue_bins_build(&objects, &hf);
         check_bins(objects.statue_bins, objects.statues.count);
         for (int k = 0; k < objects.statues.count; k++) {
@@ -68,6 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         break;
     case 2: {
         flaggers_read(&objects, &hf, &in.stream, 16);
+        if (objects.flaggers.has_start || objects.flaggers.has_finish || objects.flaggers.course_count > 0)
+            fuzz_accept();
         for (int k = 0; k < objects.flaggers.course_count; k++)
             for (int gate : objects.flaggers.course[k].gates)
                 if (gate < -1 || gate > 15)
@@ -80,7 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         break;
     }
     default:
-        decals_read(&hf, &in.stream, &options);
+        if (decals_read(&hf, &in.stream, &options) > 0)
+            fuzz_accept();
         if (hf.decals) {
             check_bins(hf.decals->bins, hf.decals->count);
             if (hf.decals->count > 0)

@@ -300,6 +300,28 @@ bool list_keys(const console_context& c)
     return true;
 }
 
+// Makes a key read from a file usable: finite numbers, a field of view
+// inside 0..180 degrees and a rotation turned into a unit quaternion (the
+// path normalises between keys, but before the first and after the last
+// it shows a key as stored). False when it cannot be.
+bool usable_key(camera_key* k)
+{
+    double norm = 0;
+    for (float v : {k->position.x, k->position.y, k->position.z, k->rotation[0], k->rotation[1], k->rotation[2],
+                    k->rotation[3]}) {
+        if (!std::isfinite(v))
+            return false;
+    }
+    for (float r : k->rotation)
+        norm += (double)r * r;
+    norm = std::sqrt(norm);
+    if (!(norm > 0) || !std::isfinite(norm) || !(k->fov > 0 && k->fov < 180))
+        return false;
+    for (float& r : k->rotation)
+        r = (float)(r / norm);
+    return true;
+}
+
 bool read_keys(const char* arg, const console_context& c)
 {
     if (!c.key_frames)
@@ -317,8 +339,13 @@ bool read_keys(const char* arg, const console_context& c)
     char line[512];
     while (stream_gets(s, line, sizeof line)) {
         camera_key k;
+        // "nan" and "inf" scan as numbers; either would put the camera
+        // nowhere, a field of view outside 0..180 degrees has no projection
+        // and a zero rotation no direction. Such a line is as broken as one
+        // that does not read.
         if (sscanf(line, "%f %f %f %f %f %f %f %f %d", &k.position.x, &k.position.y, &k.position.z, &k.rotation[0],
-                   &k.rotation[1], &k.rotation[2], &k.rotation[3], &k.fov, &k.tick) != 9) {
+                   &k.rotation[1], &k.rotation[2], &k.rotation[3], &k.fov, &k.tick) != 9 ||
+            !usable_key(&k)) {
             ok = false;
             break;
         }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -163,6 +164,28 @@ TEST_F(Console, KeyFramesDeleteAroundTheCurrentTick)
     EXPECT_EQ(keys.keys.size(), 1u);
     EXPECT_TRUE(run_console_line("/listkeys", c));
     EXPECT_STREQ(reply(), "pos = { 0.00, 0.00, 0.00 }, rot = { 0.00, 0.00, 0.00, 1.00 }, time = 0.04");
+
+    // Numbers that scan but place no camera break the file there too: the
+    // path through the keys read before stays finite.
+    for (const char* bad : {"1 nan 3 0 0 0 1 90 9\n", "1 2 3 0 0 inf 1 90 9\n", "1 2 3 0 0 0 1 180 9\n",
+                            "1 2 3 0 0 0 1 -5 9\n", "1 2 3 0 0 0 0 60 9\n"}) {
+        test::write_file(home("keycam/odd"), std::string("0 0 0 0 0 0 1 90 5\n") + bad);
+        EXPECT_TRUE(run_console_line("/readkeys odd", c));
+        EXPECT_STREQ(reply(), "Error reading camera keys") << bad;
+        ASSERT_EQ(keys.keys.size(), 1u) << bad;
+        camera_key pose;
+        ASSERT_TRUE(key_frame_pose(keys, 9, &pose));
+        EXPECT_TRUE(std::isfinite(pose.position.y) && std::isfinite(pose.fov)) << bad;
+    }
+    // A rotation written unnormalised is read as the unit quaternion of
+    // the same turn: the camera shows it as it is before the first key too.
+    test::write_file(home("keycam/long"), "0 0 0 0 3 0 4 90 5\n");
+    EXPECT_TRUE(run_console_line("/readkeys long", c));
+    EXPECT_STREQ(reply(), "Camera keys updated");
+    camera_key pose;
+    ASSERT_TRUE(key_frame_pose(keys, 0, &pose));
+    EXPECT_FLOAT_EQ(pose.rotation[1], 0.6f);
+    EXPECT_FLOAT_EQ(pose.rotation[3], 0.8f);
 }
 
 TEST_F(Console, FileNamesStayInsideTheirFolders)
