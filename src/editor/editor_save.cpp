@@ -390,6 +390,21 @@ bool editor_save(editor_state* e)
     return true;
 }
 
+namespace {
+
+// "edinfo" numbers are feet on and around a track: anything further out is
+// a broken file, and would overflow the gradient arithmetic into infinite
+// heights. The counts keep a hostile file from costing unbounded time
+// (each point is put into its place in order).
+bool in_reach(float v)
+{
+    return std::isfinite(v) && std::fabs(v) <= 1.0e6f;
+}
+const size_t k_most_gradients = 4096;
+const size_t k_most_profile_points = 4096;
+
+}  // namespace
+
 void editor_read_info(editor_state* e)
 {
     std::string folder, data_name;
@@ -406,8 +421,9 @@ void editor_read_info(editor_state* e)
             float v[4];
             int type;
             if (const char* rest = after_word(p, "add_gradient")) {
-                if (sscanf(rest, "%f %f %f %f", &v[0], &v[1], &v[2], &v[3]) != 4 || !std::isfinite(v[0]) ||
-                    !std::isfinite(v[1]) || !std::isfinite(v[2]) || !std::isfinite(v[3]))
+                if (sscanf(rest, "%f %f %f %f", &v[0], &v[1], &v[2], &v[3]) != 4 || !in_reach(v[0]) ||
+                    !in_reach(v[1]) || !in_reach(v[2]) || !in_reach(v[3]) ||
+                    e->gradients.size() >= k_most_gradients)
                     continue;
                 gradient n;
                 n.x0 = v[0];
@@ -420,8 +436,8 @@ void editor_read_info(editor_state* e)
                 e->current_gradient = (int)e->gradients.size() - 1;
                 g = &e->gradients.back();
             } else if (const char* rest = after_word(p, "add_point")) {
-                if (!g || sscanf(rest, "%d %f %f", &type, &v[0], &v[1]) != 3 || !std::isfinite(v[0]) ||
-                    !std::isfinite(v[1]))
+                if (!g || sscanf(rest, "%d %f %f", &type, &v[0], &v[1]) != 3 || !in_reach(v[0]) ||
+                    !in_reach(v[1]) || g->points.size() >= k_most_profile_points)
                     continue;
                 // Profiles run in increasing distance: a point written out
                 // of order goes to its place.

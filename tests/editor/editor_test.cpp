@@ -384,8 +384,9 @@ TEST_F(flat_track, AFlatTrackSavesWithoutDividingByZero)
 }
 
 // "edinfo" as people leave it: types other than 1 are straight, points
-// out of order go to their place, numbers that are not numbers and short
-// lines are passed over; a gradient of no length paints finite heights.
+// out of order go to their place, numbers that are not numbers (or are far
+// beyond any track) and short lines are passed over; a gradient of no
+// length paints finite heights.
 TEST_F(flat_track, EditorInformationIsReadForgivinglyAndNeverPaintsNaN)
 {
     test::write_file(dirs.home + "/flat/edinfo",
@@ -395,8 +396,10 @@ TEST_F(flat_track, EditorInformationIsReadForgivinglyAndNeverPaintsNaN)
                      "add_point 0 25 5\n"
                      "add_point 1 50 nan\n"
                      "add_point 1 inf 3\n"
+                     "add_point 1 3e38 3\n"
                      "add_pointer 1 60 3\n"
                      "add_gradient 1 2 3\n"
+                     "add_gradient 1e30 0 0 0\n"
                      "# a comment\n"
                      "add_gradient 64 64 64 64\n"
                      "add_point 1 0 4\n"
