@@ -7,6 +7,7 @@
 
 #include "fuzz_accept.h"
 #include "core/config.h"
+#include "fuzz_settings.h"
 #include "picture_fuzz_input.h"
 
 namespace {
@@ -45,24 +46,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     read_config_stream(&in.stream);
     if (names_a_setting(data, size))
         fuzz_accept();
-    int count = 0;
-    const setting* table = settings_table(&count);
-    char text[4096];
-    for (int i = 0; i < count; i++) {
-        const setting& s = table[i];
-        if (s.kind == setting_slider || s.kind == setting_number) {
-            const double v = *(const double*)s.value;
-            if (!(v >= s.minimum && v <= s.maximum))
-                __builtin_trap();
-        } else if (s.kind == setting_choice) {
-            const int v = *(const int*)s.value;
-            if (!(s.flags & setting_pending_text) && !setting_choice_name(&s, v))
-                __builtin_trap();
-        } else if (s.kind == setting_text) {
-            if (strlen((const char*)s.value) > (size_t)s.text_max)
-                __builtin_trap();
-        }
-        setting_format(&s, text, sizeof text);
-    }
+    fuzz_check_settings();
     return 0;
 }

@@ -14,6 +14,7 @@
 #include "core/console.h"
 #include "core/key_frames.h"
 #include "fuzz_accept.h"
+#include "fuzz_dirs.h"
 
 namespace {
 
@@ -21,19 +22,8 @@ std::string g_file;
 
 void set_up()
 {
-    if (!g_file.empty())
-        return;
-    char templ[] = "/tmp/kessrig-fuzz-keys-XXXXXX";
-    const char* root = mkdtemp(templ);
-    if (!root)
-        abort();
-    const std::string game = std::string(root) + "/game", home = std::string(root) + "/xdg";
-    mkdir(game.c_str(), 0700);
-    mkdir(home.c_str(), 0700);
-    mkdir((game + "/keycam").c_str(), 0700);
-    setenv("KZ_HOME", game.c_str(), 1);
-    setenv("XDG_DATA_HOME", home.c_str(), 1);
-    g_file = game + "/keycam/fuzz";
+    if (g_file.empty())
+        g_file = fuzz_data_dirs("keys", "keycam") + "/fuzz";
 }
 
 void check_pose(const key_frame_list& list, int tick)

@@ -12,6 +12,8 @@
 
 #include "core/config.h"
 #include "fuzz_accept.h"
+#include "fuzz_dirs.h"
+#include "fuzz_settings.h"
 
 namespace {
 
@@ -19,19 +21,8 @@ std::string g_file;
 
 void set_up()
 {
-    if (!g_file.empty())
-        return;
-    char templ[] = "/tmp/kessrig-fuzz-setup-XXXXXX";
-    const char* root = mkdtemp(templ);
-    if (!root)
-        abort();
-    const std::string game = std::string(root) + "/game", home = std::string(root) + "/xdg";
-    mkdir(game.c_str(), 0700);
-    mkdir(home.c_str(), 0700);
-    mkdir((game + "/setups").c_str(), 0700);
-    setenv("KZ_HOME", game.c_str(), 1);
-    setenv("XDG_DATA_HOME", home.c_str(), 1);
-    g_file = game + "/setups/fuzz";
+    if (g_file.empty())
+        g_file = fuzz_data_dirs("setup", "setups") + "/fuzz";
 }
 
 }  // namespace
@@ -47,24 +38,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     config_set_defaults();
     if (read_setup_file("fuzz"))
         fuzz_accept();
-    int count = 0;
-    const setting* table = settings_table(&count);
-    char text[4096];
-    for (int i = 0; i < count; i++) {
-        const setting& s = table[i];
-        if (s.kind == setting_slider || s.kind == setting_number) {
-            const double v = *(const double*)s.value;
-            if (!(v >= s.minimum && v <= s.maximum))
-                __builtin_trap();
-        } else if (s.kind == setting_choice) {
-            const int v = *(const int*)s.value;
-            if (!(s.flags & setting_pending_text) && !setting_choice_name(&s, v))
-                __builtin_trap();
-        } else if (s.kind == setting_text) {
-            if (strlen((const char*)s.value) > (size_t)s.text_max)
-                __builtin_trap();
-        }
-        setting_format(&s, text, sizeof text);
-    }
+    fuzz_check_settings();
     return 0;
 }

@@ -14,6 +14,7 @@
 
 #include "editor/editor.h"
 #include "fuzz_accept.h"
+#include "fuzz_dirs.h"
 #include "track/heightfield.h"
 #include "track/track.h"
 
@@ -25,17 +26,7 @@ struct state {
     heightfield hf;
     state()
     {
-        char templ[] = "/tmp/kessrig-fuzz-edinfo-XXXXXX";
-        const char* root = mkdtemp(templ);
-        if (!root)
-            abort();
-        const std::string game = std::string(root) + "/game", home = std::string(root) + "/xdg";
-        mkdir(game.c_str(), 0700);
-        mkdir(home.c_str(), 0700);
-        mkdir((game + "/fz").c_str(), 0700);
-        setenv("KZ_HOME", game.c_str(), 1);
-        setenv("XDG_DATA_HOME", home.c_str(), 1);
-        file = game + "/fz/edinfo";
+        file = fuzz_data_dirs("edinfo", "fz") + "/edinfo";
         snprintf(t.dir, sizeof t.dir, "fz");
         if (!heightfield_create(&hf, 3, 2.0f, nullptr))
             abort();
