@@ -60,7 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     fuzz_accept();
     const int riders = demo_rider_count(tw);
-    if (riders < 0 || riders > RACE_SLOTS)
+    // A demo may name more riders than there are slots: the reader reads
+    // past the extra ones.
+    if (riders < 0)
         __builtin_trap();
     for (int i = 0; i < riders; i++)
         demo_assign(tw, i, i < RACE_SLOTS ? i : -1);

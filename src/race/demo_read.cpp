@@ -182,7 +182,9 @@ bool read_header(world* w, demo_player& p, char* track, int track_size)
         return false;
     long long v[5] = {0, 0, 0, 0, k_default_start_tick};
     const int numbers = read_first_line(line, v, 5);
-    if (numbers < 3 || v[0] < 4 || v[0] > 6 || v[1] < 0)
+    // Riders beyond the slots are read past and left out, but a count that
+    // does not fit an int is no demo's.
+    if (numbers < 3 || v[0] < 4 || v[0] > 6 || v[1] < 0 || v[1] > INT_MAX)
         return false;
     p.version = (int)v[0];
     p.riders = (int)v[1];

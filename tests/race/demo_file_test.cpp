@@ -510,6 +510,7 @@ TEST_F(DemoFile, HeadersThatDoNotMatchAreNotPlayedAndChangeNothing)
         "XZ06 0 0 1 1000\npad\n",
         "KZ06 1\npad\n" + riders,                     // too few numbers
         "KZ06 -1 0 1 1000\npad\n",                    // riders
+        "KZ06 4294967297 0 1 1000\npad\n" + riders,   // a count past an int, read as 1
         "KZ06 0 0 1 1000\npad",                       // track line cut
         "KZ06 0 0 1 1000\n../../etc\n",               // a track outside the data
         "KZ06 2 0 1 1000\npad\n" + riders,            // a rider missing
