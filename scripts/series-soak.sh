@@ -50,11 +50,17 @@ ls "$bin"/*/lines_* >/dev/null 2>&1 ||
 work=$(mktemp -d /tmp/series-soak.XXXXXX)
 cleanup() {
     if [ -n "${SERIES_SOAK_KEEP:-}" ]; then
-        mkdir -p "$SERIES_SOAK_KEEP" && cp -r "$work"/. "$SERIES_SOAK_KEEP"/
+        mkdir -p "$SERIES_SOAK_KEEP" && tar -C "$work" --exclude=./bin -cf - . | tar -C "$SERIES_SOAK_KEEP" -xf -
     fi
     rm -rf "$work"
 }
 trap cleanup EXIT
+# Both runs use a copy of the runner and its game data taken now: a build
+# during the hour-long run rides the default tracks' racing lines again,
+# and the re-run would race other lines than the long run did.
+echo "series_soak: copying $bin"
+cp -a "$bin" "$work/bin" || { echo "series-soak: can't copy $bin" >&2; exit 2; }
+bin=$work/bin
 
 # run NAME ARGS...: one series in a home of its own that starts empty.
 run() {
