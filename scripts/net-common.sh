@@ -42,7 +42,8 @@ net_start_server() {
     port=
     local _
     for _ in $(seq 1 100); do
-        port=$(sed -n 's/^listening port=\([0-9]*\).*/\1/p' "$work/server.log")
+        # The server may not have created its log yet.
+        port=$(sed -n 's/^listening port=\([0-9]*\).*/\1/p' "$work/server.log" 2>/dev/null)
         [ -n "$port" ] && return 0
         sleep 0.2
     done
