@@ -294,20 +294,29 @@ TEST(Robots, ARobotCaughtFastIsCarriedOntoItsPathAtTheRestartAndKeepsItsRace)
     EXPECT_GT(distance(bike_frame_position(b), carried), 5.0f);
 }
 
+// The one robot (slot 18) of a world without lines, standing at the gate
+// 6 s after the drop: where it stands and the way it faces (fx, fz).
+bike* standing_robot(track_world& tw, vec3* at, float* fx, float* fz)
+{
+    bike* b = tw.at(18);
+    tw.run((double)tw.w->race.start_tick / k_second + 6.0);
+    *at = bike_frame_position(b);
+    const dReal* r = bike_frame_rotation(b);
+    const float x = (float)-r[2], z = (float)-r[10], len = std::sqrt(x * x + z * z);
+    *fx = x / len;
+    *fz = z / len;
+    return b;
+}
+
 TEST(Robots, CrawlingThroughAHairpinTheyPutAFootDownAndStayUp)
 {
     track_world tw(false, false);
     ASSERT_TRUE(tw.start(0, 1, 1, 3));
-    bike* b = tw.at(18);
-    tw.run((double)tw.w->race.start_tick / k_second + 6.0);
     // A path ridden at a walking pace: 40 ft on, a half circle of 12 ft to
     // the right, 40 ft back.
-    const vec3 at = bike_frame_position(b);
-    const dReal* r = bike_frame_rotation(b);
-    float fx = (float)-r[2], fz = (float)-r[10];
-    const float len = std::sqrt(fx * fx + fz * fz);
-    fx /= len;
-    fz /= len;
+    vec3 at;
+    float fx, fz;
+    bike* b = standing_robot(tw, &at, &fx, &fz);
     const float rx = -fz, rz = fx;  // to the right of forward
     const float pace = 5.0f, step = pace * 0.25f, radius = 12.0f;
     auto push = [&](float ahead, float right) {
@@ -356,14 +365,12 @@ TEST(Robots, PointingWellOffItsLineARobotTurnsOntoItBeforeItOpensUp)
     // line, into whatever bounds a stadium lane.
     track_world tw(false, false);
     ASSERT_TRUE(tw.start(0, 1, 1, 3));
-    bike* b = tw.at(18);
-    tw.run((double)tw.w->race.start_tick / k_second + 6.0);
-    const vec3 at = bike_frame_position(b);
-    const dReal* r = bike_frame_rotation(b);
-    const float fx = (float)-r[2], fz = (float)-r[10], len = std::sqrt(fx * fx + fz * fz);
+    vec3 at;
+    float fx, fz;
+    bike* b = standing_robot(tw, &at, &fx, &fz);
     const float turn = 40.0f * 3.14159265f / 180.0f;
-    const float lx = (fx * std::cos(turn) - fz * std::sin(turn)) / len;
-    const float lz = (fz * std::cos(turn) + fx * std::sin(turn)) / len;
+    const float lx = fx * std::cos(turn) - fz * std::sin(turn);
+    const float lz = fz * std::cos(turn) + fx * std::sin(turn);
     const float pace = 35.0f;
     for (int i = 0; i < 60; i++) {
         const float d = pace * 0.25f * (float)i;
