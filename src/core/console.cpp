@@ -1,6 +1,7 @@
 #include "core/console.h"
 
 #include <cctype>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -300,10 +301,12 @@ bool list_keys(const console_context& c)
     return true;
 }
 
-// Makes a key read from a file usable: finite numbers, a field of view
-// inside 0..180 degrees and a rotation turned into a unit quaternion (the
-// path normalises between keys, but before the first and after the last
-// it shows a key as stored). False when it cannot be.
+// Makes a key read from a file usable: finite numbers, a position within
+// a million feet (the spline between keys multiplies positions, and one
+// near the float limit would put the camera at infinity between them), a
+// field of view inside 0..180 degrees and a rotation turned into a unit
+// quaternion (the path normalises between keys, but before the first and
+// after the last it shows a key as stored). False when it cannot be.
 bool usable_key(camera_key* k)
 {
     double norm = 0;
@@ -312,6 +315,9 @@ bool usable_key(camera_key* k)
         if (!std::isfinite(v))
             return false;
     }
+    for (float v : {k->position.x, k->position.y, k->position.z})
+        if (std::fabs(v) > 1e6f)
+            return false;
     for (float r : k->rotation)
         norm += (double)r * r;
     norm = std::sqrt(norm);
@@ -339,16 +345,18 @@ bool read_keys(const char* arg, const console_context& c)
     char line[512];
     while (stream_gets(s, line, sizeof line)) {
         camera_key k;
+        long long tick = 0;
         // "nan" and "inf" scan as numbers; either would put the camera
         // nowhere, a field of view outside 0..180 degrees has no projection
         // and a zero rotation no direction. Such a line is as broken as one
-        // that does not read.
-        if (sscanf(line, "%f %f %f %f %f %f %f %f %d", &k.position.x, &k.position.y, &k.position.z, &k.rotation[0],
-                   &k.rotation[1], &k.rotation[2], &k.rotation[3], &k.fov, &k.tick) != 9 ||
-            !usable_key(&k)) {
+        // that does not read, and so is a tick past an int.
+        if (sscanf(line, "%f %f %f %f %f %f %f %f %lld", &k.position.x, &k.position.y, &k.position.z, &k.rotation[0],
+                   &k.rotation[1], &k.rotation[2], &k.rotation[3], &k.fov, &tick) != 9 ||
+            tick < INT_MIN || tick > INT_MAX || !usable_key(&k)) {
             ok = false;
             break;
         }
+        k.tick = (int)tick;
         key_frames_insert(c.key_frames, k);
     }
     close_data_file(s);

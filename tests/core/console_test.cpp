@@ -168,7 +168,9 @@ TEST_F(Console, KeyFramesDeleteAroundTheCurrentTick)
     // Numbers that scan but place no camera break the file there too: the
     // path through the keys read before stays finite.
     for (const char* bad : {"1 nan 3 0 0 0 1 90 9\n", "1 2 3 0 0 inf 1 90 9\n", "1 2 3 0 0 0 1 180 9\n",
-                            "1 2 3 0 0 0 1 -5 9\n", "1 2 3 0 0 0 0 60 9\n"}) {
+                            "1 2 3 0 0 0 1 -5 9\n", "1 2 3 0 0 0 0 60 9\n",
+                            // finite, but the spline through it overflows
+                            "9.1e37 2 3 0 0 0 1 90 9\n", "1 2 3 0 0 0 1 90 99999999999\n"}) {
         test::write_file(home("keycam/odd"), std::string("0 0 0 0 0 0 1 90 5\n") + bad);
         EXPECT_TRUE(run_console_line("/readkeys odd", c));
         EXPECT_STREQ(reply(), "Error reading camera keys") << bad;
