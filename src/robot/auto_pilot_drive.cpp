@@ -35,17 +35,6 @@ const float k_crawl_speed = 7.5f;
 // holds it, and is helped at once rather than after the full wait.
 const int k_stuck_push = 6;
 const float k_stuck_speed = 1.0f;
-// The aim more than this far (radians) off the bike's travel caps the
-// speed, from k_turn_first_open (ft/s) down to k_turn_first_speed at
-// k_turn_first_full: slow enough to lean into the turn back, not so slow
-// that the lean stops being chased.
-const float k_turn_first_angle = 0.25f;
-const float k_turn_first_full = 0.6f;
-const float k_turn_first_open = 51.0f;
-const float k_turn_first_speed = 11.0f;
-// ... and only once the bike is this far (ft) off its line, fully at twice
-// that; its needed radius shrinks up to three times.
-const float k_turn_first_off = 2.0f;
 // How far ahead (ft) of a lost bike the point lies that it is led to.
 const float k_rejoin_reach = 15.0f;
 
@@ -456,27 +445,7 @@ void follow_path(robot_state* rs, const world* w, int slot, bike* b, float u, co
         }
     }
 
-    // Off the line and pointing well away from it (knocked aside by
-    // another bike, or picking up after a stop), the rider turns back
-    // harder and before he opens up: at speed the lean needed to come back
-    // takes longer to build than a lane is wide. On the line, as through a
-    // hairpin, the aim may lie as far off without any of this.
-    float turning_first = 0.0f;
-    if (i0 >= 1) {
-        const vec3 d = sub(aim, p);
-        const float ahead = dot(d, view.travel), aside = fabsf(dot(d, view.side));
-        const float off_heading = atan2f(aside, ahead);
-        const line_point& a = path.items[i0 - 1];
-        const line_point& n = path.items[i0];
-        const float sx = n.x - a.x, sz = n.z - a.z, len = sqrtf(sx * sx + sz * sz);
-        const float off_line = len > 0.001f ? fabsf((p.x - a.x) * sz - (p.z - a.z) * sx) / len : 0.0f;
-        turning_first = clampf((off_heading - k_turn_first_angle) / (k_turn_first_full - k_turn_first_angle), 0.0f, 1.0f) *
-                        clampf((off_line - k_turn_first_off) / k_turn_first_off, 0.0f, 1.0f);
-        if (turning_first > 0.0f)
-            wanted = fminf(wanted, k_turn_first_open - turning_first * (k_turn_first_open - k_turn_first_speed));
-    }
-
-    const float r = needed_radius(view, aim) / (1.0f + 2.0f * turning_first);
+    const float r = needed_radius(view, aim);
     float roll = atan2f(-v * v / r, k_gravity * view.load);
     if (grip_limit(w, b, view, i0, &roll)) {
         wanted = fminf(wanted, sqrtf(tanf(fabsf(roll)) * view.load * fabsf(r) * k_gravity));

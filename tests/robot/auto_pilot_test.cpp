@@ -357,44 +357,6 @@ TEST(Robots, CrawlingThroughAHairpinTheyPutAFootDownAndStayUp)
     EXPECT_EQ(footdown, crawling);
 }
 
-TEST(Robots, PointingWellOffItsLineARobotTurnsOntoItBeforeItOpensUp)
-{
-    // The line starts under the bike and runs 40 degrees to its right at
-    // 35 ft/s: a robot knocked aside at a crawl. Opening up at once and
-    // leaning for the line's own gentle curve, it ran 22 ft wide of the
-    // line, into whatever bounds a stadium lane.
-    track_world tw(false, false);
-    ASSERT_TRUE(tw.start(0, 1, 1, 3));
-    vec3 at;
-    float fx, fz;
-    bike* b = standing_robot(tw, &at, &fx, &fz);
-    const float turn = 40.0f * 3.14159265f / 180.0f;
-    const float lx = fx * std::cos(turn) - fz * std::sin(turn);
-    const float lz = fz * std::cos(turn) + fx * std::sin(turn);
-    const float pace = 35.0f;
-    for (int i = 0; i < 60; i++) {
-        const float d = pace * 0.25f * (float)i;
-        line_points_push(&b->path, line_point{at.x + lx * d, at.y, at.z + lz * d, pace, 1.5f});
-    }
-    b->target = 1;
-    b->last_advance = tw.w->race.tick;
-    const int crashes = b->crash_count;
-    float widest = 0.0f, fastest = 0.0f;
-    tw.run_until(
-        [&] {
-            const vec3 p = bike_frame_position(b);
-            const float ahead = (p.x - at.x) * lx + (p.z - at.z) * lz;
-            widest = std::fmax(widest, std::fabs((p.x - at.x) * lz - (p.z - at.z) * lx));
-            fastest = std::fmax(fastest, speed_of(b));
-            return ahead > 250.0f;
-        },
-        30.0);
-    EXPECT_EQ(b->crash_count, crashes);
-    EXPECT_EQ(b->recovery, 0);
-    EXPECT_LT(widest, 16.0f);
-    EXPECT_GT(fastest, 30.0f);
-}
-
 TEST(Robots, TheSameSeedGivesTheSameRace)
 {
     robot_race r(3, 1, 9);
