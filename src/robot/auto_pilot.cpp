@@ -388,6 +388,8 @@ const float k_centre_over = 0.6f;
 // point its front wheel is led to once it needs a push.
 const float k_centre_aim = 30.0f;
 const float k_centre_rejoin = 15.0f;
+const float k_centre_goal_step = 2.5f;
+const int k_centre_goals = 25;
 
 // A robot with no racing line for its section (a track not learnt yet, or
 // one whose sections were edited so that its lines file no longer fits)
@@ -466,7 +468,13 @@ bool ride_centre_line(robot_state* rs, world* w, robot_slot* s, bike* b, const b
         // over has shifted it far up.
         if (view.speed < 10.0f && b->gear > 0 && b->params.gear_ratio[0] > 0.0f)
             b->gear = 0;
-        const bool heading_off = recover_toward(s, w, b, view, toward, rejoin, false);
+        // The push may lead round a block to the lane a little before or
+        // after the rejoining point.
+        vec3 goals[k_centre_goals];
+        for (int k = 0; k < k_centre_goals; k++)
+            goals[k] = rider_path_point_ahead(p, r.index, (float)k * k_centre_goal_step, r.settings.lane_offset);
+        const bool heading_off = recover_toward(s, w, b, view, toward, goals, k_centre_goals,
+                                                (int)(k_centre_rejoin / k_centre_goal_step), false);
         // Back on the ride once moving along the line toward it.
         if (!heading_off && b->last_advance == tick && b->stuck_tick < tick && view.speed >= 10.0f)
             b->recovery = 0;

@@ -6,9 +6,12 @@
 // Recovering: steer gently back toward the target point, and after long
 // enough push the bike there.
 #include <cmath>
+#include <queue>
+#include <vector>
 
 #include "bike/catalogue.h"
 #include "bike/controls.h"
+#include "bike/shape.h"
 #include "bike/rider.h"
 #include "race/race.h"
 #include "race/world.h"
@@ -16,6 +19,7 @@
 #include "robot/auto_pilot_internal.h"
 #include "robot/robots.h"
 #include "track/heightfield.h"
+#include "track/objects.h"
 #include "track/surface.h"
 
 using namespace vecmath;
@@ -35,8 +39,23 @@ const float k_crawl_speed = 7.5f;
 // holds it, and is helped at once rather than after the full wait.
 const int k_stuck_push = 6;
 const float k_stuck_speed = 1.0f;
+// The aim more than this far (radians) off the bike's travel caps the
+// speed, from k_turn_first_open (ft/s) down to k_turn_first_speed at
+// k_turn_first_full: slow enough to lean into the turn back, not so slow
+// that the lean stops being chased.
+const float k_turn_first_angle = 0.25f;
+const float k_turn_first_full = 0.6f;
+const float k_turn_first_open = 51.0f;
+const float k_turn_first_speed = 11.0f;
+// ... and only once the bike is this far (ft) off its line, fully at twice
+// that; its needed radius shrinks up to three times.
+const float k_turn_first_off = 2.0f;
 // How far ahead (ft) of a lost bike the point lies that it is led to.
 const float k_rejoin_reach = 15.0f;
+// The points of the line behind and ahead of that point that a push round
+// an obstacle may lead to.
+const int k_rejoin_behind = 20;
+const int k_rejoin_ahead = 30;
 
 // A frame axis in world coordinates (0 x, 1 y, 2 z) from the 3 x 4 rotation.
 vec3 frame_axis(const bike* b, int axis)
@@ -445,7 +464,27 @@ void follow_path(robot_state* rs, const world* w, int slot, bike* b, float u, co
         }
     }
 
-    const float r = needed_radius(view, aim);
+    // Off the line and pointing well away from it (knocked aside by
+    // another bike, or picking up after a stop), the rider turns back
+    // harder and before he opens up: at speed the lean needed to come back
+    // takes longer to build than a lane is wide. On the line, as through a
+    // hairpin, the aim may lie as far off without any of this.
+    float turning_first = 0.0f;
+    if (i0 >= 1) {
+        const vec3 d = sub(aim, p);
+        const float ahead = dot(d, view.travel), aside = fabsf(dot(d, view.side));
+        const float off_heading = atan2f(aside, ahead);
+        const line_point& a = path.items[i0 - 1];
+        const line_point& n = path.items[i0];
+        const float sx = n.x - a.x, sz = n.z - a.z, len = sqrtf(sx * sx + sz * sz);
+        const float off_line = len > 0.001f ? fabsf((p.x - a.x) * sz - (p.z - a.z) * sx) / len : 0.0f;
+        turning_first = clampf((off_heading - k_turn_first_angle) / (k_turn_first_full - k_turn_first_angle), 0.0f, 1.0f) *
+                        clampf((off_line - k_turn_first_off) / k_turn_first_off, 0.0f, 1.0f);
+        if (turning_first > 0.0f)
+            wanted = fminf(wanted, k_turn_first_open - turning_first * (k_turn_first_open - k_turn_first_speed));
+    }
+
+    const float r = needed_radius(view, aim) / (1.0f + 2.0f * turning_first);
     float roll = atan2f(-v * v / r, k_gravity * view.load);
     if (grip_limit(w, b, view, i0, &roll)) {
         wanted = fminf(wanted, sqrtf(tanf(fabsf(roll)) * view.load * fabsf(r) * k_gravity));
@@ -528,7 +567,193 @@ int rejoin_point(const bike* b, vec3 at, float reach)
     return i;
 }
 
+// ---- the way round -------------------------------------------------------------
+
+// The helping hand walks the bike round what stands between it and its
+// line: a bike that ran wide through a gap in a row of tuff blocks and
+// stopped behind the row would otherwise be pressed against the blocks
+// until it is carried. The ground around the front wheel is a grid of
+// k_route_cell squares, k_route_cells across; a square is taken when it
+// lies within k_route_clearance of a statue's sphere at riding height.
+const float k_route_cell = 2.0f;
+const int k_route_cells = 64;
+const float k_route_clearance = 1.5f;
+const float k_route_height = 4.0f;
+// How many squares ahead along the way the wheel is led to.
+const int k_route_lead = 3;
+
+struct route_grid {
+    float x0 = 0, z0 = 0;
+    std::vector<unsigned char> taken;
+    std::vector<int> cost;
+
+    bool cell_of(float x, float z, int* i, int* j) const
+    {
+        const float fi = floorf((x - x0) / k_route_cell), fj = floorf((z - z0) / k_route_cell);
+        if (!(fi >= 0.0f && fi < (float)k_route_cells && fj >= 0.0f && fj < (float)k_route_cells))
+            return false;
+        *i = (int)fi;
+        *j = (int)fj;
+        return true;
+    }
+    vec3 centre(int cell) const
+    {
+        return v3(x0 + ((float)(cell % k_route_cells) + 0.5f) * k_route_cell, 0.0f,
+                  z0 + ((float)(cell / k_route_cells) + 0.5f) * k_route_cell);
+    }
+};
+
+// Marks the squares the statues near `at` take. True when any is taken.
+bool mark_statues(const world* w, vec3 at, route_grid* g)
+{
+    const heightfield* hf = &w->track.heightfield;
+    const track_objects* objects = &w->track.objects;
+    g->taken.assign((size_t)k_route_cells * k_route_cells, 0);
+    if (objects->statues.count == 0 || !hf->heights)
+        return false;
+    // Robots may be driven on several threads at once.
+    thread_local std::vector<int> near;
+    const float half = 0.5f * (float)k_route_cells * k_route_cell;
+    statues_near_into(objects, hf, at.x, at.z, half + 4.0f, &near);
+    bool any = false;
+    for (int index : near) {
+        if (index < 0 || index >= objects->statues.count)
+            continue;
+        const statue& s = objects->statues.items[index];
+        if (!s.shape)
+            continue;
+        double rot[12];
+        statue_physics_rotation(&s, rot);
+        for (int k = 0; k < s.shape->sphere_count; k++) {
+            const shape_sphere& sp = s.shape->spheres[k];
+            const float cx = (float)(rot[0] * sp.x + rot[1] * sp.y + rot[2] * sp.z) + s.x;
+            const float cy = (float)(rot[4] * sp.x + rot[5] * sp.y + rot[6] * sp.z) + s.y;
+            const float cz = (float)(rot[8] * sp.x + rot[9] * sp.y + rot[10] * sp.z) + s.z;
+            if (!(cy - sp.radius < heightfield_height_at(hf, cx, cz) + k_route_height))
+                continue;
+            const float reach = sp.radius + k_route_clearance;
+            int i0, j0, i1, j1;
+            if (!g->cell_of(fmaxf(cx - reach, g->x0), fmaxf(cz - reach, g->z0), &i0, &j0))
+                continue;
+            const float far = g->x0 + (float)k_route_cells * k_route_cell - 0.001f;
+            const float far_z = g->z0 + (float)k_route_cells * k_route_cell - 0.001f;
+            if (!g->cell_of(fminf(cx + reach, far), fminf(cz + reach, far_z), &i1, &j1))
+                continue;
+            for (int j = j0; j <= j1; j++)
+                for (int i = i0; i <= i1; i++) {
+                    const vec3 c = g->centre(j * k_route_cells + i);
+                    const float dx = c.x - cx, dz = c.z - cz;
+                    if (dx * dx + dz * dz < reach * reach) {
+                        g->taken[(size_t)j * k_route_cells + i] = 1;
+                        any = true;
+                    }
+                }
+        }
+    }
+    return any;
+}
+
+// Whether the straight way from a to b crosses no taken square.
+bool clear_between(const route_grid& g, vec3 a, vec3 b)
+{
+    const float dx = b.x - a.x, dz = b.z - a.z;
+    const int steps = 1 + (int)(sqrtf(dx * dx + dz * dz) / (0.5f * k_route_cell));
+    for (int k = 1; k <= steps; k++) {
+        const float f = (float)k / (float)steps;
+        int i, j;
+        if (!g.cell_of(a.x + dx * f, a.z + dz * f, &i, &j))
+            return true;
+        if (g.taken[(size_t)j * k_route_cells + i])
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+vec3 push_toward(const world* w, vec3 from, const vec3* goals, int goal_count, int preferred)
+{
+    const vec3 straight = goals[preferred];
+    thread_local route_grid g;
+    const float half = 0.5f * (float)k_route_cells * k_route_cell;
+    g.x0 = from.x - half;
+    g.z0 = from.z - half;
+    if (!mark_statues(w, from, &g))
+        return straight;
+    int si, sj;
+    if (!g.cell_of(from.x, from.z, &si, &sj))
+        return straight;
+    // Its own square may be taken: the wheel is pressed against the block.
+    g.taken[(size_t)sj * k_route_cells + si] = 0;
+    if (clear_between(g, from, straight))
+        return straight;
+
+    // The cost of the way from each square to the line: 2 a side step, 3 a
+    // diagonal one, starting from every point of the line in the grid at
+    // twice its distance in points from the preferred one.
+    const int n = k_route_cells * k_route_cells;
+    const int unreached = 1 << 30;
+    g.cost.assign((size_t)n, unreached);
+    typedef std::pair<int, int> entry;  // cost, square
+    std::priority_queue<entry, std::vector<entry>, std::greater<entry>> open;
+    for (int k = 0; k < goal_count; k++) {
+        int i, j;
+        if (!g.cell_of(goals[k].x, goals[k].z, &i, &j) || g.taken[(size_t)j * k_route_cells + i])
+            continue;
+        const int cell = j * k_route_cells + i;
+        const int c = 2 * (k > preferred ? k - preferred : preferred - k);
+        if (c < g.cost[(size_t)cell]) {
+            g.cost[(size_t)cell] = c;
+            open.push(entry(c, cell));
+        }
+    }
+    static const int di[8] = {1, -1, 0, 0, 1, 1, -1, -1};
+    static const int dj[8] = {0, 0, 1, -1, 1, -1, 1, -1};
+    while (!open.empty()) {
+        const entry e = open.top();
+        open.pop();
+        if (e.first > g.cost[(size_t)e.second])
+            continue;
+        const int i = e.second % k_route_cells, j = e.second / k_route_cells;
+        for (int d = 0; d < 8; d++) {
+            const int ni = i + di[d], nj = j + dj[d];
+            if (ni < 0 || nj < 0 || ni >= k_route_cells || nj >= k_route_cells)
+                continue;
+            const int cell = nj * k_route_cells + ni;
+            if (g.taken[(size_t)cell])
+                continue;
+            const int c = e.first + (d < 4 ? 2 : 3);
+            if (c < g.cost[(size_t)cell]) {
+                g.cost[(size_t)cell] = c;
+                open.push(entry(c, cell));
+            }
+        }
+    }
+    int at = sj * k_route_cells + si;
+    if (g.cost[(size_t)at] >= unreached)
+        return straight;
+    // A few squares down the way, so the wheel is not led square by square,
+    // but no further than it sees from where it is: round a row's end, not
+    // across it.
+    int lead = -1;
+    for (int step = 0; step < k_route_lead && g.cost[(size_t)at] > 0; step++) {
+        const int i = at % k_route_cells, j = at / k_route_cells;
+        int next = at;
+        for (int d = 0; d < 8; d++) {
+            const int ni = i + di[d], nj = j + dj[d];
+            if (ni < 0 || nj < 0 || ni >= k_route_cells || nj >= k_route_cells)
+                continue;
+            const int cell = nj * k_route_cells + ni;
+            if (g.cost[(size_t)cell] < g.cost[(size_t)next])
+                next = cell;
+        }
+        if (next == at || (lead >= 0 && !clear_between(g, from, g.centre(next))))
+            break;
+        at = next;
+        lead = at;
+    }
+    return g.centre(lead >= 0 ? lead : at);
+}
 
 void carry_to(const world* w, bike* b, vec3 at, vec3 ahead)
 {
@@ -542,8 +767,8 @@ void carry_to(const world* w, bike* b, vec3 at, vec3 ahead)
     b->gear = 0;
 }
 
-bool recover_toward(robot_slot* s, const world* w, bike* b, const bike_view& view, vec3 toward, vec3 rejoin,
-                    bool jump_near)
+bool recover_toward(robot_slot* s, const world* w, bike* b, const bike_view& view, vec3 toward,
+                    const vec3* rejoin_goals, int goal_count, int rejoin, bool jump_near)
 {
     const int now = w->race.tick;
     const int lost = now - b->last_advance;
@@ -583,7 +808,8 @@ bool recover_toward(robot_slot* s, const world* w, bike* b, const bike_view& vie
     // ahead of where the bike stands and half the bike's weight is carried.
     dBodyID front = b->bodies[body_front_wheel];
     const dReal* fp = dBodyGetPosition(front);
-    const float dx = (float)fp[0] - rejoin.x, dz = (float)fp[2] - rejoin.z;
+    const vec3 to = push_toward(w, v3((float)fp[0], (float)fp[1], (float)fp[2]), rejoin_goals, goal_count, rejoin);
+    const float dx = (float)fp[0] - to.x, dz = (float)fp[2] - to.z;
     const float len = sqrtf(dx * dx + dz * dz);
     if (len > 0.001f)
         horizontal_hold(front, v3(-5.0f * dx / len, 0.0f, -5.0f * dz / len), 2000.0f);
@@ -623,8 +849,15 @@ void recover(robot_state* rs, const world* w, int slot, bike* b, float u, const 
     i0 = i0 < path.count - 1 ? i0 : path.count - 1;
     const int j = jump_ahead(b, i0);
     const vec3 toward = position_of(path.items[b->target]);
-    const vec3 rejoin = position_of(path.items[rejoin_point(b, view.position, k_rejoin_reach)]);
-    if (recover_toward(s, w, b, view, toward, rejoin, j >= 0 && j <= i0 + 8) &&
+    // The point to rejoin and the line's points around it, which the push
+    // may lead to instead when the way to it is blocked.
+    const int rejoin = rejoin_point(b, view.position, k_rejoin_reach);
+    const int first = rejoin > k_rejoin_behind ? rejoin - k_rejoin_behind : 0;
+    const int last = rejoin + k_rejoin_ahead < path.count - 1 ? rejoin + k_rejoin_ahead : path.count - 1;
+    vec3 goals[k_rejoin_behind + k_rejoin_ahead + 1];
+    for (int k = first; k <= last; k++)
+        goals[k - first] = position_of(path.items[k]);
+    if (recover_toward(s, w, b, view, toward, goals, last - first + 1, rejoin - first, j >= 0 && j <= i0 + 8) &&
         now - b->last_advance <= 19 * k_second && b->stuck_tick < b->last_advance)
         b->recovery = 3;
 }

@@ -61,13 +61,20 @@ void recover(robot_state* rs, const world* w, int slot, bike* b, float u, const 
 // A robot stuck beyond help is carried: the bike set down upright at `at`,
 // facing toward `ahead`, out of gear.
 void carry_to(const world* w, bike* b, vec3 at, vec3 ahead);
+// Where the helping hand leads a front wheel at `from` back to its line:
+// straight to goals[preferred] when no statue stands in the way, else a
+// few feet along the shortest way round the statues to any of the goals
+// (points along the line, those further from the preferred one costing
+// more); straight to it when there is no way round nearby.
+vec3 push_toward(const world* w, vec3 from, const vec3* goals, int goal_count, int preferred);
 // The recovery controller toward any path: steers gently toward `toward`
 // at a walking pace, the foot down when slow; once lost 19 s (since
 // b->last_advance) or stood still for 6 s, leads the front wheel to
-// `rejoin` and carries half the weight. Counts the pushes in s. True while
-// the bike is not yet heading for `toward` (or a jump lies near), so that
-// it should go on recovering.
-bool recover_toward(robot_slot* s, const world* w, bike* b, const bike_view& view, vec3 toward, vec3 rejoin,
-                    bool jump_near);
+// rejoin_goals[rejoin], round what stands in the way (push_toward), and
+// carries half the weight. Counts the pushes in s. True while the bike is
+// not yet heading for `toward` (or a jump lies near), so that it should go
+// on recovering.
+bool recover_toward(robot_slot* s, const world* w, bike* b, const bike_view& view, vec3 toward,
+                    const vec3* rejoin_goals, int goal_count, int rejoin, bool jump_near);
 
 }  // namespace autopilot

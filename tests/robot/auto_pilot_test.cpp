@@ -13,6 +13,7 @@
 #include "robot/auto_pilot.h"
 #include "robot/auto_pilot_internal.h"
 #include "robot_test_util.h"
+#include "track/objects.h"
 
 namespace {
 
@@ -306,6 +307,55 @@ bike* standing_robot(track_world& tw, vec3* at, float* fx, float* fz)
     *fx = x / len;
     *fz = z / len;
     return b;
+}
+
+// The helping hand's way back to a line behind a row of tuff blocks: it
+// leads round the row's nearer end, never through it, and reaches the
+// line; with nothing in the way it leads straight to the rejoining point.
+TEST(Robots, APushLeadsRoundARowOfBlocksToTheLine)
+{
+    track_world tw(false, false);
+    ASSERT_TRUE(tw.start(0, 1, 1, 3));
+    world* w = tw.w;
+    // Open ground in the middle of the map, the line 30 ft beyond a row
+    // of blocks 14 ft ahead that reaches 20 ft to the left and 40 ft to
+    // the right.
+    const float x0 = 0.5f * w->track.heightfield.extent, z0 = x0;
+    std::vector<vec3> goals;
+    for (int i = 0; i < 30; i++)
+        goals.push_back(vecmath::v3(x0 - 30.0f + 2.0f * (float)i, 0.0f, z0 + 30.0f));
+    const int preferred = 15;
+    const vec3 from = vecmath::v3(x0, 0.0f, z0);
+    const vec3 open = autopilot::push_toward(w, from, goals.data(), (int)goals.size(), preferred);
+    EXPECT_EQ(open.x, goals[preferred].x);
+    EXPECT_EQ(open.z, goals[preferred].z);
+    for (float x = x0 - 20.0f; x <= x0 + 40.0f; x += 5.6f)
+        statue_add(&w->track.objects, &w->track.heightfield, x, 0.0f, z0 + 14.0f, 0.0f, "null", "null",
+                   "@rabbithill/tuffblock.shp", nullptr);
+    statue_bins_build(&w->track.objects, &w->track.heightfield);
+    // Walk the way a foot at a time, as the wheel is led along it.
+    vec3 p = from;
+    int steps = 0;
+    bool crossed = false, reached = false, left_end = false;
+    for (; steps < 150 && !reached; steps++) {
+        const vec3 to = autopilot::push_toward(w, p, goals.data(), (int)goals.size(), preferred);
+        const vec3 d = vecmath::sub(to, p);
+        const float len = vecmath::length(d);
+        ASSERT_GT(len, 0.0f);
+        const vec3 next = vecmath::add(p, vecmath::scale(d, 1.0f / len));
+        // Into a block: the row's ends are round, 3 ft from a block's
+        // middle along the row and 1.3 ft across it.
+        const float along = std::fmax(x0 - 21.7f - next.x, std::fmax(next.x - (x0 + 37.7f), 0.0f));
+        if (std::hypot(along, next.z - (z0 + 14.0f)) < 1.3f)
+            crossed = true;
+        left_end = left_end || next.x < x0 - 23.0f;
+        p = next;
+        reached = std::fabs(p.z - (z0 + 30.0f)) < 2.0f && p.x > x0 - 31.0f && p.x < x0 + 29.0f;
+    }
+    EXPECT_TRUE(reached) << "stopped at " << p.x - x0 << ", " << p.z - z0;
+    EXPECT_FALSE(crossed);
+    EXPECT_TRUE(left_end);
+    EXPECT_LT(steps, 100);
 }
 
 TEST(Robots, CrawlingThroughAHairpinTheyPutAFootDownAndStayUp)

@@ -54,10 +54,14 @@ const int k_riders_per_race = 8;
 const float k_cruise_mph[3] = {22.0f, 30.0f, 38.0f};
 const float k_cruise_spread_mph[3] = {0.0f, -3.0f, 3.0f};
 // Lanes to the right of the centre line (ft); the rider keeps inside the
-// track's width whatever is asked.
-const float k_lanes_ft[5] = {0.0f, -5.0f, 5.0f, -10.0f, 10.0f};
-// Robot races that rate the lines, and their field.
-const int k_rating_races = 1;
+// track's width whatever is asked. The outer lanes stay 4 ft clear of the
+// edge of a 24 ft lane: robots ride a line to a foot or two, and the tuff
+// blocks lining a stadium lane stand just beyond its edge.
+const float k_lanes_ft[5] = {0.0f, -4.0f, 4.0f, -8.0f, 8.0f};
+// Robot races that rate the lines, and their field: a second and a third
+// race only while some row has no line a robot was charged for (lines
+// ridden in traffic are not), since untried lines cost the plans a million.
+const int k_rating_races = 3;
 const int k_rating_robots = 10;
 
 struct learn_options {
@@ -114,6 +118,19 @@ int fewest_lines(const line_table* t)
         fewest = n < fewest ? n : fewest;
     }
     return t->row_count > 0 ? fewest : 0;
+}
+
+// The rows where no robot has yet been charged for any line.
+int unrated_rows(const line_table* t)
+{
+    int unrated = 0;
+    for (int r = 0; r < t->row_count; r++) {
+        bool rated = false;
+        for (const racing_line& l : t->rows[r].lines)
+            rated = rated || (l.points && l.runs > 0);
+        unrated += rated ? 0 : 1;
+    }
+    return unrated;
 }
 
 // A section's line is stored, and a robot's line rated, when the rider
@@ -204,10 +221,13 @@ int learn(world* w, robot_state* rs, test_riders* riders, const learn_options& o
     }
 
     // Robots ride what was recorded; their gates and crashes rate the lines.
-    for (int race = 0; race < k_rating_races; race++) {
+    for (int race = 0; race < k_rating_races && (race == 0 || unrated_rows(&rs->lines) > 0); race++) {
         robot_race_options ro;
         ro.robots = spots < k_rating_robots ? spots : k_rating_robots;
-        ro.first_slot = (spots - ro.robots) / 2;
+        // The middle of the gate first, then the spots either side of it.
+        const int middle = (spots - ro.robots) / 2;
+        const int shift = race == 0 ? 0 : (race == 1 ? -ro.robots : ro.robots);
+        ro.first_slot = middle + shift < 0 ? 0 : (middle + shift > spots - ro.robots ? spots - ro.robots : middle + shift);
         ro.laps = (int)o.laps + 1;
         ro.skill = o.skill;
         ro.seed = 101 + race;
@@ -225,8 +245,8 @@ int learn(world* w, robot_state* rs, test_riders* riders, const learn_options& o
             robot_crashes += r.crashes;
             restarts += r.restarts;
         }
-        printf("rating race=%d robots=%d crashes=%d restarts=%d sim_seconds=%.1f\n", race + 1, ro.robots,
-               robot_crashes, restarts, ridden / (double)RACE_TICKS_PER_SECOND);
+        printf("rating race=%d robots=%d crashes=%d restarts=%d unrated_rows=%d sim_seconds=%.1f\n", race + 1,
+               ro.robots, robot_crashes, restarts, unrated_rows(&rs->lines), ridden / (double)RACE_TICKS_PER_SECOND);
     }
 
     // The table as the next race would find it: what the robots' last race
