@@ -2,7 +2,7 @@
 # Robots on the default track, end to end, in a home of their own: test
 # riders ride the track in learn mode (their laps become the racing lines
 # of the novice file), then robot races run on those lines. Prints per race
-# the finishers, crashes per robot-lap, recoveries, pushes and restarts, the
+# the finishers, crashes per robot-lap, recoveries, pushes, lifts and restarts, the
 # best and mean lap and the mean lap's speed, and the simulated and wall
 # seconds.
 #
@@ -36,7 +36,7 @@ race() {
             /^robot / {
                 for (i = 2; i <= NF; i++) { split($i, kv, "="); f[kv[1]] = kv[2] }
                 if (f["finished"] == "yes") finished++
-                crashes += f["crashes"]; recoveries += f["recoveries"]; pushes += f["pushes"]; restarts += f["restarts"]
+                crashes += f["crashes"]; recoveries += f["recoveries"]; pushes += f["pushes"]; lifts += f["lifts"]; restarts += f["restarts"]
                 robot_laps += f["laps"]
                 if (f["best_lap"] > 0 && (best == 0 || f["best_lap"] < best)) best = f["best_lap"]
                 if (f["mean_lap"] > 0) { mean += f["mean_lap"]; means++ }
@@ -44,9 +44,9 @@ race() {
             /^finished=/ { split($3, s, "="); split($4, w, "="); sim_s = s[2]; wall_s = w[2] }
             END {
                 m = means ? mean / means : 0
-                printf "robots=%d laps=%d finished=%d crashes_per_robot_lap=%.3f recoveries=%d pushes=%d restarts=%d " \
+                printf "robots=%d laps=%d finished=%d crashes_per_robot_lap=%.3f recoveries=%d pushes=%d lifts=%d restarts=%d " \
                        "best_lap=%.2f mean_lap=%.2f mean_mph=%.1f sim_seconds=%s wall_seconds=%s\n",
-                       robots, laps, finished, robot_laps ? crashes / robot_laps : 0, recoveries, pushes, restarts,
+                       robots, laps, finished, robot_laps ? crashes / robot_laps : 0, recoveries, pushes, lifts, restarts,
                        best, m, m ? lap_ft / m / 1.4666666666666666 : 0, sim_s, wall_s
             }'
 }

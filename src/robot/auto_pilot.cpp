@@ -573,6 +573,12 @@ void auto_pilot_tick(robot_state* rs, world* w, int slot, bike* b)
     }
     if (seconds < drop + 5.0f && start_sequence(w, b, seconds, drop))
         return;
+    // Finished and stopped, or run off its line on the way down: its race
+    // is over, so it stands where it is rather than being led back.
+    if (b->finished && now - b->last_advance > 3 * k_second) {
+        stand(b);
+        return;
+    }
     const float u = auto_pilot_path_position(b);
     if (b->recovery == 0)
         follow_path(rs, w, slot, b, u, view);

@@ -50,6 +50,9 @@ const float k_turn_first_speed = 11.0f;
 // ... and only once the bike is this far (ft) off its line, fully at twice
 // that; its needed radius shrinks up to three times.
 const float k_turn_first_off = 2.0f;
+// Seconds of pushing after which a bike that still stands where it is
+// caught is lifted onto its line.
+const int k_lift_after = 10;
 // How far ahead (ft) of a lost bike the point lies that it is led to.
 const float k_rejoin_reach = 15.0f;
 // The points of the line behind and ahead of that point that a push round
@@ -579,6 +582,8 @@ const float k_route_cell = 2.0f;
 const int k_route_cells = 64;
 const float k_route_clearance = 1.5f;
 const float k_route_height = 4.0f;
+// What a step across a taken square costs, in steps round it.
+const int k_route_through = 25;
 // How many squares ahead along the way the wheel is led to.
 const int k_route_lead = 3;
 
@@ -720,9 +725,9 @@ vec3 push_toward(const world* w, vec3 from, const vec3* goals, int goal_count, i
             if (ni < 0 || nj < 0 || ni >= k_route_cells || nj >= k_route_cells)
                 continue;
             const int cell = nj * k_route_cells + ni;
-            if (g.taken[(size_t)cell])
-                continue;
-            const int c = e.first + (d < 4 ? 2 : 3);
+            // Through a statue only when there is no way round nearby: a
+            // wheel wedged between two blocks has to come out somewhere.
+            const int c = e.first + (d < 4 ? 2 : 3) * (g.taken[(size_t)cell] ? k_route_through : 1);
             if (c < g.cost[(size_t)cell]) {
                 g.cost[(size_t)cell] = c;
                 open.push(entry(c, cell));
@@ -836,14 +841,34 @@ void recover(robot_state* rs, const world* w, int slot, bike* b, float u, const 
         b->target = rejoin_point(b, view.position, k_rejoin_reach);
         b->last_advance = now;
         s->restarts++;
-        // Still standing after 21 s of pushing, the bike is caught on
-        // something (a block of the course's edge, a bank): it is carried
-        // onto the line there and set down upright, as a marshal would.
-        if (view.speed < k_stuck_speed && path.count > 1) {
+        // Still standing after 21 s of pushing, or still off its line and
+        // only rocking where it is caught, the bike is held by something
+        // (a block of the course's edge, a bank): it is carried onto the
+        // line there and set down upright, as a marshal would.
+        const bool off_line =
+            !(horizontal_sq(path.items[rejoin_point(b, view.position, 0.0f)], view.position) <
+              k_rejoin_reach * k_rejoin_reach);
+        if ((view.speed < k_stuck_speed || off_line) && path.count > 1) {
             const int at = b->target < path.count - 1 ? b->target : path.count - 2;
             carry_to(w, b, position_of(path.items[at]), position_of(path.items[at + 1]));
             return;
         }
+    }
+    // Pushed a while and standing still where it was caught (high on a
+    // block, a wheel wedged between two), the helpers lift it onto its
+    // line rather than go on pushing it against what holds it.
+    const int lost = now - b->last_advance;
+    const bool stuck = b->stuck_tick >= b->last_advance;
+    const int pushed = stuck ? now - b->stuck_tick : lost - 19 * k_second;
+    if ((stuck || lost > 19 * k_second) && pushed > k_lift_after * k_second && view.speed < k_stuck_speed &&
+        b->crash_timer <= 0 && path.count > 1) {
+        b->target = rejoin_point(b, view.position, k_rejoin_reach);
+        const int at = b->target < path.count - 1 ? b->target : path.count - 2;
+        carry_to(w, b, position_of(path.items[at]), position_of(path.items[at + 1]));
+        b->last_advance = now;
+        b->recovery = 3;
+        s->lifts++;
+        return;
     }
     int i0 = (int)u;
     i0 = i0 < path.count - 1 ? i0 : path.count - 1;

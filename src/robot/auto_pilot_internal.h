@@ -65,7 +65,8 @@ void carry_to(const world* w, bike* b, vec3 at, vec3 ahead);
 // straight to goals[preferred] when no statue stands in the way, else a
 // few feet along the shortest way round the statues to any of the goals
 // (points along the line, those further from the preferred one costing
-// more); straight to it when there is no way round nearby.
+// more), through the statues only where there is no way round nearby;
+// straight to it when none of the goals lies near.
 vec3 push_toward(const world* w, vec3 from, const vec3* goals, int goal_count, int preferred);
 // The recovery controller toward any path: steers gently toward `toward`
 // at a walking pace, the foot down when slow; once lost 19 s (since

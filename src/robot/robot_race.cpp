@@ -94,6 +94,7 @@ void robot_race_report(const world* w, const robot_state* rs, robot_race_result*
             r.recoveries = rs->slots[slot].recoveries;
             r.pushes = rs->slots[slot].pushes;
             r.restarts = rs->slots[slot].restarts;
+            r.lifts = rs->slots[slot].lifts;
         }
         out->riders.push_back(r);
     }

@@ -36,6 +36,7 @@ struct robot_race_rider {
     int crashes = 0;
     int recoveries = 0;       // lost the path for 3 s
     int pushes = 0;           // needed the assisted push
+    int lifts = 0;            // pushed in vain and lifted onto its line
     int restarts = 0;         // restarted from another path point
 };
 

@@ -27,6 +27,7 @@ struct robot_slot {
     bool finish_seen = false;    // the coast-down has been set up
     int recoveries = 0;          // times the robot lost its path for 3 s
     int pushes = 0;              // times it needed the assisted push (19 s, or stuck)
+    int lifts = 0;               // times a push got nowhere and it was lifted onto its line
     int restarts = 0;            // times it restarted from another path point (40 s)
     // Riding the centre line (no racing line for its section): it stays on
     // it until the next reset.

@@ -255,15 +255,17 @@ TEST(Robots, ALostRobotRecoversAt3sIsPushedAt19sAndRestartsAt40s)
 }
 
 // Caught fast (its frame held where it stands), a robot cannot be pushed
-// free: at the restart it is carried onto its path and set down upright,
-// its race going on where it was.
-TEST(Robots, ARobotCaughtFastIsCarriedOntoItsPathAtTheRestartAndKeepsItsRace)
+// free: once it has stood still through 10 s of pushing it is lifted onto
+// its path and set down upright, its race going on where it was, without
+// waiting for the restart.
+TEST(Robots, ARobotCaughtFastIsLiftedOntoItsPathAndKeepsItsRace)
 {
     track_world tw(false, false);
     ASSERT_TRUE(tw.start(0, 1, 1, 3));
     bike* b = tw.at(18);
     vec3 along;
     lose_robot(tw, b, 100.0f, &along);
+    const int lost = tw.w->race.tick;
     const int gates = b->gate_progress;
     dBodyID frame = b->bodies[body_frame];
     dBodySetLinearVel(frame, 0, 0, 0);
@@ -271,16 +273,23 @@ TEST(Robots, ARobotCaughtFastIsCarriedOntoItsPathAtTheRestartAndKeepsItsRace)
     dBodySetKinematic(frame);
     const robot_slot& s = tw.rs->slots[18];
     vec3 carried = {};
+    int lifted = -1;
     tw.run_until(
         [&] {
-            if (s.restarts == 0)
+            if (s.lifts == 0)
                 return false;
             carried = bike_frame_position(b);
+            lifted = tw.w->race.tick;
             return true;
         },
         45.0);
     dBodySetDynamic(frame);
-    ASSERT_EQ(s.restarts, 1);
+    ASSERT_EQ(s.lifts, 1);
+    EXPECT_EQ(s.restarts, 0);
+    // Stuck from 6 s, pushed in vain for 10 s more.
+    EXPECT_GT(lifted - lost, 16 * k_second);
+    EXPECT_LT(lifted - lost, 17 * k_second);
+    EXPECT_EQ(s.pushes, 1);
     // Set down on the path's first point, facing along it, upright.
     const line_point& p0 = b->path.items[0];
     EXPECT_LT(std::hypot(carried.x - p0.x, carried.z - p0.z), 5.0f);  // (the frame sits off the spot)

@@ -182,7 +182,7 @@ struct event_watch {
     const robot_state* robots = nullptr;
     int trace = -1;
     struct counts {
-        int crashes = 0, recoveries = 0, pushes = 0, restarts = 0;
+        int crashes = 0, recoveries = 0, pushes = 0, restarts = 0, lifts = 0;
     } seen[RACE_SLOTS];
 };
 
@@ -200,11 +200,13 @@ void print_events(void* context, const world* w)
             kind = "crash";
         else if (r.restarts != c.restarts)
             kind = "restart";
+        else if (r.lifts != c.lifts)
+            kind = "lift";
         else if (r.pushes != c.pushes)
             kind = "push";
         else if (r.recoveries != c.recoveries)
             kind = "lost";
-        c = {b->crash_count, r.recoveries, r.pushes, r.restarts};
+        c = {b->crash_count, r.recoveries, r.pushes, r.restarts, r.lifts};
         if ((slot == e->trace || e->trace == RACE_SLOTS) && (w->race.tick & 15) == 0 && !kind && b->path.count > 0)
             kind = "trace";
         if (!kind)
@@ -302,9 +304,9 @@ int run_race(world* w, const robot_state* robots, test_riders& riders_of, const 
     robot_race_report(w, robots, &result);
     for (const robot_race_rider& r : result.riders)
         if (r.robot)
-            printf("robot slot=%d laps=%d best_lap=%.3f mean_lap=%.3f crashes=%d recoveries=%d pushes=%d restarts=%d "
-                   "finished=%s\n",
-                   r.slot, r.laps, r.best_lap, r.mean_lap, r.crashes, r.recoveries, r.pushes, r.restarts,
+            printf("robot slot=%d laps=%d best_lap=%.3f mean_lap=%.3f crashes=%d recoveries=%d pushes=%d lifts=%d "
+                   "restarts=%d finished=%s\n",
+                   r.slot, r.laps, r.best_lap, r.mean_lap, r.crashes, r.recoveries, r.pushes, r.lifts, r.restarts,
                    r.finished ? "yes" : "no");
     printf("terrain_changes=%d terrain_hash=%016llx\n", w->track.heightfield.modify_count,
            (unsigned long long)world_terrain_hash(w));
