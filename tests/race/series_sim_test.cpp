@@ -57,12 +57,13 @@ std::string field(const std::string& line, const std::string& key)
     return padded.substr(from, padded.find(' ', from) - from);
 }
 
-// Two one-lap events, one round: a heat (no points) and a final that
-// scores the round.
+// Two one-lap events, one round: a heat (no points, neither moto nor
+// round points, so the round is classified by the final alone) and a final
+// that scores the round.
 const char* const k_series =
     "\"Short Cup\"\n3 Novice\n22 27 31\n2\n"
     "\"Heat\" rabbithill 0 1\n"
-    "25 22 20 18 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n"
+    "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n"
     "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n"
     "\"Final\" stadium 0 1\n"
     "25 22 20 18 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n"
