@@ -830,6 +830,19 @@ bool recover_toward(robot_slot* s, const world* w, bike* b, const bike_view& vie
     return true;
 }
 
+namespace {
+
+// A bike caught beyond help set down on its path at its target, facing
+// along the path (which holds at least two points).
+void carry_to_target(const world* w, bike* b)
+{
+    const line_point_list& path = b->path;
+    const int at = b->target < path.count - 1 ? b->target : path.count - 2;
+    carry_to(w, b, position_of(path.items[at]), position_of(path.items[at + 1]));
+}
+
+}  // namespace
+
 void recover(robot_state* rs, const world* w, int slot, bike* b, float u, const bike_view& view)
 {
     const int now = w->race.tick;
@@ -849,8 +862,7 @@ void recover(robot_state* rs, const world* w, int slot, bike* b, float u, const 
             !(horizontal_sq(path.items[rejoin_point(b, view.position, 0.0f)], view.position) <
               k_rejoin_reach * k_rejoin_reach);
         if ((view.speed < k_stuck_speed || off_line) && path.count > 1) {
-            const int at = b->target < path.count - 1 ? b->target : path.count - 2;
-            carry_to(w, b, position_of(path.items[at]), position_of(path.items[at + 1]));
+            carry_to_target(w, b);
             return;
         }
     }
@@ -863,8 +875,7 @@ void recover(robot_state* rs, const world* w, int slot, bike* b, float u, const 
     if ((stuck || lost > 19 * k_second) && pushed > k_lift_after * k_second && view.speed < k_stuck_speed &&
         b->crash_timer <= 0 && path.count > 1) {
         b->target = rejoin_point(b, view.position, k_rejoin_reach);
-        const int at = b->target < path.count - 1 ? b->target : path.count - 2;
-        carry_to(w, b, position_of(path.items[at]), position_of(path.items[at + 1]));
+        carry_to_target(w, b);
         b->last_advance = now;
         b->recovery = 3;
         s->lifts++;
