@@ -60,7 +60,7 @@ const float k_cruise_mph[3] = {22.0f, 30.0f, 44.0f};
 const float k_cruise_spread_mph[3] = {0.0f, -3.0f, 3.0f};
 const float k_lateral_accel[3] = {14.0f, 20.0f, 26.0f};
 const float k_braking[3] = {10.0f, 16.0f, 20.0f};
-const float k_crest_accel[3] = {24.0f, 32.0f, 40.0f};
+const float k_crest_accel[3] = {24.0f, 28.0f, 40.0f};
 // Lanes to the right of the centre line (ft); the rider keeps inside the
 // track's width whatever is asked. The outer lanes stay 4 ft clear of the
 // edge of a 24 ft lane: robots ride a line to a foot or two, and the tuff
