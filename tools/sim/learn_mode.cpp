@@ -238,7 +238,7 @@ int learn(world* w, robot_state* rs, test_riders* riders, const learn_options& o
         ro.robots = spots < k_rating_robots ? spots : k_rating_robots;
         // The middle of the gate first, then the spots either side of it.
         const int middle = (spots - ro.robots) / 2;
-        const int shift = ((race + 1) / 2) * (race % 2 ? -ro.robots : ro.robots);
+        const int shift = race == 0 ? 0 : (race == 1 ? -ro.robots : ro.robots);
         ro.first_slot = middle + shift < 0 ? 0 : (middle + shift > spots - ro.robots ? spots - ro.robots : middle + shift);
         ro.laps = (int)o.laps + 1;
         ro.skill = o.skill;
