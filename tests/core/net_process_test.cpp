@@ -68,6 +68,8 @@ struct video_reader {
     std::mutex lock;
     std::vector<unsigned char> latest;
     std::atomic<long> frames{0};
+    std::atomic<long> other_frames{0};  // pictures not of the asked size
+    std::string other_size;             // the last such picture's size; read once the reader has stopped
     std::atomic<bool> stop{false};
     std::thread thread;
 
@@ -106,8 +108,20 @@ struct video_reader {
                 newlines += c == '\n';
             }
             int w = 0, h = 0;
-            if (sscanf(header.c_str(), "P6\n%d %d\n255\n", &w, &h) != 2 || w != W || h != H)
+            if (sscanf(header.c_str(), "P6\n%d %d\n255\n", &w, &h) != 2 || w <= 0 || h <= 0 || w > 4096 ||
+                h > 4096)
                 return;
+            if (w != W || h != H) {
+                // A picture of another size is read past, not left in the
+                // pipe: a game blocked writing it would look hung, where the
+                // test should say what it got.
+                other_size = std::to_string(w) + "x" + std::to_string(h);
+                std::vector<unsigned char> skip((size_t)w * h * 3);
+                if (!read_all(skip.data(), skip.size()))
+                    return;
+                other_frames++;
+                continue;
+            }
             if (!read_all(rgb.data(), rgb.size()))
                 return;
             std::lock_guard<std::mutex> g(lock);
@@ -418,7 +432,9 @@ TEST_F(net_process, the_game_joins_rides_the_warmup_and_the_race_chats_and_leave
     });
     if (!warmup) {
         finish();
-        FAIL() << test::read_file(log) << test::read_file(dirs.root / "stderr.txt");
+        FAIL() << video.frames << " pictures of " << W << "x" << H << ", " << video.other_frames << " of "
+               << (video.other_size.empty() ? std::string("another size") : video.other_size) << "\n"
+               << test::read_file(log) << test::read_file(dirs.root / "stderr.txt");
     }
     const long frames_then = video.frames;
     ASSERT_TRUE(server.pump_until(30, [&] { return video.frames > frames_then + 10; }));
